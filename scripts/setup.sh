@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need and fetches the pinned ONNX Runtime
+# packages into third_party/. Safe to run again: it skips what is already there.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+deps="${VELMORA_DEPS_DIR:-$root/third_party}"
+
+ORT_NODE="onnxruntime-node@1.29.0"
+ORT_HEADERS="com.github.asus4.onnxruntime@0.4.9"
+HEADERS_IN_PACKAGE='package/Plugins/iOS~/onnxruntime.xcframework/ios-arm64_x86_64-simulator/onnxruntime.framework/Headers'
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libclang-rt-14-dev clang
+  python3-onnx python3-numpy
+  libpng-dev libjpeg62-turbo-dev libtiff-dev libcli11-dev
+  libopencv-dev
+  g++-mingw-w64-x86-64-posix wine64 wine
+)
+# npm may come from outside Debian; install Debian's only when there is none.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+ort="$deps/onnxruntime"
+stamp="$ort/.complete-1.29.0-0.4.9"
+if [ ! -f "$stamp" ]; then
+  tmp="$(mktemp -d)"
+  trap 'rm -rf "$tmp"' EXIT
+  echo "setup: fetching $ORT_NODE and $ORT_HEADERS"
+  (cd "$tmp" && npm pack --silent "$ORT_NODE" "$ORT_HEADERS" >/dev/null)
+  rm -rf "$ort"
+  mkdir -p "$ort/include" "$ort/linux-x64" "$ort/win-x64"
+  tar xzf "$tmp"/onnxruntime-node-1.29.0.tgz -C "$tmp" \
+    package/bin/napi-v6/linux/x64/libonnxruntime.so.1 \
+    package/bin/napi-v6/win32/x64/onnxruntime.dll \
+    package/bin/napi-v6/win32/x64/DirectML.dll
+  cp "$tmp"/package/bin/napi-v6/linux/x64/libonnxruntime.so.1 "$ort/linux-x64/"
+  cp "$tmp"/package/bin/napi-v6/win32/x64/onnxruntime.dll "$tmp"/package/bin/napi-v6/win32/x64/DirectML.dll "$ort/win-x64/"
+  rm -rf "$tmp/package"
+  tar xzf "$tmp"/com.github.asus4.onnxruntime-0.4.9.tgz -C "$tmp" "$HEADERS_IN_PACKAGE"
+  cp "$tmp/$HEADERS_IN_PACKAGE"/*.h "$ort/include/"
+  touch "$stamp"
+fi
+echo "setup: ready ($ort)"
