@@ -1,0 +1,337 @@
+#!/usr/bin/python3
+"""Generate the ONNX models used by Velmora's tests, benchmarks and demos.
+
+Usage: /usr/bin/python3 scripts/make_models.py OUTDIR
+
+Every model is built here from onnx.helper, so no binary model is ever kept
+in the repository. All tensors are float32. The output is byte-for-byte the
+same on every run (fixed seeds, no time stamps); each file is written to a
+temporary name and renamed into place, so a failed run never leaves a half
+model behind. Shapes are NHWC ("channels-last") unless marked NCHW.
+
+Model file                        Inputs (shape)                  Outputs (shape): value
+--------------------------------  ------------------------------  ---------------------------------------------
+identity_64x3.onnx                input [1,64,64,3]               output [1,64,64,3]: input
+identity_t{T}_c{C}.onnx           input [1,T,T,C]                 output [1,T,T,C]: input
+  (T in 16, 32, 64, 256, 512 with C in 1, 3, 4; T 256 and 512 only with C 3)
+scale2_64x3.onnx                  input [1,64,64,3]               output [1,64,64,3]: input * 2
+rgb_to_gray_64.onnx               input [1,64,64,3]               output [1,64,64,1]: 0.25 R + 0.5 G + 0.25 B
+channels_first_identity_32x3.onnx input [1,3,32,32] (NCHW)        output [1,3,32,32]: input
+nchw_to_nhwc_t256.onnx            input [1,3,256,256] (NCHW)      output [1,256,256,3]: transpose to NHWC
+add2_t16_c3.onnx                  input1, input2 [1,16,16,3]      output [1,16,16,3]: input1 + input2
+add3_t16_c3.onnx                  input1..input3 [1,16,16,3]      output1 [1,16,16,3]: input1 + input2 + input3
+                                                                  output2 [1,16,16,1]: output1 summed over channels
+out1d.onnx                        input [1,4,4,1]                 output [10]: the first 10 input values
+out2d.onnx                        input [1,4,4,1]                 output [2,8]: the 16 input values, row-major
+zero_size_out.onnx                input [1,4,4,1]                 output [1,4,4,0]: empty
+open_dims.onnx                    input [1,h,w,3] (h, w symbolic) output [1,h,w,3]: input
+six_outputs.onnx                  input [1,8,8,1]                 output0..output5 [1,8,8,1]: input * (k + 1)
+five_inputs.onnx                  input1..input5 [1,4,4,1]        output [1,4,4,1]: sum of the five inputs
+not_a_model.onnx                  (a line of text, not a model)
+argmax_seg_t16.onnx               input [1,16,16,3]               output [1,16,16,3]: channels (2, 0, 1) of input
+scalar_out.onnx                   input [1,4,4,1]                 output []: sum of all 16 input values
+conv6x32_t256.onnx                input [1,256,256,3]             output [1,256,256,3]: six 3x3 convolutions
+demo_sharpen_t128.onnx            input [1,128,128,3]             output [1,128,128,3]: sharpen, clipped to [0, 1]
+
+Exact semantics where a test may want to recompute them:
+- identity, channels_first_identity, open_dims, out1d, out2d, argmax_seg,
+  nchw_to_nhwc: pure data movement (Identity, Reshape, Slice, Gather,
+  Transpose), so the output is bit-exact.
+- scale2: Mul by 2, bit-exact for finite inputs that do not overflow.
+- rgb_to_gray: MatMul with the weight column [0.25, 0.5, 0.25]. The weights
+  are powers of two, so the result is bit-exact whenever the three products
+  sum without rounding, e.g. for inputs that are multiples of 1/256 in [0, 1].
+- argmax_seg: output channel 0 = input channel 2, output channel 1 = input
+  channel 0, output channel 2 = input channel 1. The arg-max of a pixel's
+  output is therefore (argmax of input + 1) mod 3.
+- out1d: output[i] = input flat element i, i = 0..9 (element order of the
+  NHWC buffer). out2d: output[r][c] = input flat element 8 r + c.
+- zero_size_out: Slice of the channel axis over the empty range [0, 0); a
+  channels-last reader sees width 4, height 4 and 0 channels.
+- open_dims: height and width are the symbolic dimensions "height" and
+  "width", which the runtime reports as -1.
+- five_inputs, add2, add3, scalar_out: sums in float32; exact for small
+  integer-valued inputs. add3's output2 is ReduceSum over axis 3 of output1.
+- conv6x32_t256: Transpose to NCHW; Conv 3->32, ReLU, then four times
+  Conv 32->32, ReLU, then Conv 32->3; Transpose back to NHWC. Every Conv is
+  3x3, stride 1, zero padding 1, with bias. Weights are normal with standard
+  deviation sqrt(1 / fan_in) and biases normal with deviation 0.01, drawn
+  from numpy's RandomState(20240611) in layer order (weights, then bias).
+  The values only matter for timing; the outputs stay of order 1.
+- demo_sharpen_t128: for every channel separately (depthwise Conv, group 3,
+  no bias), with zero padding of one pixel around the tile:
+      out(x, y) = 5 in(x, y) - in(x - 1, y) - in(x + 1, y)
+                  - in(x, y - 1) - in(x, y + 1)
+  (pixels outside the tile count as 0), then clipped to [0, 1].
+"""
+
+import os
+import sys
+
+import numpy as np
+import onnx
+from onnx import TensorProto, helper, numpy_helper
+
+OPSET = 17
+IR_VERSION = 8
+FLOAT = TensorProto.FLOAT
+NHWC_TO_NCHW = [0, 3, 1, 2]
+NCHW_TO_NHWC = [0, 2, 3, 1]
+
+
+def tensor_info(name, shape):
+    return helper.make_tensor_value_info(name, FLOAT, shape)
+
+
+def const(name, array):
+    return numpy_helper.from_array(np.asarray(array), name)
+
+
+def make_model(name, nodes, inputs, outputs, initializers=()):
+    """Wraps nodes into a checked model. inputs/outputs: (name, shape) pairs."""
+    graph = helper.make_graph(
+        nodes,
+        name,
+        [tensor_info(n, s) for n, s in inputs],
+        [tensor_info(n, s) for n, s in outputs],
+        initializer=list(initializers),
+    )
+    model = helper.make_model(
+        graph,
+        producer_name="velmora-make-models",
+        opset_imports=[helper.make_opsetid("", OPSET)],
+    )
+    model.ir_version = IR_VERSION
+    onnx.checker.check_model(model, full_check=True)
+    return model
+
+
+def identity(name, shape):
+    return make_model(name, [helper.make_node("Identity", ["input"], ["output"])],
+                      [("input", shape)], [("output", shape)])
+
+
+def scale2():
+    shape = [1, 64, 64, 3]
+    return make_model(
+        "scale2",
+        [helper.make_node("Mul", ["input", "two"], ["output"])],
+        [("input", shape)], [("output", shape)],
+        [const("two", np.array(2.0, dtype=np.float32))])
+
+
+def rgb_to_gray():
+    weights = np.array([[0.25], [0.5], [0.25]], dtype=np.float32)
+    return make_model(
+        "rgb_to_gray",
+        [helper.make_node("MatMul", ["input", "gray_weights"], ["output"])],
+        [("input", [1, 64, 64, 3])], [("output", [1, 64, 64, 1])],
+        [const("gray_weights", weights)])
+
+
+def nchw_to_nhwc():
+    return make_model(
+        "nchw_to_nhwc",
+        [helper.make_node("Transpose", ["input"], ["output"], perm=NCHW_TO_NHWC)],
+        [("input", [1, 3, 256, 256])], [("output", [1, 256, 256, 3])])
+
+
+def add_inputs(count, output="output"):
+    """Sums `count` inputs input1..inputN into `output` by a chain of Adds."""
+    names = [f"input{k}" for k in range(1, count + 1)]
+    nodes = []
+    total = names[0]
+    for k, term in enumerate(names[1:], start=1):
+        out = output if k == count - 1 else f"partial{k}"
+        nodes.append(helper.make_node("Add", [total, term], [out]))
+        total = out
+    return names, nodes
+
+
+def add2():
+    shape = [1, 16, 16, 3]
+    names, nodes = add_inputs(2)
+    return make_model("add2", nodes, [(n, shape) for n in names], [("output", shape)])
+
+
+def add3():
+    shape = [1, 16, 16, 3]
+    names, nodes = add_inputs(3, output="output1")
+    nodes.append(helper.make_node("ReduceSum", ["output1", "channel_axis"], ["output2"],
+                                  keepdims=1))
+    return make_model("add3", nodes, [(n, shape) for n in names],
+                      [("output1", shape), ("output2", [1, 16, 16, 1])],
+                      [const("channel_axis", np.array([3], dtype=np.int64))])
+
+
+def five_inputs():
+    shape = [1, 4, 4, 1]
+    names, nodes = add_inputs(5)
+    return make_model("five_inputs", nodes, [(n, shape) for n in names],
+                      [("output", shape)])
+
+
+def out1d():
+    nodes = [
+        helper.make_node("Reshape", ["input", "flat_shape"], ["flat"]),
+        helper.make_node("Slice", ["flat", "starts", "ends"], ["output"]),
+    ]
+    return make_model(
+        "out1d", nodes, [("input", [1, 4, 4, 1])], [("output", [10])],
+        [const("flat_shape", np.array([16], dtype=np.int64)),
+         const("starts", np.array([0], dtype=np.int64)),
+         const("ends", np.array([10], dtype=np.int64))])
+
+
+def out2d():
+    return make_model(
+        "out2d",
+        [helper.make_node("Reshape", ["input", "matrix_shape"], ["output"])],
+        [("input", [1, 4, 4, 1])], [("output", [2, 8])],
+        [const("matrix_shape", np.array([2, 8], dtype=np.int64))])
+
+
+def zero_size_out():
+    return make_model(
+        "zero_size_out",
+        [helper.make_node("Slice", ["input", "starts", "ends", "axes"], ["output"])],
+        [("input", [1, 4, 4, 1])], [("output", [1, 4, 4, 0])],
+        [const("starts", np.array([0], dtype=np.int64)),
+         const("ends", np.array([0], dtype=np.int64)),
+         const("axes", np.array([3], dtype=np.int64))])
+
+
+def open_dims():
+    shape = [1, "height", "width", 3]
+    return identity("open_dims", shape)
+
+
+def six_outputs():
+    shape = [1, 8, 8, 1]
+    nodes, outputs, inits = [], [], []
+    for k in range(6):
+        factor = f"factor{k}"
+        inits.append(const(factor, np.array(k + 1, dtype=np.float32)))
+        nodes.append(helper.make_node("Mul", ["input", factor], [f"output{k}"]))
+        outputs.append((f"output{k}", shape))
+    return make_model("six_outputs", nodes, [("input", shape)], outputs, inits)
+
+
+def argmax_seg():
+    shape = [1, 16, 16, 3]
+    return make_model(
+        "argmax_seg",
+        [helper.make_node("Gather", ["input", "channel_order"], ["output"], axis=3)],
+        [("input", shape)], [("output", shape)],
+        [const("channel_order", np.array([2, 0, 1], dtype=np.int64))])
+
+
+def scalar_out():
+    # Without an axes input, ReduceSum reduces over every axis.
+    return make_model(
+        "scalar_out",
+        [helper.make_node("ReduceSum", ["input"], ["output"], keepdims=0)],
+        [("input", [1, 4, 4, 1])], [("output", [])])
+
+
+def conv6x32():
+    rng = np.random.RandomState(20240611)
+    channels = [3, 32, 32, 32, 32, 32, 3]
+    nodes = [helper.make_node("Transpose", ["input"], ["x0"], perm=NHWC_TO_NCHW)]
+    inits = []
+    current = "x0"
+    layers = len(channels) - 1
+    for i in range(layers):
+        cin, cout = channels[i], channels[i + 1]
+        w = (rng.standard_normal((cout, cin, 3, 3)) * np.sqrt(1.0 / (cin * 9))).astype(np.float32)
+        b = (rng.standard_normal(cout) * 0.01).astype(np.float32)
+        inits += [const(f"conv{i}_w", w), const(f"conv{i}_b", b)]
+        conv_out = f"conv{i}"
+        nodes.append(helper.make_node("Conv", [current, f"conv{i}_w", f"conv{i}_b"], [conv_out],
+                                      kernel_shape=[3, 3], pads=[1, 1, 1, 1]))
+        current = conv_out
+        if i < layers - 1:
+            nodes.append(helper.make_node("Relu", [current], [f"relu{i}"]))
+            current = f"relu{i}"
+    nodes.append(helper.make_node("Transpose", [current], ["output"], perm=NCHW_TO_NHWC))
+    shape = [1, 256, 256, 3]
+    return make_model("conv6x32", nodes, [("input", shape)], [("output", shape)], inits)
+
+
+def demo_sharpen():
+    kernel = np.array([[0, -1, 0], [-1, 5, -1], [0, -1, 0]], dtype=np.float32)
+    weights = np.tile(kernel, (3, 1, 1, 1))  # [3, 1, 3, 3]: one kernel per channel
+    nodes = [
+        helper.make_node("Transpose", ["input"], ["nchw"], perm=NHWC_TO_NCHW),
+        helper.make_node("Conv", ["nchw", "sharpen_w"], ["sharpened"],
+                         kernel_shape=[3, 3], pads=[1, 1, 1, 1], group=3),
+        helper.make_node("Clip", ["sharpened", "low", "high"], ["clipped"]),
+        helper.make_node("Transpose", ["clipped"], ["output"], perm=NCHW_TO_NHWC),
+    ]
+    shape = [1, 128, 128, 3]
+    return make_model(
+        "demo_sharpen", nodes, [("input", shape)], [("output", shape)],
+        [const("sharpen_w", weights),
+         const("low", np.array(0.0, dtype=np.float32)),
+         const("high", np.array(1.0, dtype=np.float32))])
+
+
+NOT_A_MODEL = b"This is a line of text, not an ONNX model.\n"
+
+
+def all_models():
+    """Yields (file name, model or raw bytes) for every file."""
+    yield "identity_64x3.onnx", identity("identity_64x3", [1, 64, 64, 3])
+    for tile in (16, 32, 64):
+        for channels in (1, 3, 4):
+            name = f"identity_t{tile}_c{channels}"
+            yield name + ".onnx", identity(name, [1, tile, tile, channels])
+    for tile in (256, 512):
+        name = f"identity_t{tile}_c3"
+        yield name + ".onnx", identity(name, [1, tile, tile, 3])
+    yield "scale2_64x3.onnx", scale2()
+    yield "rgb_to_gray_64.onnx", rgb_to_gray()
+    yield "channels_first_identity_32x3.onnx", identity("channels_first_identity",
+                                                        [1, 3, 32, 32])
+    yield "nchw_to_nhwc_t256.onnx", nchw_to_nhwc()
+    yield "add2_t16_c3.onnx", add2()
+    yield "add3_t16_c3.onnx", add3()
+    yield "out1d.onnx", out1d()
+    yield "out2d.onnx", out2d()
+    yield "zero_size_out.onnx", zero_size_out()
+    yield "open_dims.onnx", open_dims()
+    yield "six_outputs.onnx", six_outputs()
+    yield "five_inputs.onnx", five_inputs()
+    yield "not_a_model.onnx", NOT_A_MODEL
+    yield "argmax_seg_t16.onnx", argmax_seg()
+    yield "scalar_out.onnx", scalar_out()
+    yield "conv6x32_t256.onnx", conv6x32()
+    yield "demo_sharpen_t128.onnx", demo_sharpen()
+
+
+def write_atomically(path, data):
+    temp = path + ".tmp"
+    try:
+        with open(temp, "wb") as f:
+            f.write(data)
+        os.replace(temp, path)
+    except BaseException:
+        if os.path.exists(temp):
+            os.remove(temp)
+        raise
+
+
+def main(argv):
+    if len(argv) != 2:
+        sys.stderr.write("usage: make_models.py OUTDIR\n")
+        return 2
+    outdir = argv[1]
+    os.makedirs(outdir, exist_ok=True)
+    for file_name, model in all_models():
+        data = model if isinstance(model, bytes) else model.SerializeToString()
+        write_atomically(os.path.join(outdir, file_name), data)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
