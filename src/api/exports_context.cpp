@@ -1,0 +1,33 @@
+// Making, querying and ending contexts.
+#include <cstdlib>
+
+#include <onnxruntime_cxx_api.h>
+
+#include "api/bounded_copy.h"
+#include "backend/runtime_loader.h"
+#include "context/VelmoraClass.h"
+
+extern "C" {
+
+VELMORA_API VelmoraContext createContext(int32_t unused, const char* callerName) {
+    // Wrapper objects of the runtime's C++ header use this table.
+    if (ortApi) Ort::InitApi(ortApi);
+    return new VelmoraClass(unused, callerName, kBackendOnnx);
+}
+
+VELMORA_API void deleteContext(VelmoraContext context) {
+    delete static_cast<VelmoraClass*>(context);
+}
+
+VELMORA_API void getErrorText(VelmoraContext context, char* buffer, int32_t length) {
+    if (!buffer) return;
+    if (!context) {
+        buffer[0] = 0;
+        return;
+    }
+    std::string text;
+    if (!static_cast<VelmoraClass*>(context)->getErrorText(length, text)) return;
+    copyTextBounded(buffer, text, static_cast<size_t>(std::llabs(static_cast<long long>(length) - 1)));
+}
+
+}  // extern "C"

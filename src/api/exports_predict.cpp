@@ -1,0 +1,30 @@
+// The prediction exports: each forwards to the context operation of its name.
+#include "context/VelmoraClass.h"
+
+namespace {
+VelmoraClass* live(VelmoraContext context) { return static_cast<VelmoraClass*>(context); }
+}  // namespace
+
+extern "C" {
+
+VELMORA_API unsigned char* predict(VelmoraContext context, float* data, int32_t width, int32_t height,
+                                   int32_t numChannels, bool argmax) {
+    return context ? live(context)->predict(data, width, height, numChannels, argmax) : nullptr;
+}
+
+VELMORA_API float* predictFloat(VelmoraContext context, float* data, int32_t width, int32_t height,
+                                int32_t numChannels, bool) {
+    return context ? live(context)->predictFloat(data, width, height, numChannels) : nullptr;
+}
+
+VELMORA_API float* predict2InputsFloat(VelmoraContext context, float* data1, float* data2, int32_t width,
+                                       int32_t height, int32_t numChannels) {
+    return context ? live(context)->predict2InputsFloat(data1, data2, width, height, numChannels) : nullptr;
+}
+
+VELMORA_API float* predict3InputsFloat(VelmoraContext context, ImageFloat input1, ImageFloat input2,
+                                       ImageFloat input3) {
+    return context ? live(context)->predict3InputsFloat(input1, input2, input3) : nullptr;
+}
+
+}  // extern "C"

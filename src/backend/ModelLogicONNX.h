@@ -1,0 +1,92 @@
+// The ONNX Runtime backend: one environment and at most one session per
+// object, all runtime calls through the process-wide API table.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "backend/ModelLogic.h"
+
+struct OrtEnv;
+struct OrtSession;
+struct OrtSessionOptions;
+struct OrtValue;
+
+// One input of a run: the caller's buffer, wrapped without copying. The sizes
+// describe the buffer so that a short one is refused before the runtime reads it.
+struct InputDescriptor {
+    const float* data;
+    int32_t width;
+    int32_t height;
+    int32_t numChannels;
+};
+
+class ModelLogicONNX : public ModelLogic {
+public:
+    // Throws Ort::Exception when the runtime refuses the environment or options.
+    ModelLogicONNX();
+    ~ModelLogicONNX() override;
+    ModelLogicONNX(const ModelLogicONNX&) = delete;
+    ModelLogicONNX& operator=(const ModelLogicONNX&) = delete;
+
+    bool loadModel(const void* modelData, uint32_t modelSize, std::string inputName,
+                   std::string outputName) override;
+    bool loadModelEx(const void* modelData, uint32_t modelSize, std::string inputName,
+                     std::string outputName, int32_t inputLayout, int32_t outputLayout) override;
+    void deallocateModel() override;
+    uint8_t* runModelToBytes(const float* data, int32_t width, int32_t height, int32_t numChannels,
+                             int32_t* channelCount, bool argmax, float scale) override;
+    ImageFloat runModel(const float* data, int32_t width, int32_t height,
+                        int32_t numChannels) override;
+    float* runModel2Inputs(const float* data1, const float* data2, int32_t width, int32_t height,
+                           int32_t numChannels, int32_t* outputCount) override;
+    float* runModel3Inputs(const ImageFloat* input1, const ImageFloat* input2,
+                           const ImageFloat* input3, int32_t* outputCount) override;
+    int32_t reservedQuery() override { return 0; }
+    std::string getEngineInfo(int32_t* gpuCount) override;
+    char* getDeviceNameByIndex(uint32_t index) override;
+    std::string getErrorText() override;
+    int32_t getErrorCount() override { return errorCount; }
+    bool isModelLoaded() override { return modelLoaded; }
+    int32_t getModelVersion() override { return -1; }
+    int32_t reservedCode() override { return -1; }
+    int64_t getGpuMemory() override { return -1; }
+    void preparePrediction() override {}
+    bool fetchModelOutput(ImageFloat* record, int32_t index) override;
+
+    virtual bool reloadOnCpu();
+
+    bool createSession(const void* modelData, uint32_t modelSize, std::string inputName,
+                       std::string outputName, bool useGpu);
+    bool runSession(const InputDescriptor* inputs, int32_t count);
+    // Copies output `index` into `record`; returns the number of floats copied.
+    int32_t getModelOutput(ImageFloat* record, int32_t index);
+
+    const std::vector<std::vector<int64_t>>& getInputShapes() const { return inputShapes; }
+    const std::vector<std::vector<int64_t>>& getOutputShapes() const { return outputShapes; }
+    const std::vector<std::string>& getInputNames() const { return inputNames; }
+    const std::vector<std::string>& getOutputNames() const { return outputNames; }
+    size_t outputTensorCount() const { return outputTensors.size(); }
+
+private:
+    void appendErrorText(std::string message);  // also counts the error
+    void releaseSession();
+    void releaseOutputTensors();
+    void ensureEnvironment();
+    void describeModel();
+    // Fetches output 0 after a successful run; false when nothing usable came back.
+    bool fetchFirstOutput(ImageFloat* record, int32_t* copied);
+
+    bool modelLoaded = false;
+    int32_t errorCount = 0;
+    ImageFloat outputImage{0, 0, 0, nullptr};
+    std::vector<std::vector<int64_t>> inputShapes;
+    std::vector<std::vector<int64_t>> outputShapes;
+    std::vector<std::string> inputNames;
+    std::vector<std::string> outputNames;
+    OrtSession* session = nullptr;
+    OrtEnv* env = nullptr;
+    OrtSessionOptions* sessionOptions = nullptr;
+    std::vector<OrtValue*> outputTensors;
+};

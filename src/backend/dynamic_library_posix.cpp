@@ -1,0 +1,48 @@
+#include "backend/dynamic_library.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace dynlib {
+
+namespace {
+std::string lastLoaderError() {
+    const char* text = dlerror();
+    return text ? text : "";
+}
+}  // namespace
+
+std::string libraryFolder() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&libraryFolder), &info) == 0 || !info.dli_fname) {
+        std::fprintf(stderr, "Error getting module handle: %s\n", lastLoaderError().c_str());
+        std::fflush(stderr);
+        return {};
+    }
+    std::error_code ec;
+    std::filesystem::path path = std::filesystem::canonical(info.dli_fname, ec);
+    if (ec) path = info.dli_fname;
+    return path.parent_path().string();
+}
+
+const char* pathSeparator() { return "/"; }
+
+Handle open(const std::string& path, std::string& error) {
+    dlerror();
+    Handle handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) error = lastLoaderError();
+    return handle;
+}
+
+void* symbol(Handle handle, const char* name, std::string& error) {
+    dlerror();
+    void* address = dlsym(handle, name);
+    if (!address) error = lastLoaderError();
+    return address;
+}
+
+void close(Handle handle) { dlclose(handle); }
+
+}  // namespace dynlib

@@ -1,0 +1,230 @@
+// Turning model bytes into a runtime session, and describing the model.
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "backend/ModelLogicONNX.h"
+#include "backend/backend_error_text.h"
+#include "backend/gpu_devices.h"
+#include "backend/ort_call.h"
+
+namespace {
+
+constexpr const char* kDmlProviderName = "DmlExecutionProvider";
+
+bool runtimeOffersDml() {
+    char** providers = nullptr;
+    int count = 0;
+    throwOnError(ortApi->GetAvailableProviders(&providers, &count));
+    bool found = false;
+    for (int i = 0; i < count; ++i)
+        if (std::strcmp(providers[i], kDmlProviderName) == 0) found = true;
+    ignoreError(ortApi->ReleaseAvailableProviders(providers, count));
+    return found;
+}
+
+// Options for a GPU session when a DirectML device can be made; null otherwise.
+OwnedSessionOptions gpuOptions() {
+    OwnedSessionOptions options;
+    {
+        OrtSessionOptions* raw = nullptr;
+        throwOnError(ortApi->CreateSessionOptions(&raw));
+        options.reset(raw);
+    }
+    if (!runtimeOffersDml()) return nullptr;
+
+    DmlDevices devices;
+    createDmlDevice(devices);  // only whether a DirectML device came back matters
+    bool chosen = false;
+    try {
+        if (devices.dmlDevice) {
+            const void* dmlApi = nullptr;
+            ignoreError(ortApi->GetExecutionProviderApi("DML", 23, &dmlApi));
+            // Without the provider table the processor serves, as with no device.
+            if (dmlApi) {
+                throwOnError(ortApi->SetSessionExecutionMode(options.get(), ORT_SEQUENTIAL));
+                ignoreError(ortApi->AddSessionConfigEntry(options.get(), "ep.dml.disable_graph_fusion", "1"));
+                appendDmlExecutionProvider(dmlApi, options.get(), devices);
+                chosen = true;
+            }
+        }
+    } catch (...) {
+        releaseDmlDevices(devices);
+        throw;
+    }
+    releaseDmlDevices(devices);
+    return chosen ? std::move(options) : nullptr;
+}
+
+OwnedSessionOptions cpuOptions() {
+    OwnedSessionOptions options;
+    {
+        OrtSessionOptions* raw = nullptr;
+        throwOnError(ortApi->CreateSessionOptions(&raw));
+        options.reset(raw);
+    }
+    throwOnError(ortApi->SetSessionLogSeverityLevel(options.get(), 0));
+    throwOnError(ortApi->SetIntraOpNumThreads(options.get(), 5));
+    throwOnError(ortApi->SetInterOpNumThreads(options.get(), 5));
+    return options;
+}
+
+struct AllocatedName {
+    OrtAllocator* allocator;
+    char* text;
+    ~AllocatedName() {
+        if (text) ignoreError(ortApi->AllocatorFree(allocator, text));
+    }
+};
+
+std::vector<int64_t> tensorDimensions(const OrtTypeInfo* typeInfo, ONNXTensorElementDataType* elementType) {
+    const OrtTensorTypeAndShapeInfo* tensorInfo = nullptr;
+    throwOnError(ortApi->CastTypeInfoToTensorInfo(typeInfo, &tensorInfo));
+    if (!tensorInfo) throw Ort::Exception("The model has an input or output that is not a tensor", ORT_INVALID_GRAPH);
+    throwOnError(ortApi->GetTensorElementType(tensorInfo, elementType));
+    size_t count = 0;
+    throwOnError(ortApi->GetDimensionsCount(tensorInfo, &count));
+    std::vector<int64_t> dims(count);
+    throwOnError(ortApi->GetDimensions(tensorInfo, dims.data(), count));
+    return dims;
+}
+
+}  // namespace
+
+bool ModelLogicONNX::loadModel(const void* data, uint32_t size, std::string inName, std::string outName) {
+    return loadModelEx(data, size, std::move(inName), std::move(outName), 1, 1);
+}
+
+bool ModelLogicONNX::loadModelEx(const void* data, uint32_t size, std::string inName,
+                                 std::string outName, int32_t inLayout, int32_t outLayout) {
+    inputName = inName;
+    outputName = outName;
+    modelData = data;
+    modelSize = size;
+    inputLayout = inLayout;
+    outputLayout = outLayout;
+    return createSession(data, size, std::move(inName), std::move(outName), true);
+}
+
+bool ModelLogicONNX::reloadOnCpu() {
+    releaseSession();
+    modelLoaded = false;
+    return createSession(modelData, modelSize, inputName, outputName, false);
+}
+
+void ModelLogicONNX::deallocateModel() {
+    // The model's outputs go with it, so that no later run hands out a stale result.
+    releaseSession();
+    releaseOutputTensors();
+    releaseImage(outputImage);
+    if (env) ortApi->ReleaseEnv(env);
+    env = nullptr;
+    modelLoaded = false;
+}
+
+bool ModelLogicONNX::createSession(const void* data, uint32_t size, std::string inName,
+                                   std::string outName, bool useGpu) {
+    errorCount = 0;
+    if (!data || size == 0) {
+        modelLoaded = false;
+        appendErrorText("Model loading failed: no model data (null pointer or size 0)\n");
+        return false;
+    }
+    try {
+        OwnedSessionOptions chosen;
+        if (useGpu) {
+            try {
+                chosen = gpuOptions();
+            } catch (const Ort::Exception& e) {
+                ++errorCount;
+                std::cout << "GPU ERROR: " << e.what() << std::endl;
+                appendBackendErrorText(e.what());
+                return false;
+            }
+        }
+        if (!chosen) chosen = cpuOptions();
+        if (sessionOptions) ortApi->ReleaseSessionOptions(sessionOptions);
+        sessionOptions = chosen.release();
+
+        ensureEnvironment();
+        OrtSession* created = nullptr;
+        throwOnError(ortApi->CreateSessionFromArray(env, data, size, sessionOptions, &created));
+        releaseSession();
+        session = created;
+
+        describeModel();
+        modelLoaded = true;
+        if (!inName.empty()) inputName = inName;
+        if (!outName.empty()) outputName = outName;
+        std::cout << "Input Name: " << inputName << std::endl;
+        std::cout << "Output Name: " << outputName << std::endl;
+        return true;
+    } catch (const std::exception& e) {
+        modelLoaded = false;
+        appendErrorText(e.what());
+        return false;
+    }
+}
+
+void ModelLogicONNX::describeModel() {
+    OrtAllocator* allocator = nullptr;
+    throwOnError(ortApi->GetAllocatorWithDefaultOptions(&allocator));
+
+    size_t inputCount = 0;
+    throwOnError(ortApi->SessionGetInputCount(session, &inputCount));
+    inputNames.clear();
+    inputShapes.clear();
+    inputNames.reserve(inputCount);
+    std::cout << "Number of inputs = " << inputCount << std::endl;
+    for (size_t i = 0; i < inputCount; ++i) {
+        AllocatedName name{allocator, nullptr};
+        throwOnError(ortApi->SessionGetInputName(session, i, allocator, &name.text));
+        std::cout << "Input " << i << " : name =" << name.text << std::endl;
+        inputNames.emplace_back(name.text);
+
+        OwnedTypeInfo typeInfo;
+        {
+            OrtTypeInfo* raw = nullptr;
+            throwOnError(ortApi->SessionGetInputTypeInfo(session, i, &raw));
+            typeInfo.reset(raw);
+        }
+        ONNXTensorElementDataType type{};
+        std::vector<int64_t> dims = tensorDimensions(typeInfo.get(), &type);
+        std::cout << "Input " << i << " : type = " << static_cast<int>(type) << std::endl;
+        std::cout << "Input " << i << " : num_dims = " << dims.size() << "\n";
+        for (size_t j = 0; j < dims.size(); ++j) {
+            if (dims[j] < 0) dims[j] = -dims[j];  // an open dimension (-1) becomes 1
+            std::cout << "Input " << i << " : dim[" << j << "] =" << dims[j] << "\n";
+        }
+        inputShapes.push_back(std::move(dims));
+        std::cout.flush();
+    }
+
+    size_t outputCount = 0;
+    throwOnError(ortApi->SessionGetOutputCount(session, &outputCount));
+    outputNames.clear();
+    outputShapes.clear();
+    outputNames.reserve(outputCount);
+    for (size_t j = 0; j < outputCount; ++j) {
+        AllocatedName name{allocator, nullptr};
+        throwOnError(ortApi->SessionGetOutputName(session, j, allocator, &name.text));
+        std::cout << "Output " << j << " : name =" << name.text << std::endl;
+        outputNames.emplace_back(name.text);
+
+        OwnedTypeInfo typeInfo;
+        {
+            OrtTypeInfo* raw = nullptr;
+            throwOnError(ortApi->SessionGetOutputTypeInfo(session, j, &raw));
+            typeInfo.reset(raw);
+        }
+        ONNXTensorElementDataType type{};
+        std::vector<int64_t> dims = tensorDimensions(typeInfo.get(), &type);
+        std::cout << "Output " << j << " : num_dims = " << dims.size() << "\n";
+        for (size_t k = 0; k < dims.size(); ++k) {
+            if (dims[k] < 0) dims[k] = -dims[k];
+            std::cout << "Output " << j << " : dim[" << k << "] =" << dims[k] << "\n";
+        }
+        outputShapes.push_back(std::move(dims));
+        std::cout.flush();
+    }
+}

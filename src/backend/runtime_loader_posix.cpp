@@ -1,0 +1,3 @@
+#include "backend/runtime_loader.h"
+
+const char* runtimeFileName() { return "libonnxruntime.so.1"; }

@@ -1,0 +1,66 @@
+// The context behind each handle a host holds: its backend, its result
+// images, its settings and the errors not yet fetched.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "backend/ModelLogic.h"
+#include "image/image_records.h"
+
+// Raised when a second tiled float prediction enters while one runs.
+class VelmoraException : public std::exception {
+public:
+    const char* what() const noexcept override { return "Velmora exception: No multithreading allowed!!!"; }
+};
+
+// The ONNX Runtime backend; the only kind the exports create.
+inline constexpr int32_t kBackendOnnx = 4;
+
+// The library's build date, "Mmm dd yyyy".
+const char* buildDate();
+
+class VelmoraClass {
+public:
+    VelmoraClass(int32_t unused, const char* callerName, int32_t backendKind);
+    ~VelmoraClass();
+    VelmoraClass(const VelmoraClass&) = delete;
+    VelmoraClass& operator=(const VelmoraClass&) = delete;
+
+    // The text for getErrorText's `length`; false when nothing is to be written.
+    bool getErrorText(int32_t length, std::string& text);
+
+    bool loadModel(const void* modelData, uint32_t modelSize, const char* inputName, const char* outputName);
+    bool loadModelEx(const void* modelData, uint32_t modelSize, const char* inputName, const char* outputName,
+                     int32_t inputLayout, int32_t outputLayout);
+    void deallocateModel();
+    void deallocateImage();
+
+    uint8_t* predict(const float* data, int32_t width, int32_t height, int32_t numChannels, bool argmax);
+    float* predictFloat(const float* data, int32_t width, int32_t height, int32_t numChannels);
+    float* predict2InputsFloat(const float* data1, const float* data2, int32_t width, int32_t height,
+                               int32_t numChannels);
+    float* predict3InputsFloat(ImageFloat input1, ImageFloat input2, ImageFloat input3);
+
+    ModelLogic* backend() { return modelLogic.get(); }
+    const ImageFloat& floatResult() const { return outputFloatFull; }
+    const ImageByte& byteResult() const { return outputCharFull; }
+
+private:
+    friend struct VelmoraTestAccess;
+
+    std::string errorText;
+    std::unique_ptr<ModelLogic> modelLogic;
+    int32_t tiledRunCount = 0;
+    bool loggingEnabled = false;
+    ImageByte outputCharFull;
+    ImageFloat outputFloatFull{0, 0, 0, nullptr};
+    std::string hostName;
+    std::string callerName;
+};
+
+// Tiled float predictions running in the process.
+extern std::atomic<int32_t> predictionsInFlight;
