@@ -1,0 +1,249 @@
+// The settings store without a registry: each key is one file in the user's
+// configuration folder ($XDG_CONFIG_HOME, else ~/.config, then "velmora/").
+// An open key holds an exclusive flock on a lock file beside the data file,
+// so a read-modify-write by several threads or processes never loses a value;
+// the data file is replaced through a synced temporary file and a rename, so
+// it is never seen half-written, not even after a crash mid-write.
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "diagnostics/console_sink.h"
+#include "diagnostics/settings_file.h"
+#include "diagnostics/settings_store_platform.h"
+
+namespace settings_platform {
+namespace {
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    // Closes now, so that a failed close (a late write error) can be seen.
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+std::string homeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') {
+        return home;
+    }
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr) {
+        return found->pw_dir;
+    }
+    return {};
+}
+
+// A relative XDG_CONFIG_HOME is ignored, as the base-directory rules ask.
+std::string configFolder() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg != nullptr && xdg[0] == '/') {
+        return xdg;
+    }
+    const std::string home = homeFolder();
+    return home.empty() ? std::string() : home + "/.config";
+}
+
+bool readAll(int fd, std::string& text) {
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        text.append(chunk, static_cast<size_t>(n));
+    }
+}
+
+bool writeAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void syncFolder(const std::string& folder) {
+    Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid()) {
+        ::fsync(dir.get());
+    }
+}
+
+class KeyFile final : public OpenKey {
+public:
+    KeyFile(Descriptor&& lock, std::string folder, std::string dataPath, SettingsValues values,
+            bool damaged)
+        : lock_(lock.release()), folder_(std::move(folder)), dataPath_(std::move(dataPath)),
+          values_(std::move(values)), damaged_(damaged) {}
+
+    bool query(const std::string& name, char* buffer, uint32_t capacity, uint32_t& size) override {
+        const auto found = values_.find(name);
+        if (found == values_.end() || found->second.size() + 1 > capacity) {
+            return false;
+        }
+        std::memcpy(buffer, found->second.data(), found->second.size());
+        buffer[found->second.size()] = '\0';
+        size = static_cast<uint32_t>(found->second.size() + 1);
+        return true;
+    }
+
+    bool set(const std::string& name, const std::string& text, int32_t& errorCode) override {
+        const auto previous = values_.find(name);
+        const std::optional<std::string> old =
+            previous == values_.end() ? std::nullopt : std::optional<std::string>(previous->second);
+        values_[name] = text;
+        if (save(errorCode)) {
+            return true;
+        }
+        if (old) {
+            values_[name] = *old;
+        } else {
+            values_.erase(name);
+        }
+        return false;
+    }
+
+    // Writes all values to a temporary file and puts it in place of the data
+    // file in one rename.
+    bool save(int32_t& errorCode) {
+        const std::string tempPath = dataPath_ + ".tmp";
+        Descriptor temp(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        if (!temp.valid()) {
+            errorCode = errno;
+            return false;
+        }
+        if (!writeAll(temp.get(), encodeSettingsFile(values_)) || ::fsync(temp.get()) != 0 ||
+            !temp.close()) {
+            errorCode = errno;
+            ::unlink(tempPath.c_str());
+            return false;
+        }
+        if (damaged_) {
+            // Kept for whoever wants to look at what went wrong.
+            ::rename(dataPath_.c_str(), (dataPath_ + ".damaged").c_str());
+        }
+        if (::rename(tempPath.c_str(), dataPath_.c_str()) != 0) {
+            errorCode = errno;
+            ::unlink(tempPath.c_str());
+            return false;
+        }
+        damaged_ = false;
+        syncFolder(folder_);
+        return true;
+    }
+
+private:
+    Descriptor lock_;  // holding it open holds the lock
+    std::string folder_;
+    std::string dataPath_;
+    SettingsValues values_;
+    bool damaged_;
+};
+
+}  // namespace
+
+std::unique_ptr<OpenKey> openKey(const std::string& keyPath, KeyAccess, int32_t& errorCode) {
+    const std::string base = configFolder();
+    if (base.empty()) {
+        errorCode = ENOENT;
+        return nullptr;
+    }
+    const std::string folder = base + "/velmora";
+    std::error_code created;
+    std::filesystem::create_directories(folder, created);
+    if (created) {
+        errorCode = created.value();
+        return nullptr;
+    }
+    const std::string dataPath = folder + "/" + settingsFileName(keyPath);
+
+    Descriptor lock(::open((dataPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!lock.valid()) {
+        errorCode = errno;
+        return nullptr;
+    }
+    while (::flock(lock.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            errorCode = errno;
+            return nullptr;
+        }
+    }
+
+    SettingsValues values;
+    bool damaged = false;
+    bool exists = true;
+    Descriptor data(::open(dataPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!data.valid()) {
+        if (errno != ENOENT) {
+            errorCode = errno;
+            return nullptr;
+        }
+        exists = false;
+    } else {
+        std::string text;
+        if (!readAll(data.get(), text)) {
+            errorCode = errno;
+            return nullptr;
+        }
+        if (auto decoded = decodeSettingsFile(text)) {
+            values = std::move(*decoded);
+        } else {
+            damaged = true;
+            messageSink("Settings file " + dataPath +
+                        " is damaged: its values read as their defaults, and it is replaced at the"
+                        " next write (the old one is kept as " + dataPath + ".damaged)");
+        }
+    }
+    auto key = std::make_unique<KeyFile>(std::move(lock), folder, dataPath, std::move(values), damaged);
+    if (!exists && !key->save(errorCode)) {
+        return nullptr;  // a key that cannot be created
+    }
+    return key;
+}
+
+}  // namespace settings_platform
