@@ -3,7 +3,7 @@
 
 #include <onnxruntime_cxx_api.h>
 
-#include "api/bounded_copy.h"
+#include "context/bounded_copy.h"
 #include "backend/runtime_loader.h"
 #include "context/VelmoraClass.h"
 

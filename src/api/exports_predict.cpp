@@ -28,3 +28,31 @@ VELMORA_API float* predict3InputsFloat(VelmoraContext context, ImageFloat input1
 }
 
 }  // extern "C"
+
+extern "C" {
+
+VELMORA_API ImageFloat predictByTilesImageFloat(VelmoraContext context, ImageFloat image, int32_t tileSize,
+                                                int32_t step, int32_t downscale, ProgressCallback callback,
+                                                void* userData) {
+    if (!context) return ImageFloat{0, 0, 0, nullptr};
+    return live(context)->predictByTilesImageFloat(image, tileSize, step, downscale, callback, userData);
+}
+
+VELMORA_API float* predictByTilesFloat(VelmoraContext context, float* data, int32_t width, int32_t height,
+                                       int32_t numChannels, int32_t tileSize, int32_t step, int32_t downscale,
+                                       ProgressCallback callback, void* userData) {
+    if (!context) return nullptr;
+    return live(context)->predictByTilesFloat(data, width, height, numChannels, tileSize, step, downscale, callback,
+                                              userData);
+}
+
+VELMORA_API unsigned char* predictByTiles(VelmoraContext context, unsigned char* data, int32_t width,
+                                          int32_t height, int32_t numChannels, int32_t tileSize, int32_t step,
+                                          bool argmax, float inputScale, float outputScale, int32_t downscale,
+                                          ProgressCallback callback, void* userData) {
+    if (!context) return nullptr;
+    return live(context)->predictByTiles(data, width, height, numChannels, tileSize, step, argmax, inputScale,
+                                         outputScale, downscale, callback, userData);
+}
+
+}  // extern "C"

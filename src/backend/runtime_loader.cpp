@@ -11,6 +11,7 @@ namespace {
 struct RuntimeLibrary {
     dynlib::Handle handle = nullptr;
     std::string failure;
+    std::string version;
 
     RuntimeLibrary() {
         // A failure here must not abort the host: it is kept and reported by
@@ -48,6 +49,7 @@ struct RuntimeLibrary {
                       std::to_string(kOrtApiVersion);
             return;
         }
+        if (base->GetVersionString) version = base->GetVersionString();
         ortApi = api;
     }
 };
@@ -63,3 +65,5 @@ RuntimeLibrary& runtimeLibrary() {
 }  // namespace
 
 const std::string& runtimeLoadFailure() { return runtimeLibrary().failure; }
+
+const std::string& runtimeVersion() { return runtimeLibrary().version; }

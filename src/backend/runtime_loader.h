@@ -13,6 +13,9 @@ inline constexpr unsigned kOrtApiVersion = 21;
 // Null when the runtime could not be loaded; never changes after load.
 extern const OrtApi* ortApi;
 
+// The version text of the loaded runtime, or empty.
+const std::string& runtimeVersion();
+
 // Empty when the runtime loaded; otherwise why it did not.
 const std::string& runtimeLoadFailure();
 

@@ -45,12 +45,32 @@ public:
                                int32_t numChannels);
     float* predict3InputsFloat(ImageFloat input1, ImageFloat input2, ImageFloat input3);
 
+    // The tiled pipelines. The float one admits one caller per process and
+    // raises VelmoraException for a second.
+    ImageFloat predictByTilesImageFloat(ImageFloat original_image, int32_t tileSize, int32_t step,
+                                        int32_t downscale, ProgressCallback callback, void* userData);
+    float* predictByTilesFloat(float* data, int32_t width, int32_t height, int32_t numChannels, int32_t tileSize,
+                               int32_t step, int32_t downscale, ProgressCallback callback, void* userData);
+    uint8_t* predictByTiles(const uint8_t* data, int32_t width, int32_t height, int32_t numChannels,
+                            int32_t tileSize, int32_t step, bool argmax, float inputScale, float outputScale,
+                            int32_t downscale, ProgressCallback callback, void* userData);
+
+    // Settings and information.
+    void initializeVelmora(const char* hostName, char* buffer);
+    static float getVelmoraVersion();
+    void getNNEngineInformation(const char* hostName, char* buffer);
+    std::string modelInformation();
+
     ModelLogic* backend() { return modelLogic.get(); }
     const ImageFloat& floatResult() const { return outputFloatFull; }
     const ImageByte& byteResult() const { return outputCharFull; }
 
 private:
     friend struct VelmoraTestAccess;
+
+    void log(const std::string& message) const;
+    ImageFloat runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step, int32_t downscale,
+                        ProgressCallback callback, void* userData);
 
     std::string errorText;
     std::unique_ptr<ModelLogic> modelLogic;
