@@ -64,8 +64,7 @@ bool ensureImage(SharedImageFloat& image, int32_t width, int32_t height, int32_t
     if (!data) return false;
     try {
         image.data = std::shared_ptr<float[]>(data);
-    } catch (...) {  // the control block could not be allocated
-        delete[] data;
+    } catch (...) {  // no control block; the constructor has already freed `data`
         return false;
     }
     image.width = width;
