@@ -13,6 +13,10 @@ using Handle = void*;
 // standard error).
 std::string libraryFolder();
 
+// The folder part of a module path: the last component and the separators
+// before it removed, a root ("/", "C:\\") kept whole.
+std::string parentFolder(const std::string& path);
+
 // The platform's path separator for joining the folder and a file name.
 const char* pathSeparator();
 

@@ -24,8 +24,10 @@ std::string libraryFolder() {
     std::error_code ec;
     std::filesystem::path path = std::filesystem::canonical(info.dli_fname, ec);
     if (ec) path = info.dli_fname;
-    return path.parent_path().string();
+    return parentFolder(path.string());
 }
+
+std::string parentFolder(const std::string& path) { return std::filesystem::path(path).parent_path().string(); }
 
 const char* pathSeparator() { return "/"; }
 

@@ -50,6 +50,9 @@ struct RuntimeLibrary {
             return;
         }
         if (base->GetVersionString) version = base->GetVersionString();
+        // Without its companions the runtime is not used at all, not even on
+        // the processor.
+        if (!loadPlatformLibraries(failure)) return;
         ortApi = api;
     }
 };

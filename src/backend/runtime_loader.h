@@ -21,3 +21,7 @@ const std::string& runtimeLoadFailure();
 
 // File name of the runtime beside the library on this platform.
 const char* runtimeFileName();
+
+// Loads what the platform needs beside the runtime (DirectML on Windows),
+// right after the runtime itself; false with the reason in `failure`.
+bool loadPlatformLibraries(std::string& failure);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "api/host.h"
+#include "api/scratch_environment.h"
 #include "api/stored_settings.h"
 
 namespace {
@@ -50,7 +51,7 @@ std::vector<std::string> logLines() {
 class TiledFloat : public testing::Test {
 protected:
     void SetUp() override {
-        std::filesystem::remove(settingsFile());
+        removeStoredSettings();
         std::filesystem::remove(scratchTempFolder() / "velmora.log");
     }
     HostContext context;
@@ -172,13 +173,13 @@ TEST_F(TiledFloat, StopFromTheCallback) {
     for (int stopAt : {0, 3}) {
         SCOPED_TRACE(stopAt);
         ASSERT_NE(predictByTilesFloat(context, input.data(), 40, 40, 1, 16, 16, 1, nullptr, nullptr), nullptr);
-        std::filesystem::remove(settingsFile());
+        removeStoredSettings();
         Progress progress;
         progress.stopAt = stopAt;
         EXPECT_EQ(predictByTilesFloat(context, input.data(), 40, 40, 1, 16, 16, 1, Progress::record, &progress), nullptr);
         EXPECT_EQ(progress.seen.size(), static_cast<size_t>(stopAt + 1));
         EXPECT_EQ(context.errors(), HostContext().errors());  // nothing of the context's own
-        EXPECT_FALSE(std::filesystem::exists(settingsFile()));  // not counted
+        EXPECT_FALSE(settingsKeyExists());  // not counted
     }
 }
 

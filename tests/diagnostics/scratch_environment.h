@@ -9,8 +9,26 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
+
+// Changes the process environment as the C runtime's getenv sees it.
+inline void setVariable(const char* name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
+inline void unsetVariable(const char* name) {
+#ifdef _WIN32
+    _putenv_s(name, "");  // an empty value removes the variable
+#else
+    unsetenv(name);
+#endif
+}
 
 class ScratchEnvironment : public ::testing::Test {
 protected:
@@ -22,24 +40,25 @@ protected:
             const char* value = std::getenv(variables[i]);
             saved_[i] = value ? std::optional<std::string>(value) : std::nullopt;
         }
-        std::string pattern = (std::filesystem::temp_directory_path() / "velmora-diag-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
+        std::random_device random;
+        do {
+            root_ = std::filesystem::temp_directory_path() / ("velmora-diag-" + std::to_string(random()));
+        } while (!std::filesystem::create_directory(root_));
         std::filesystem::create_directories(config());
         std::filesystem::create_directories(temp());
-        setenv("XDG_CONFIG_HOME", config().c_str(), 1);
-        setenv("TEMP", temp().c_str(), 1);
-        setenv("TMP", temp().c_str(), 1);
-        setenv("TMPDIR", temp().c_str(), 1);
-        setenv("HOME", (root_ / "home").c_str(), 1);
+        setVariable("XDG_CONFIG_HOME", config().string());
+        setVariable("TEMP", temp().string());
+        setVariable("TMP", temp().string());
+        setVariable("TMPDIR", temp().string());
+        setVariable("HOME", (root_ / "home").string());
     }
 
     void TearDown() override {
         for (size_t i = 0; i < variables.size(); ++i) {
             if (saved_[i]) {
-                setenv(variables[i], saved_[i]->c_str(), 1);
+                setVariable(variables[i], *saved_[i]);
             } else {
-                unsetenv(variables[i]);
+                unsetVariable(variables[i]);
             }
         }
         std::error_code ignored;
@@ -52,6 +71,14 @@ protected:
 
     static std::string readFile(const std::filesystem::path& path) {
         std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // Read in text mode: line ends come back as line feeds on every platform.
+    static std::string readText(const std::filesystem::path& path) {
+        std::ifstream in(path);
         std::ostringstream text;
         text << in.rdbuf();
         return text.str();

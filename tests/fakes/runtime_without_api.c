@@ -14,4 +14,9 @@ static const char* version(void) { return "0.1.0"; }
 
 static const FakeApiBase base = {noTable, version};
 
-__attribute__((visibility("default"))) const FakeApiBase* OrtGetApiBase(void) { return &base; }
+#if defined(_WIN32)
+__declspec(dllexport)
+#else
+__attribute__((visibility("default")))
+#endif
+const FakeApiBase* OrtGetApiBase(void) { return &base; }
