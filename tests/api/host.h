@@ -23,7 +23,7 @@ public:
                            inputLayout, outputLayout);
     }
 
-    std::string errors(int32_t length = 4096) const {
+    std::string errors(int32_t length = 1 << 20) const {
         std::vector<char> buffer(static_cast<size_t>(length > 0 ? length : 4096), '\x7f');
         getErrorText(handle, buffer.data(), length);
         return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
