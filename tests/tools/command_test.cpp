@@ -182,4 +182,8 @@ TEST(Command, InfoDescribesTheLibraryAndTheModel) {
                                  "input  \"input\": float 1x3x256x256", "tiles: 256 x 256, channels-first input with 3 channels",
                                  "library: Version: -1"})
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+    // A layout given by hand overrides the one read from the shape.
+    const CommandResult forced = scratch.run({"--info", "-m", modelFile("nchw_to_nhwc_t256.onnx"), "--input-layout", "NHWC"});
+    expectSuccess(forced);
+    EXPECT_NE(forced.out.find("cannot run in tiles: the model takes 256 x 3 inputs"), std::string::npos) << forced.out;
 }

@@ -46,6 +46,8 @@ TEST_F(Failures, MissingOrUnreadableFiles) {
     expectFailure({"in.png", "out.png", "-m", demo, "--bits", "32"}, "cannot hold 32-bit");
     expectFailure({"in.png", "missing-folder/out.png", "-m", demo}, "does not exist");
     expectFailure({"in.png"}, "give the output file");
+    expectFailure({"in.png", "out.png", "--tile", "-3"}, "--tile", 2);
+    expectFailure({"in.png", "out.png", "--no-such-option"}, "--no-such-option", 2);
 }
 
 TEST_F(Failures, ModelsThatCannotRun) {

@@ -1,7 +1,8 @@
 #include "options.h"
 
 #include <CLI/CLI.hpp>
-#include <map>
+#include <cctype>
+#include <cstdio>
 
 int defaultStep(int tile) {
     if (tile < 4) return tile;
@@ -20,16 +21,14 @@ int parseOptions(int argc, char** argv, Options& o) {
     app.add_option("-m,--model", o.model, "ONNX model file (default: the bundled demo sharpening model)");
     app.add_option("--input-name", o.inputName, "Name of the model's input (default: its first input)");
     app.add_option("--output-name", o.outputName, "Name of the model's output (default: its first output)");
-    const std::map<std::string, Layout> layouts{
-        {"auto", Layout::Auto}, {"nhwc", Layout::ChannelsLast}, {"nchw", Layout::ChannelsFirst}};
-    app.add_option("--input-layout", o.inputLayout, "Layout of the model's input: auto, nhwc or nchw")
-        ->transform(CLI::CheckedTransformer(layouts, CLI::ignore_case));
-    app.add_option("--output-layout", o.outputLayout, "Layout of the model's output: auto, nhwc or nchw")
-        ->transform(CLI::CheckedTransformer(layouts, CLI::ignore_case));
+    std::string inputLayout = "auto", outputLayout = "auto";
+    const auto layoutNames = CLI::IsMember({"auto", "nhwc", "nchw"}, CLI::ignore_case);
+    app.add_option("--input-layout", inputLayout, "Layout of the model's input: auto, nhwc or nchw")->check(layoutNames);
+    app.add_option("--output-layout", outputLayout, "Layout of the model's output: auto, nhwc or nchw")->check(layoutNames);
     app.add_option("-t,--tile", o.tile, "Tile side in pixels; must match the model's input (default: read from the model)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, 1 << 16));
     app.add_option("-s,--step", o.step, "Distance between tiles; the rest of each tile is its overlap (default: tile - tile/8)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, 1 << 16));
     app.add_option("-d,--downscale", o.downscale,
                    "Shrink the image by this factor before the model and enlarge the result back; "
                    "a negative factor also restores the detail that shrinking removed")
@@ -51,9 +50,16 @@ int parseOptions(int argc, char** argv, Options& o) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code;
+        if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+        std::fprintf(stderr, "velmora: %s (see --help)\n", e.what());
+        return 2;
     }
+    auto layout = [](std::string name) {
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return name == "nhwc" ? Layout::ChannelsLast : name == "nchw" ? Layout::ChannelsFirst : Layout::Auto;
+    };
+    o.inputLayout = layout(inputLayout);
+    o.outputLayout = layout(outputLayout);
     if (o.argmax) o.eightBit = true;
     return -1;
 }
