@@ -1,6 +1,6 @@
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <optional>
 
 #include "channels.h"
 #include "command.h"
@@ -68,15 +68,17 @@ int processImage(const Options& o) {
 
     // Everything that can be checked cheaply is checked before the long run.
     const FileFormat format = formatForExtension(job.output);
-    if (o.bits && storableType(format, requestedType(o.bits, SampleType::UInt8)) != requestedType(o.bits, SampleType::UInt8))
+    const SampleType asked = requestedType(o.bits, SampleType::UInt8);
+    if (o.bits && storableType(format, asked) != asked)
         throw std::runtime_error(job.output.string() + ": the format cannot hold " + std::to_string(o.bits) +
                                  "-bit samples");
     checkOutputPlace(job.output);
     const std::vector<char> modelBytes = readModelFile(job.model);
-    std::unique_ptr<ModelDescription> description;
+    std::optional<ModelDescription> description;
     try {
-        description = std::make_unique<ModelDescription>(describeModel(modelBytes));
+        description = describeModel(modelBytes);
     } catch (const std::exception&) {
+        // Left to the runtime to judge below.
     }
     const Raster image = readImage(job.input);
 
@@ -91,7 +93,7 @@ int processImage(const Options& o) {
     };
     ModelFit fit;
     if (description) {
-        fit = fitModel(description.get(), o);
+        fit = fitModel(&*description, o);
         load(fit.inputName, fit.outputName, fit.inputLayout, fit.outputLayout);
     } else {
         // Unreadable here: the runtime has the last word, then the options must say the rest.
