@@ -18,6 +18,8 @@ run_suite() {  # build-folder, extra cmake arguments...
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=address,undefined \
   -DVELMORA_BUILD_BENCH=OFF -DVELMORA_BUILD_TOOLS=OFF
+run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=thread \
+  -DVELMORA_BUILD_BENCH=OFF -DVELMORA_BUILD_TOOLS=OFF
 # velmora.dll for Windows x64, cross-built with MinGW-w64; its tests run under
 # Wine in a prefix that the first test makes inside build-win.
 run_suite build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
