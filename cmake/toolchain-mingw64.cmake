@@ -24,5 +24,5 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 # Tests run under Wine; the test set-up gives each build its own prefix.
 find_program(VELMORA_WINE NAMES wine wine64 PATHS /usr/lib/wine)
 if(VELMORA_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR "${VELMORA_WINE}")
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh" "${VELMORA_WINE}")
 endif()

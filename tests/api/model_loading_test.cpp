@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <thread>
 
 #include "api/host.h"
+#include "api/process_threads.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
@@ -152,14 +152,6 @@ TEST(ModelLoading, ContextsOnSeveralThreadsReportIntoOneText) {
         ++count;
     EXPECT_EQ(count, static_cast<size_t>(kThreads * kFailures));
 }
-
-namespace {
-size_t processThreads() {
-    size_t n = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
-    return n;
-}
-}  // namespace
 
 TEST(ModelLoading, ReloadsAndDeallocationsReleaseTheirSessions) {
     // Each session runs its own thread pool, so a session that is never
