@@ -18,4 +18,6 @@ run_suite() {  # build-folder, extra cmake arguments...
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=address,undefined \
   -DVELMORA_BUILD_BENCH=OFF -DVELMORA_BUILD_TOOLS=OFF
+run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=thread \
+  -DVELMORA_BUILD_BENCH=OFF -DVELMORA_BUILD_TOOLS=OFF
 echo "All test suites passed"

@@ -1,5 +1,6 @@
 // Making, querying and ending contexts.
 #include <cstdlib>
+#include <mutex>
 
 #include <onnxruntime_cxx_api.h>
 
@@ -10,8 +11,11 @@
 extern "C" {
 
 VELMORA_API VelmoraContext createContext(int32_t unused, const char* callerName) {
-    // Wrapper objects of the runtime's C++ header use this table.
-    if (ortApi) Ort::InitApi(ortApi);
+    // Wrapper objects of the runtime's C++ header use this table. The table
+    // never changes after load, so it is handed over once, whatever thread
+    // makes the first context.
+    static std::once_flag handedOver;
+    if (ortApi) std::call_once(handedOver, [] { Ort::InitApi(ortApi); });
     return new VelmoraClass(unused, callerName, kBackendOnnx);
 }
 

@@ -166,65 +166,61 @@ bool ModelLogicONNX::createSession(const void* data, uint32_t size, std::string 
     }
 }
 
+namespace {
+
+// Which side of the model a description is about.
+struct Side {
+    const char* label;  // "Input" or "Output"
+    bool printsType;
+    OrtStatus*(ORT_API_CALL* count)(const OrtSession*, size_t*) NO_EXCEPTION;
+    OrtStatus*(ORT_API_CALL* name)(const OrtSession*, size_t, OrtAllocator*, char**) NO_EXCEPTION;
+    OrtStatus*(ORT_API_CALL* typeInfo)(const OrtSession*, size_t, OrtTypeInfo**) NO_EXCEPTION;
+};
+
+// Prints one side's names, types and dimensions and records them, every
+// dimension made non-negative (an open dimension, -1, becomes 1).
+void describeSide(OrtSession* session, OrtAllocator* allocator, const Side& side, std::vector<std::string>& names,
+                  std::vector<std::vector<int64_t>>& shapes) {
+    size_t count = 0;
+    throwOnError(side.count(session, &count));
+    names.clear();
+    shapes.clear();
+    names.reserve(count);
+    if (side.printsType) std::cout << "Number of inputs = " << count << std::endl;
+    for (size_t i = 0; i < count; ++i) {
+        AllocatedName name{allocator, nullptr};
+        throwOnError(side.name(session, i, allocator, &name.text));
+        std::cout << side.label << " " << i << " : name =" << name.text << std::endl;
+        names.emplace_back(name.text);
+
+        OwnedTypeInfo typeInfo;
+        {
+            OrtTypeInfo* raw = nullptr;
+            throwOnError(side.typeInfo(session, i, &raw));
+            typeInfo.reset(raw);
+        }
+        ONNXTensorElementDataType type{};
+        std::vector<int64_t> dims = tensorDimensions(typeInfo.get(), &type);
+        if (side.printsType) std::cout << side.label << " " << i << " : type = " << static_cast<int>(type) << std::endl;
+        std::cout << side.label << " " << i << " : num_dims = " << dims.size() << "\n";
+        for (size_t j = 0; j < dims.size(); ++j) {
+            if (dims[j] < 0) dims[j] = -dims[j];
+            std::cout << side.label << " " << i << " : dim[" << j << "] =" << dims[j] << "\n";
+        }
+        shapes.push_back(std::move(dims));
+        std::cout.flush();
+    }
+}
+
+}  // namespace
+
 void ModelLogicONNX::describeModel() {
     OrtAllocator* allocator = nullptr;
     throwOnError(ortApi->GetAllocatorWithDefaultOptions(&allocator));
-
-    size_t inputCount = 0;
-    throwOnError(ortApi->SessionGetInputCount(session, &inputCount));
-    inputNames.clear();
-    inputShapes.clear();
-    inputNames.reserve(inputCount);
-    std::cout << "Number of inputs = " << inputCount << std::endl;
-    for (size_t i = 0; i < inputCount; ++i) {
-        AllocatedName name{allocator, nullptr};
-        throwOnError(ortApi->SessionGetInputName(session, i, allocator, &name.text));
-        std::cout << "Input " << i << " : name =" << name.text << std::endl;
-        inputNames.emplace_back(name.text);
-
-        OwnedTypeInfo typeInfo;
-        {
-            OrtTypeInfo* raw = nullptr;
-            throwOnError(ortApi->SessionGetInputTypeInfo(session, i, &raw));
-            typeInfo.reset(raw);
-        }
-        ONNXTensorElementDataType type{};
-        std::vector<int64_t> dims = tensorDimensions(typeInfo.get(), &type);
-        std::cout << "Input " << i << " : type = " << static_cast<int>(type) << std::endl;
-        std::cout << "Input " << i << " : num_dims = " << dims.size() << "\n";
-        for (size_t j = 0; j < dims.size(); ++j) {
-            if (dims[j] < 0) dims[j] = -dims[j];  // an open dimension (-1) becomes 1
-            std::cout << "Input " << i << " : dim[" << j << "] =" << dims[j] << "\n";
-        }
-        inputShapes.push_back(std::move(dims));
-        std::cout.flush();
-    }
-
-    size_t outputCount = 0;
-    throwOnError(ortApi->SessionGetOutputCount(session, &outputCount));
-    outputNames.clear();
-    outputShapes.clear();
-    outputNames.reserve(outputCount);
-    for (size_t j = 0; j < outputCount; ++j) {
-        AllocatedName name{allocator, nullptr};
-        throwOnError(ortApi->SessionGetOutputName(session, j, allocator, &name.text));
-        std::cout << "Output " << j << " : name =" << name.text << std::endl;
-        outputNames.emplace_back(name.text);
-
-        OwnedTypeInfo typeInfo;
-        {
-            OrtTypeInfo* raw = nullptr;
-            throwOnError(ortApi->SessionGetOutputTypeInfo(session, j, &raw));
-            typeInfo.reset(raw);
-        }
-        ONNXTensorElementDataType type{};
-        std::vector<int64_t> dims = tensorDimensions(typeInfo.get(), &type);
-        std::cout << "Output " << j << " : num_dims = " << dims.size() << "\n";
-        for (size_t k = 0; k < dims.size(); ++k) {
-            if (dims[k] < 0) dims[k] = -dims[k];
-            std::cout << "Output " << j << " : dim[" << k << "] =" << dims[k] << "\n";
-        }
-        outputShapes.push_back(std::move(dims));
-        std::cout.flush();
-    }
+    const Side inputs{"Input", true, ortApi->SessionGetInputCount, ortApi->SessionGetInputName,
+                      ortApi->SessionGetInputTypeInfo};
+    const Side outputs{"Output", false, ortApi->SessionGetOutputCount, ortApi->SessionGetOutputName,
+                       ortApi->SessionGetOutputTypeInfo};
+    describeSide(session, allocator, inputs, inputNames, inputShapes);
+    describeSide(session, allocator, outputs, outputNames, outputShapes);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "api/host.h"
@@ -150,4 +151,33 @@ TEST(ModelLoading, ContextsOnSeveralThreadsReportIntoOneText) {
          at = added.find("protobuf parsing failed", at + 1))
         ++count;
     EXPECT_EQ(count, static_cast<size_t>(kThreads * kFailures));
+}
+
+namespace {
+size_t processThreads() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+    return n;
+}
+}  // namespace
+
+TEST(ModelLoading, ReloadsAndDeallocationsReleaseTheirSessions) {
+    // Each session runs its own thread pool, so a session that is never
+    // released shows as threads that never end.
+    // The runtime keeps threads of its own for the process; count from there.
+    HostContext first;
+    const size_t before = processThreads();
+    {
+        HostContext context;
+        ASSERT_TRUE(context.load("identity_t16_c1.onnx"));
+        const size_t oneSession = processThreads();
+        ASSERT_GT(oneSession, before);
+        for (int i = 0; i < 10; ++i) ASSERT_TRUE(context.load("identity_t16_c1.onnx"));
+        EXPECT_EQ(processThreads(), oneSession);
+        deallocateModel(context);
+        EXPECT_EQ(processThreads(), before);
+        ASSERT_TRUE(context.load("identity_t16_c1.onnx"));
+        EXPECT_EQ(processThreads(), oneSession);
+    }
+    EXPECT_EQ(processThreads(), before);
 }

@@ -1,0 +1,157 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "command_runner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The child's environment: ours, with the settings and temporary folders
+// moved into the scratch folder.
+std::vector<std::string> childEnvironment(const fs::path& root, const Environment& extra) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    Environment all{{"XDG_CONFIG_HOME", (root / ".config").string()}, {"TEMP", root.string()}};
+    all.insert(all.end(), extra.begin(), extra.end());
+    for (const auto& [name, value] : all) {
+        std::erase_if(env, [&](const std::string& s) { return s.rfind(name + "=", 0) == 0; });
+        env.push_back(name + "=" + value);
+    }
+    return env;
+}
+
+pid_t spawn(const fs::path& root, const std::vector<std::string>& args, const Environment& extra, int outFd,
+            int errFd) {
+    std::vector<std::string> argv{VELMORA_TEST_COMMAND};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env = childEnvironment(root, extra);
+    std::vector<char*> argvPtrs, envPtrs;
+    for (auto& a : argv) argvPtrs.push_back(a.data());
+    for (auto& e : env) envPtrs.push_back(e.data());
+    argvPtrs.push_back(nullptr);
+    envPtrs.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        if (chdir(root.c_str()) != 0) _exit(127);
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        execve(argvPtrs[0], argvPtrs.data(), envPtrs.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int openCapture(const fs::path& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644); }
+
+}  // namespace
+
+std::vector<std::string> CommandResult::messages() const {
+    std::vector<std::string> lines;
+    std::istringstream in(err);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("velmora", 0) == 0) lines.push_back(line);
+    return lines;
+}
+
+Scratch::Scratch() {
+    std::string pattern = (fs::temp_directory_path() / "velmora-tool-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    root = pattern;
+}
+
+Scratch::~Scratch() {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+}
+
+CommandResult Scratch::run(const std::vector<std::string>& args, const Environment& extra) const {
+    const fs::path capture = fs::temp_directory_path() / ("velmora-capture-" + std::to_string(getpid()));
+    const int outFd = openCapture(capture.string() + ".out");
+    const int errFd = openCapture(capture.string() + ".err");
+    const pid_t pid = spawn(root, args, extra, outFd, errFd);
+    close(outFd);
+    close(errFd);
+    CommandResult result;
+    result.exitCode = waitFor(pid);
+    result.out = readText(capture.string() + ".out");
+    result.err = readText(capture.string() + ".err");
+    fs::remove(capture.string() + ".out");
+    fs::remove(capture.string() + ".err");
+    return result;
+}
+
+CommandResult Scratch::runAndInterruptAt(const std::vector<std::string>& args, const std::string& marker) const {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+    const fs::path errPath = fs::temp_directory_path() / ("velmora-capture-" + std::to_string(getpid()) + ".err");
+    const int errFd = openCapture(errPath);
+    const pid_t pid = spawn(root, args, {}, pipeFds[1], errFd);
+    close(pipeFds[1]);
+    close(errFd);
+    CommandResult result;
+    bool sent = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    char buffer[4096];
+    for (;;) {
+        pollfd p{pipeFds[0], POLLIN, 0};
+        if (poll(&p, 1, 1000) < 0 && errno != EINTR) break;
+        const ssize_t n = (p.revents & (POLLIN | POLLHUP)) ? read(pipeFds[0], buffer, sizeof buffer) : 0;
+        if (n > 0) result.out.append(buffer, static_cast<size_t>(n));
+        if (!sent && result.out.find(marker) != std::string::npos) {
+            kill(pid, SIGINT);
+            sent = true;
+        }
+        if (n == 0 && (p.revents & POLLHUP)) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            break;
+        }
+    }
+    close(pipeFds[0]);
+    result.exitCode = waitFor(pid);
+    result.err = readText(errPath);
+    fs::remove(errPath);
+    if (!sent) result.exitCode = -2;  // never reached the marker
+    return result;
+}
+
+std::vector<std::string> Scratch::files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(root))
+        if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string modelFile(const std::string& name) { return std::string(VELMORA_TEST_MODELS) + "/" + name; }
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeText(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}

@@ -1,0 +1,39 @@
+// What the user asked for on the command line.
+#pragma once
+
+#include <string>
+
+#include "raster.h"
+
+enum class Layout { Auto, ChannelsLast, ChannelsFirst };
+
+struct Options {
+    std::string input;   // empty: the demo sample
+    std::string output;  // empty: the demo result in the current folder
+    std::string model;   // empty: the demo model
+    std::string inputName;   // empty: the model's first input
+    std::string outputName;  // empty: the model's first output
+    Layout inputLayout = Layout::Auto;
+    Layout outputLayout = Layout::Auto;
+    int tile = 0;       // 0: the model's input size
+    int step = 0;       // 0: the tile less a margin on each side
+    int downscale = 1;  // below -1: shrink by |downscale| and transfer the detail
+    bool detail = false;
+    float inputScale = 1.0f;
+    float outputScale = 1.0f;
+    bool eightBit = false;
+    bool argmax = false;
+    int bits = 0;  // 8, 16 or 32 (float); 0: as the input, where the format allows
+    int jpegQuality = 95;
+    bool info = false;
+    bool quiet = false;
+};
+
+// Parses the arguments. Returns the exit code to leave with when the command
+// should not run (help, version, or a usage error already printed), or -1.
+int parseOptions(int argc, char** argv, Options& options);
+
+// The step used when none is given: the tile less a margin of a sixteenth of
+// the tile (at least one pixel) on each side, so that every tile's border,
+// where a model sees zeros instead of neighbours, is cut away.
+int defaultStep(int tile);
