@@ -166,6 +166,7 @@ BENCHMARK(BM_OpenCV_ResizeLinear)->Arg(2)->Arg(4)->Unit(kMs)->UseRealTime();
 // over repetitions) for the table of ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
     std::map<std::string, double> best;
 
     void ReportRuns(const std::vector<Run>& runs) override {
