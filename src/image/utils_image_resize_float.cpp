@@ -14,6 +14,25 @@ inline int64_t floorToInt(float v) {
     return static_cast<float>(i) > v ? i - 1 : i;
 }
 
+#if defined(__GNUC__)
+// Four floats in one register. Each lane computes exactly what the scalar
+// code computes for one channel, so the bits are the same.
+typedef float Float4 __attribute__((vector_size(16)));
+typedef int32_t Int4 __attribute__((vector_size(16)));
+typedef uint32_t UInt4 __attribute__((vector_size(16)));
+
+inline Float4 load4(const float* p) {
+    Float4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store4(float* p, Float4 v) { std::memcpy(p, &v, sizeof v); }
+inline Float4 select(Int4 mask, Float4 a, Float4 b) {
+    return reinterpret_cast<Float4>((mask & reinterpret_cast<Int4>(a)) |
+                                    (~mask & reinterpret_cast<Int4>(b)));
+}
+#endif
+
 // ---- Box averages -------------------------------------------------------
 
 // Blocks of at most this many rows keep their row offsets on the stack.
@@ -35,7 +54,45 @@ void boxAverage(const ImageFloat& src, const ImageFloat& dest, int64_t K) {
             rowOffset[j] = std::min(K * y + j, srcHeight - 1) * srcWidth * C;
         float* out = dest.data + y * destWidth * C;
 
-        for (int64_t x = 0; x < inside; ++x, out += C) {
+        int64_t x = 0;
+#if defined(__GNUC__)
+        if constexpr (kC == 3 || kC == 4) {
+            // Four lanes per pixel, four pixels at a time: each lane adds in
+            // the scalar order, and the four independent sums keep the adder
+            // busy instead of waiting on one chain. With 3 channels the
+            // fourth lane reads the next element, so the block must end
+            // before the image's last pixel, and its store lands on the next
+            // pixel, written later, so not after the last pixel either.
+            int64_t fourLaneEnd = inside;
+            if (kC == 3 && (K * inside >= srcWidth || y == destHeight - 1))
+                fourLaneEnd = std::max<int64_t>(inside - 1, 0);
+            for (; x + 4 <= fourLaneEnd; x += 4, out += 4 * kC) {
+                Float4 acc0 = {}, acc1 = {}, acc2 = {}, acc3 = {};
+                for (int64_t j = 0; j < K; ++j) {
+                    const float* p = src.data + rowOffset[j] + K * x * kC;
+                    for (int64_t i = 0; i < K; ++i, p += kC) {
+                        acc0 += load4(p);
+                        acc1 += load4(p + K * kC);
+                        acc2 += load4(p + 2 * K * kC);
+                        acc3 += load4(p + 3 * K * kC);
+                    }
+                }
+                store4(out, acc0 * weight);
+                store4(out + kC, acc1 * weight);
+                store4(out + 2 * kC, acc2 * weight);
+                store4(out + 3 * kC, acc3 * weight);
+            }
+            for (; x < fourLaneEnd; ++x, out += kC) {
+                Float4 acc = {};
+                for (int64_t j = 0; j < K; ++j) {
+                    const float* p = src.data + rowOffset[j] + K * x * kC;
+                    for (int64_t i = 0; i < K; ++i, p += kC) acc += load4(p);
+                }
+                store4(out, acc * weight);
+            }
+        }
+#endif
+        for (; x < inside; ++x, out += C) {
             const float* block = src.data + K * x * C;
             if constexpr (kC > 0) {
                 float acc[kC] = {};
@@ -112,23 +169,6 @@ void boxAverageAnyChannels(const ImageFloat& src, const ImageFloat& dest, int64_
 // and shared by the rows of the band; the per-pixel work is then only the
 // channel arithmetic, and every row is still written front to back.
 
-#if defined(__GNUC__)
-// Four floats in one register. Each lane computes exactly what the scalar
-// code computes for one channel, so the bits are the same.
-typedef float Float4 __attribute__((vector_size(16)));
-typedef int32_t Int4 __attribute__((vector_size(16)));
-
-inline Float4 load4(const float* p) {
-    Float4 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void store4(float* p, Float4 v) { std::memcpy(p, &v, sizeof v); }
-inline Float4 select(Int4 mask, Float4 a, Float4 b) {
-    return reinterpret_cast<Float4>((mask & reinterpret_cast<Int4>(a)) |
-                                    (~mask & reinterpret_cast<Int4>(b)));
-}
-#endif
 
 constexpr int64_t kFillBlock = 4;
 constexpr int64_t kChunkColumns = 2048;  // a multiple of kFillBlock
@@ -173,8 +213,8 @@ void fillChunk(ColumnChunk& t, int64_t first, int64_t count, float scale, float 
     const int32_t C = src.numChannels;
     // Column numbers stay below 2^31 + kChunkColumns: counted without overflow.
     const uint32_t x = static_cast<uint32_t>(first);
-    Int4 columns = reinterpret_cast<Int4>(
-        (__attribute__((vector_size(16))) uint32_t){x, x + 1, x + 2, x + 3});
+    const UInt4 start = {x, x + 1, x + 2, x + 3};
+    Int4 columns = reinterpret_cast<Int4>(start);
     for (int64_t i = 0; i < count; i += kFillBlock, columns += kFillBlock) {
         const Float4 sx = __builtin_convertvector(columns, Float4) * scale - shift;
         Float4 bounded = select(sx < limit, sx, limit);
