@@ -84,6 +84,14 @@ void BM_PasteTiles(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * full.bytes()));
 }
 
+// The same with the row split reduced to the calling thread: what starting
+// threads per paste costs here.
+void BM_PasteTilesOnCaller(benchmark::State& state) {
+    setHardwareThreadCountFn([] { return 1u; });
+    BM_PasteTiles(state);
+    setHardwareThreadCountFn(nullptr);
+}
+
 void BM_DownsampleBoxClamped(benchmark::State& state) {
     const int32_t K = static_cast<int32_t>(state.range(0));
     const ImageFloat& src = sourceImage();
@@ -154,6 +162,7 @@ constexpr auto kMs = benchmark::kMillisecond;
 BENCHMARK(BM_Memcpy)->Unit(kMs)->UseRealTime();
 BENCHMARK(BM_CropTiles)->Unit(kMs)->UseRealTime();
 BENCHMARK(BM_PasteTiles)->Unit(kMs)->UseRealTime();
+BENCHMARK(BM_PasteTilesOnCaller)->Unit(kMs)->UseRealTime();
 BENCHMARK(BM_DownsampleBoxClamped)->Arg(2)->Arg(4)->Unit(kMs)->UseRealTime();
 BENCHMARK(BM_ResizeBilinear)->Arg(2)->Arg(4)->Unit(kMs)->UseRealTime();
 BENCHMARK(BM_TransferDetail)->Arg(2)->Unit(kMs)->UseRealTime();
@@ -202,6 +211,7 @@ int main(int argc, char** argv) {
     std::cout << "\nRatios (bandwidth: share of memcpy's; time: ours / OpenCV's)\n";
     printRatio(reporter, "BM_CropTiles/real_time", "BM_Memcpy/real_time", "bandwidth");
     printRatio(reporter, "BM_PasteTiles/real_time", "BM_Memcpy/real_time", "bandwidth");
+    printRatio(reporter, "BM_PasteTilesOnCaller/real_time", "BM_Memcpy/real_time", "bandwidth");
     for (const char* k : {"2", "4"}) {
         printRatio(reporter, std::string("BM_DownsampleBoxClamped/") + k + "/real_time",
                    std::string("BM_OpenCV_ResizeArea/") + k + "/real_time", "time");
