@@ -3,8 +3,9 @@
 // the runs a table gives each operation's time relative to its baseline.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <map>
 #include <memory>
 #include <random>
@@ -84,6 +85,14 @@ void BM_PasteTiles(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * full.bytes()));
 }
 
+// The same with the row split reduced to the calling thread: what starting
+// threads per paste costs here.
+void BM_PasteTilesOnCaller(benchmark::State& state) {
+    setHardwareThreadCountFn([] { return 1u; });
+    BM_PasteTiles(state);
+    setHardwareThreadCountFn(nullptr);
+}
+
 void BM_DownsampleBoxClamped(benchmark::State& state) {
     const int32_t K = static_cast<int32_t>(state.range(0));
     const ImageFloat& src = sourceImage();
@@ -154,6 +163,7 @@ constexpr auto kMs = benchmark::kMillisecond;
 BENCHMARK(BM_Memcpy)->Unit(kMs)->UseRealTime();
 BENCHMARK(BM_CropTiles)->Unit(kMs)->UseRealTime();
 BENCHMARK(BM_PasteTiles)->Unit(kMs)->UseRealTime();
+BENCHMARK(BM_PasteTilesOnCaller)->Unit(kMs)->UseRealTime();
 BENCHMARK(BM_DownsampleBoxClamped)->Arg(2)->Arg(4)->Unit(kMs)->UseRealTime();
 BENCHMARK(BM_ResizeBilinear)->Arg(2)->Arg(4)->Unit(kMs)->UseRealTime();
 BENCHMARK(BM_TransferDetail)->Arg(2)->Unit(kMs)->UseRealTime();
@@ -162,31 +172,42 @@ BENCHMARK(BM_OpenCV_ResizeArea)->Arg(2)->Arg(4)->Unit(kMs)->UseRealTime();
 BENCHMARK(BM_OpenCV_ResizeLinear)->Arg(2)->Arg(4)->Unit(kMs)->UseRealTime();
 #endif
 
-// Prints the runs as usual and keeps each one's time per iteration (the best
-// over repetitions) for the table of ratios.
+// Prints the runs as usual and keeps each one's real and CPU time per
+// iteration (the best over repetitions) for the table of ratios. On a busy
+// machine the CPU time of single-threaded work is the steadier figure; the
+// paste starts threads, so only its real time tells.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    std::map<std::string, double> best;
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
+    std::map<std::string, std::pair<double, double>> best;  // real, CPU
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
             const std::string name = run.benchmark_name();
-            const double t = run.GetAdjustedRealTime();
+            const double real = run.GetAdjustedRealTime(), cpu = run.GetAdjustedCPUTime();
             auto it = best.find(name);
-            if (it == best.end() || t < it->second) best[name] = t;
+            if (it == best.end()) {
+                best[name] = {real, cpu};
+            } else {
+                it->second.first = std::min(it->second.first, real);
+                it->second.second = std::min(it->second.second, cpu);
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
 };
 
+// Bandwidth: the baseline's time over ours (share of memcpy's bandwidth).
+// Time: ours over the baseline's.
 void printRatio(const RatioReporter& r, const std::string& ours, const std::string& baseline,
-                const char* what) {
-    const auto a = r.best.find(ours), b = r.best.find(baseline);
+                bool bandwidth) {
+    const auto a = r.best.find(ours + "/real_time"), b = r.best.find(baseline + "/real_time");
     if (a == r.best.end() || b == r.best.end()) return;
-    std::cout << "  " << ours << " vs " << baseline << ": " << what << " "
-              << (std::string(what) == "bandwidth" ? b->second / a->second : a->second / b->second)
-              << "\n";
+    auto ratio = [&](double x, double y) { return bandwidth ? y / x : x / y; };
+    std::printf("  %-28s vs %-24s %-9s real %.2f  cpu %.2f\n", ours.c_str(), baseline.c_str(),
+                bandwidth ? "bandwidth" : "time", ratio(a->second.first, b->second.first),
+                ratio(a->second.second, b->second.second));
 }
 
 }  // namespace
@@ -198,14 +219,15 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    std::cout << "\nRatios (bandwidth: share of memcpy's; time: ours / OpenCV's)\n";
-    printRatio(reporter, "BM_CropTiles/real_time", "BM_Memcpy/real_time", "bandwidth");
-    printRatio(reporter, "BM_PasteTiles/real_time", "BM_Memcpy/real_time", "bandwidth");
-    for (const char* k : {"2", "4"}) {
-        printRatio(reporter, std::string("BM_DownsampleBoxClamped/") + k + "/real_time",
-                   std::string("BM_OpenCV_ResizeArea/") + k + "/real_time", "time");
-        printRatio(reporter, std::string("BM_ResizeBilinear/") + k + "/real_time",
-                   std::string("BM_OpenCV_ResizeLinear/") + k + "/real_time", "time");
+    std::printf("\nRatios, best of the repetitions\n");
+    printRatio(reporter, "BM_CropTiles", "BM_Memcpy", true);
+    printRatio(reporter, "BM_PasteTiles", "BM_Memcpy", true);
+    printRatio(reporter, "BM_PasteTilesOnCaller", "BM_Memcpy", true);
+    for (const char* k : {"/2", "/4"}) {
+        printRatio(reporter, std::string("BM_DownsampleBoxClamped") + k,
+                   std::string("BM_OpenCV_ResizeArea") + k, false);
+        printRatio(reporter, std::string("BM_ResizeBilinear") + k,
+                   std::string("BM_OpenCV_ResizeLinear") + k, false);
     }
     return 0;
 }

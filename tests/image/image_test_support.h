@@ -64,3 +64,19 @@ inline ::testing::AssertionResult sameBits(const std::vector<float>& expected,
     }
     return ::testing::AssertionSuccess();
 }
+
+// A 1-channel float image of 65536 x 32769 pixels (2^31 + 2^16 elements) for
+// checking 64-bit index arithmetic, or an empty record if memory runs short.
+// Only the pixels a test writes are ever touched, so it costs address space,
+// not memory. Made once for the whole run, since allocating 8 GiB takes
+// seconds under the address sanitizer; freed at exit, before the leak check
+// would scan it.
+inline const ImageFloat& hugeFloatImage() {
+    struct Holder {
+        ImageFloat image{0, 0, 0, nullptr};
+        Holder() { ensureImage(image, 65536, 32769, 1); }
+        ~Holder() { releaseImage(image); }
+    };
+    static Holder holder;
+    return holder.image;
+}

@@ -183,13 +183,10 @@ TEST(PastePatch, WhollyOutsideCopiesNothing) {
 
 // A tile pasted at the far end of an image of more than 2^31 elements.
 TEST(PastePatch, LandsBeyondTwoToThe31Elements) {
+    const ImageFloat& floats = hugeFloatImage();
     ImageByte bytes{};
-    ImageFloat floats{0, 0, 0, nullptr};
-    if (!ensureImage(bytes, 65536, 32769, 1) || !ensureImage(floats, 65536, 32769, 1)) {
-        releaseImage(bytes);
-        releaseImage(floats);
-        GTEST_SKIP() << "not enough memory for two images of 2^31 + 2^16 pixels";
-    }
+    if (floats.data == nullptr || !ensureImage(bytes, 65536, 32769, 1))
+        GTEST_SKIP() << "not enough memory for images of 2^31 + 2^16 pixels";
     const int64_t width = 65536;
     auto offset = [&](int64_t x, int64_t y) { return y * width + x; };
 
@@ -202,6 +199,7 @@ TEST(PastePatch, LandsBeyondTwoToThe31Elements) {
             EXPECT_EQ(bytes.data[offset(65533 + c, 32767 + r)], bytePatch[r * 3 + c]);
             EXPECT_EQ(floats.data[offset(65533 + c, 32767 + r)], floatPatch[r * 3 + c]);
         }
+    releaseImage(bytes);
 
     // And cut back out, reaching past the bottom-right corner.
     float cut[9];
@@ -211,8 +209,6 @@ TEST(PastePatch, LandsBeyondTwoToThe31Elements) {
     EXPECT_EQ(cut[2], 3.5f);
     EXPECT_EQ(cut[3], 5.5f);
     EXPECT_EQ(cut[8], 6.5f);
-    releaseImage(bytes);
-    releaseImage(floats);
 }
 
 #ifndef NDEBUG

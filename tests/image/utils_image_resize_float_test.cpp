@@ -273,10 +273,38 @@ TEST(TransferDetail, UnchangedModelGivesBackTheInput) {
 
 // ---- 64-bit offsets -------------------------------------------------------
 
+// A source row of more than 2^24 pixels takes the path without the column table.
+TEST(ResizeBilinear, SourceWiderThanTwoToThe24Pixels) {
+    const int32_t wide = (1 << 24) + 3;
+    OwnedImage src(wide, 2, 1);
+    for (int64_t x = 0; x < wide; ++x) {
+        src.pixels[x] = static_cast<float>(x % 1000);
+        src.pixels[wide + x] = static_cast<float>(x % 777);
+    }
+    const float scale = 4194304.5f;  // 2^22 + 1/2: columns 0, 2^22 + 1/2, ..., past the end
+    OwnedImage dest(6, 3, 1, -1.0f), shifted(6, 3, 1, -1.0f);
+    resizeBilinear(src.image, dest.image, scale, 0.5f);
+    EXPECT_TRUE(sameBits(resizeReference(src, 6, 3, scale, 0.5f, 0.0f), dest.pixels));
+    upsampleBilinearShifted(src.image, shifted.image, scale, 0.5f);
+    EXPECT_TRUE(sameBits(resizeReference(src, 6, 3, scale, 0.5f, 0.25f), shifted.pixels));
+
+    // And as the reduced image of a detail transfer.
+    std::mt19937 rng(40);
+    const OwnedImage full = randomImage(rng, 5, 3, 1), reference = randomImage(rng, 5, 3, 1);
+    OwnedImage target(5, 3, 1);
+    transferDetail(full.image, target.image, reference.image, src.image, 2);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 5; ++x) {
+            const float sample = sampleReference(src, x * 0.5f, y * 0.5f, 0);
+            const float expected = reference.at(x, y, 0) - sample + full.at(x, y, 0);
+            EXPECT_EQ(target.at(x, y, 0), expected) << x << ", " << y;
+        }
+}
+
+
 TEST(ResizeBilinear, SamplesRowsBeyondTwoToThe31Elements) {
-    ImageFloat big{0, 0, 0, nullptr};
-    if (!ensureImage(big, 65536, 32769, 1))
-        GTEST_SKIP() << "not enough memory for an image of 2^31 + 2^16 pixels";
+    const ImageFloat& big = hugeFloatImage();
+    if (big.data == nullptr) GTEST_SKIP() << "not enough memory for an image of 2^31 + 2^16 pixels";
     const int64_t lastRow = int64_t{32768} * 65536;
     big.data[0] = 1.0f;
     big.data[1] = 3.0f;
@@ -287,7 +315,6 @@ TEST(ResizeBilinear, SamplesRowsBeyondTwoToThe31Elements) {
     // Row 1 of dest samples row 32768.5 (clamped to the last), column 1 samples 0.5.
     resizeBilinear(big, dest.image, 0.5f, 32768.5f);
     EXPECT_EQ(dest.pixels, (std::vector<float>{1.0f, 2.0f, 5.0f, 6.0f}));
-    releaseImage(big);
 }
 
 #ifndef NDEBUG
