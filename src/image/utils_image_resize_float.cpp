@@ -169,16 +169,16 @@ void boxAverageAnyChannels(const ImageFloat& src, const ImageFloat& dest, int64_
 // and shared by the rows of the band; the per-pixel work is then only the
 // channel arithmetic, and every row is still written front to back.
 
-
 constexpr int64_t kFillBlock = 4;
-constexpr int64_t kChunkColumns = 2048;  // a multiple of kFillBlock
+constexpr int64_t kChunkColumns = 1024;  // a multiple of kFillBlock
 constexpr int64_t kBandRows = 64;
 
-// One chunk of destination columns: 1 - tx, tx, and the element offsets of
-// the left and right source pixels (32 KiB on the stack).
+// One chunk of destination columns: {1 - tx, 1 - tx, tx, tx} and the
+// element offsets of the left and right source pixels (24 KiB on the stack).
+// Multiplied lane by lane with {1 - ty, ty, 1 - ty, ty}, the weights give the
+// four corner weights of a sample with one multiplication.
 struct ColumnChunk {
-    alignas(16) float wx0[kChunkColumns];
-    alignas(16) float wx1[kChunkColumns];
+    alignas(16) float wx[kChunkColumns][4];
     alignas(16) int32_t offset0[kChunkColumns];
     alignas(16) int32_t offset1[kChunkColumns];
 };
@@ -228,8 +228,9 @@ void fillChunk(ColumnChunk& t, int64_t first, int64_t count, float scale, float 
         Float4 x1 = floored + one;
         x1 = select(x1 < lastColumn, x1, lastColumn);
         x1 = select(x1 > zero, x1, zero);
-        store4(t.wx0 + i, one - tx);
-        store4(t.wx1 + i, tx);
+        const Float4 oneMinusTx = one - tx;
+        for (int k = 0; k < kFillBlock; ++k)
+            store4(t.wx[i + k], Float4{oneMinusTx[k], oneMinusTx[k], tx[k], tx[k]});
         const Int4 offset0 = __builtin_convertvector(x0, Int4) * C;
         const Int4 offset1 = __builtin_convertvector(x1, Int4) * C;
         std::memcpy(t.offset0 + i, &offset0, sizeof offset0);
@@ -254,8 +255,8 @@ void fillChunk(ColumnChunk& t, int64_t first, int64_t count, float scale, float 
         float x1 = floored + 1.0f;
         x1 = x1 < lastColumn ? x1 : lastColumn;
         x1 = x1 > 0.0f ? x1 : 0.0f;
-        t.wx0[i] = 1.0f - tx;
-        t.wx1[i] = tx;
+        t.wx[i][0] = t.wx[i][1] = 1.0f - tx;
+        t.wx[i][2] = t.wx[i][3] = tx;
         t.offset0[i] = static_cast<int32_t>(x0) * C;
         t.offset1[i] = static_cast<int32_t>(x1) * C;
     }
@@ -269,6 +270,9 @@ struct SampleRows {
     const float* row1;
     float ty;
     float oneMinusTy;
+#if defined(__GNUC__)
+    Float4 weights;  // {1 - ty, ty, 1 - ty, ty}
+#endif
 };
 
 inline SampleRows sampleRows(const ImageFloat& src, int64_t y, float scale, float shift) {
@@ -276,9 +280,15 @@ inline SampleRows sampleRows(const ImageFloat& src, int64_t y, float scale, floa
     const int64_t fy0 = std::max<int64_t>(floorToInt(sy), 0);
     const int64_t last = src.height - 1;
     const int64_t stride = static_cast<int64_t>(src.width) * src.numChannels;
-    const float ty = sy - static_cast<float>(fy0);
-    return SampleRows{src.data + std::min(fy0, last) * stride,
-                      src.data + std::min(fy0 + 1, last) * stride, ty, 1.0f - ty};
+    SampleRows rows{};
+    rows.row0 = src.data + std::min(fy0, last) * stride;
+    rows.row1 = src.data + std::min(fy0 + 1, last) * stride;
+    rows.ty = sy - static_cast<float>(fy0);
+    rows.oneMinusTy = 1.0f - rows.ty;
+#if defined(__GNUC__)
+    rows.weights = Float4{rows.oneMinusTy, rows.ty, rows.oneMinusTy, rows.ty};
+#endif
+    return rows;
 }
 
 // Where one destination column samples: corner pixels at element offsets o0
@@ -289,7 +299,7 @@ struct SampleColumn {
 };
 
 inline SampleColumn tableColumn(const ColumnChunk& t, int64_t i) {
-    return SampleColumn{t.offset0[i], t.offset1[i], t.wx0[i], t.wx1[i]};
+    return SampleColumn{t.offset0[i], t.offset1[i], t.wx[i][0], t.wx[i][2]};
 }
 
 // For sources too wide for the table: computed where it is used.
@@ -316,13 +326,14 @@ inline void sampleScalar(const SampleRows& rows, const SampleColumn& c, int64_t 
 }
 
 #if defined(__GNUC__)
-// Four channels at once, reading 4 floats at each corner pixel; with 3
-// channels the fourth lane holds whatever the next element gives.
-inline Float4 sampleFour(const SampleRows& rows, const SampleColumn& c) {
-    const float w00 = c.wx0 * rows.oneMinusTy, w01 = c.wx0 * rows.ty;
-    const float w10 = c.wx1 * rows.oneMinusTy, w11 = c.wx1 * rows.ty;
-    return w00 * load4(rows.row0 + c.o0) + w01 * load4(rows.row1 + c.o0) +
-           w10 * load4(rows.row0 + c.o1) + w11 * load4(rows.row1 + c.o1);
+// Four channels of table column i at once, reading 4 floats at each corner
+// pixel; with 3 channels the fourth lane holds whatever the next element
+// gives.
+inline Float4 sampleFour(const SampleRows& rows, const ColumnChunk& t, int64_t i) {
+    const Float4 w = load4(t.wx[i]) * rows.weights;  // w00, w01, w10, w11
+    const int64_t o0 = t.offset0[i], o1 = t.offset1[i];
+    return w[0] * load4(rows.row0 + o0) + w[1] * load4(rows.row1 + o0) +
+           w[2] * load4(rows.row0 + o1) + w[3] * load4(rows.row1 + o1);
 }
 #endif
 
@@ -363,7 +374,7 @@ void resizeImage(const ImageFloat& src, const ImageFloat& dest, float scaleX, fl
         return;
     }
     // Four-lane reads from a pixel left of the last column stay inside its row.
-    const int64_t fourLaneLimit = (src.width - 1) * C;
+    [[maybe_unused]] const int64_t fourLaneLimit = (src.width - 1) * C;
     forEachRowChunk(src, width, height, scaleX, scaleY, shift,
                     [&](const ColumnChunk& t, int64_t first, int64_t count,
                         const SampleRows& rows, int64_t y) {
@@ -376,11 +387,10 @@ void resizeImage(const ImageFloat& src, const ImageFloat& dest, float scaleX, fl
             // image's very last pixel.
             const bool end = kC == 3 && y == height - 1 && first + count == width;
             for (const int64_t n = end ? count - 1 : count; i < n; ++i, out += kC) {
-                const SampleColumn c = tableColumn(t, i);
-                if (kC == 4 || c.o1 < fourLaneLimit)
-                    store4(out, sampleFour(rows, c));
+                if (kC == 4 || t.offset1[i] < fourLaneLimit)
+                    store4(out, sampleFour(rows, t, i));
                 else
-                    sampleScalar(rows, c, kC, out);
+                    sampleScalar(rows, tableColumn(t, i), kC, out);
             }
         }
 #endif
@@ -420,7 +430,9 @@ inline void combineScalar(const SampleRows& rows, const SampleColumn& c, int64_t
     float sample[kGroup];
     for (int64_t ch0 = 0; ch0 < channels; ch0 += kGroup) {
         const int64_t n = std::min(kGroup, channels - ch0);
-        const SampleRows shifted{rows.row0 + ch0, rows.row1 + ch0, rows.ty, rows.oneMinusTy};
+        SampleRows shifted = rows;
+        shifted.row0 += ch0;
+        shifted.row1 += ch0;
         sampleScalar(shifted, c, n, sample);
         for (int64_t ch = 0; ch < n; ++ch) t[ch0 + ch] = r[ch0 + ch] - sample[ch] + s[ch0 + ch];
     }
@@ -446,12 +458,11 @@ void transferChunk(const Transfer& tr, const ColumnChunk& t, int64_t first, int6
         const bool lowFour = tr.low.numChannels == 4;
         const int64_t n = first + count == tr.target.width ? count - 1 : count;
         for (; i < n; ++i, s += kC, r += kC, out += kC) {
-            const SampleColumn c = tableColumn(t, i);
-            if (lowFour || c.o1 < fourLaneLimit) {
-                const Float4 v = load4(r) - sampleFour(rows, c) + load4(s);
+            if (lowFour || t.offset1[i] < fourLaneLimit) {
+                const Float4 v = load4(r) - sampleFour(rows, t, i) + load4(s);
                 std::memcpy(out, &v, kC * sizeof(float));
             } else {
-                combineScalar(rows, c, kC, s, r, out);
+                combineScalar(rows, tableColumn(t, i), kC, s, r, out);
             }
         }
     }
