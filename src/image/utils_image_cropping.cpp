@@ -109,7 +109,12 @@ void pastePatch(ImageFloat fullImage, const ImageFloat& patchImage, int32_t x, i
     PasteRect r{x, y, patchX, patchY, width, height};
     if (!clipPaste(fullImage.width, fullImage.height, patchImage.width, patchImage.height, r))
         return;
-    parallelFor(ParallelForConfig{true, 0}, 0, r.height - 1, [&](int64_t from, int64_t to) {
+    // Starting threads costs more than copying a tile-sized rectangle, and far
+    // more while the inference runtime's own threads still hold the cores, so
+    // only large rectangles are split.
+    const int64_t bytes = r.width * r.height * fullImage.numChannels * static_cast<int64_t>(sizeof(float));
+    const ParallelForConfig config{bytes >= kPasteSplitBytes, 0};
+    parallelFor(config, 0, r.height - 1, [&](int64_t from, int64_t to) {
         copyRows(fullImage, patchImage, r, from, to);
     });
 }

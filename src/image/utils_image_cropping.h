@@ -16,10 +16,13 @@
 // images must have the same channel count.
 void cropPatch(const ImageFloat& fullImage, ImageFloat patchImage, int32_t x, int32_t y);
 
+// Float pastes of this many bytes or more are split over threads.
+inline constexpr int64_t kPasteSplitBytes = int64_t{4} << 20;
+
 // Copies the width x height rectangle at (patchX, patchY) of patchImage to
 // (x, y) of fullImage, clipped to fullImage. A negative width or height means
 // the patch's own. The rectangle must lie inside the patch. The float variant
-// copies its rows on several threads through parallelFor.
+// copies the rows of a large rectangle on several threads through parallelFor.
 void pastePatch(ImageFloat fullImage, const ImageFloat& patchImage, int32_t x, int32_t y,
                 int32_t patchX, int32_t patchY, int32_t width, int32_t height);
 void pastePatch(ImageByte fullImage, const ImageByte& patchImage, int32_t x, int32_t y,

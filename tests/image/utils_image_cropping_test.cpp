@@ -350,13 +350,26 @@ TEST_F(ParallelForTest, ExceptionOnTheCallerPropagatesAfterTheWorkersFinish) {
     EXPECT_EQ(finished, 3);
 }
 
-TEST_F(ParallelForTest, FloatPasteSpreadsRowsOverTheThreads) {
-    hardwareThreads = 3;
-    OwnedImage full(5, 7, 2, 0.0f);
-    const OwnedImage patch(5, 7, 2, 1.0f);
-    pastePatch(full.image, patch.image, 0, 0, 0, 0, -1, -1);
-    EXPECT_EQ(threadsStarted, 2);
-    EXPECT_EQ(full.pixels, patch.pixels);
-}
-
 }  // namespace
+
+TEST_F(ParallelForTest, OnlyLargeFloatPastesStartThreads) {
+    // A tile-sized paste stays on the calling thread.
+    std::vector<float> small(256 * 256 * 3 * 2, 1.0f);
+    ImageFloat tile{256, 256, 3, small.data()};
+    std::vector<float> target(512 * 512 * 3 * 2, 0.0f);
+    ImageFloat full{512, 512, 3, target.data()};
+    pastePatch(full, tile, 10, 10, 0, 0, -1, -1);
+    EXPECT_EQ(threadsStarted, 0);
+    EXPECT_EQ(target[(10 * 512 + 10) * 3], 1.0f);
+
+    // One of 4 MiB or more is split over the hardware's threads, with the same result.
+    const int side = 1024;
+    std::vector<float> big(static_cast<size_t>(side) * side + 1, 2.0f);
+    ImageFloat bigPatch{side, side, 1, big.data()};
+    std::vector<float> bigTarget(static_cast<size_t>(side) * side + 1, 0.0f);
+    ImageFloat bigFull{side, side, 1, bigTarget.data()};
+    pastePatch(bigFull, bigPatch, 0, 0, 0, 0, -1, -1);
+    EXPECT_EQ(threadsStarted, 3);
+    EXPECT_EQ(bigTarget[static_cast<size_t>(side) * side - 1], 2.0f);
+    EXPECT_EQ(bigTarget[0], 2.0f);
+}
