@@ -75,15 +75,13 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
     if (downscale == 0 || downscale == std::numeric_limits<int32_t>::min())
         return refuse("the downscale factor must be a non-zero 32-bit value");
     const int64_t K = std::llabs(downscale);
-    if (static_cast<int64_t>(width) * height > std::numeric_limits<int64_t>::max() / 4)
-        return refuse("the image is too large to address");
     TileGrid grid;
     const std::string invalid = planTiles(width, height, tileSize * K, step * K, step * K, grid);
     if (!invalid.empty()) return refuse(invalid);
     const int32_t side = static_cast<int32_t>(tileSize * K);
     const int32_t contribution = static_cast<int32_t>(step * K);
-    if (imageBufferElements(side, side, numChannels) < 0 || imageBufferElements(width, height, 255) < 0)
-        return refuse("the image or tile is too large to address");
+    // The result image's size is checked when it is allocated (ensureImage).
+    if (imageBufferElements(side, side, numChannels) < 0) return refuse("the tile is too large to address");
 
     ByteTileWork work;
     try {
