@@ -224,6 +224,38 @@ void refusalCanBeRethrown() {
     deleteContext(first);
 }
 
+// A host may call the library again from its progress callback, while the
+// library's own frames lie below: the refusal is caught in the callback and
+// the run below goes on.
+void refusalInsideAProgressCallbackIsCaughtThere() {
+    struct Reentry {
+        VelmoraContext other;
+        float* data;
+        int calls = 0, refusals = 0;
+    };
+    const VelmoraContext first = contextWith("identity_t16_c1.onnx");
+    const VelmoraContext second = contextWith("identity_t16_c1.onnx");
+    float* data = pixels(kSide * kSide);
+    Reentry reentry{second, data};
+    ProgressCallback callAgain = [](void* userData, float) {
+        auto* r = static_cast<Reentry*>(userData);
+        ++r->calls;
+        try {
+            tiledRun(r->other, r->data);
+        } catch (const VelmoraException& e) {
+            if (checks::sameText(e.what(), kRefusalText)) ++r->refusals;
+        }
+        return false;
+    };
+    const ImageFloat result = tiledRun(first, data, callAgain, &reentry);
+    CHECK(result.data != nullptr);
+    CHECK(reentry.calls > 1);
+    CHECK(reentry.refusals == reentry.calls);
+    CHECK(tiledRun(second, data).data != nullptr);
+    deleteContext(second);
+    deleteContext(first);
+}
+
 void tenThousandRefusalsHoldNoMemory() {
     const VelmoraContext first = contextWith("identity_t16_c1.onnx");
     const VelmoraContext second = contextWith("identity_t16_c1.onnx");
@@ -388,6 +420,7 @@ const Case kCases[] = {
     {"RefusalIsCopiedForACatchByValueAndKeepsItsTextAfterwards",
      refusalIsCopiedForACatchByValueAndKeepsItsTextAfterwards},
     {"RefusalCanBeRethrown", refusalCanBeRethrown},
+    {"RefusalInsideAProgressCallbackIsCaughtThere", refusalInsideAProgressCallbackIsCaughtThere},
     {"TenThousandRefusalsHoldNoMemory", tenThousandRefusalsHoldNoMemory},
     {"OutOfMemoryIsCaughtAsBadAlloc", outOfMemoryIsCaughtAsBadAlloc},
     {"AnyFailedAllocationInATiledRunLeavesTheLibraryWorking", anyFailedAllocationInATiledRunLeavesTheLibraryWorking},
