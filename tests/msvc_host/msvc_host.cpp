@@ -39,6 +39,7 @@ ModelBytes readModel(const char* name) {
     return model;
 }
 
+// An image's worth of values, kept for the rest of the run.
 float* pixels(int count) {
     auto* data = static_cast<float*>(HeapAlloc(GetProcessHeap(), 0, sizeof(float) * count));
     for (int i = 0; i < count; ++i) data[i] = static_cast<float>(i % 97) / 97.0f;
