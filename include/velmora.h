@@ -41,7 +41,8 @@ typedef struct ImageFloat {
 } ImageFloat;
 
 /* Called before each tile with the share done so far (0 to 100) and once with
- * 100 at the end. Returning true asks the running tiled prediction to stop. */
+ * 100 at the end. Returning true asks the running tiled prediction to stop.
+ * It must not let an exception out: the library's clean-up would be skipped. */
 typedef bool (*ProgressCallback)(void* userData, float percent);
 
 typedef void* VelmoraContext;

@@ -32,6 +32,7 @@ argmax_seg_t16.onnx               input [1,16,16,3]               output [1,16,1
 scalar_out.onnx                   input [1,4,4,1]                 output []: sum of all 16 input values
 conv6x32_t256.onnx                input [1,256,256,3]             output [1,256,256,3]: six 3x3 convolutions
 demo_sharpen_t128.onnx            input [1,128,128,3]             output [1,128,128,3]: sharpen, clipped to [0, 1]
+lookup8_4x4.onnx                  input [1,4,4,1]                 output [1,4,4,1]: table[int(input)], table[i] = 10 i
 
 Exact semantics where a test may want to recompute them:
 - identity, channels_first_identity, open_dims, out1d, out2d, argmax_seg,
@@ -52,6 +53,9 @@ Exact semantics where a test may want to recompute them:
   "width", which the runtime reports as -1.
 - five_inputs, add2, add3, scalar_out: sums in float32; exact for small
   integer-valued inputs. add3's output2 is ReduceSum over axis 3 of output1.
+- lookup8_4x4: each input value, cast to a 64-bit integer, indexes an
+  eight-entry table (Gather); the runtime fails the run for a value outside
+  [-8, 8), naming the value in its message.
 - conv6x32_t256: Transpose to NCHW; Conv 3->32, ReLU, then four times
   Conv 32->32, ReLU, then Conv 32->3; Transpose back to NHWC. Every Conv is
   3x3, stride 1, zero padding 1, with bias. Weights are normal with standard
@@ -234,6 +238,16 @@ def scalar_out():
         [("input", [1, 4, 4, 1])], [("output", [])])
 
 
+def lookup8():
+    shape = [1, 4, 4, 1]
+    nodes = [
+        helper.make_node("Cast", ["input"], ["index"], to=TensorProto.INT64),
+        helper.make_node("Gather", ["table", "index"], ["output"], axis=0),
+    ]
+    return make_model("lookup8", nodes, [("input", shape)], [("output", shape)],
+                      [const("table", np.arange(8, dtype=np.float32) * 10)])
+
+
 def conv6x32():
     rng = np.random.RandomState(20240611)
     channels = [3, 32, 32, 32, 32, 32, 3]
@@ -307,6 +321,7 @@ def all_models():
     yield "scalar_out.onnx", scalar_out()
     yield "conv6x32_t256.onnx", conv6x32()
     yield "demo_sharpen_t128.onnx", demo_sharpen()
+    yield "lookup8_4x4.onnx", lookup8()
 
 
 def write_atomically(path, data):

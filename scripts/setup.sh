@@ -18,6 +18,7 @@ packages=(
   libpng-dev libjpeg62-turbo-dev libtiff-dev libcli11-dev
   libopencv-dev
   g++-mingw-w64-x86-64-posix wine64 wine googletest
+  clang-14 lld libwine-dev
 )
 # npm may come from outside Debian; install Debian's only when there is none.
 command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -27,3 +27,9 @@ endforeach()
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 set(velmora_test_fixtures wine)
+
+# Hosts built with Microsoft's compiler catch what this DLL raises; a test
+# host of that kind runs unless the DLL is built for MinGW hosts.
+if(NOT VELMORA_MINGW_EXCEPTIONS)
+  include(msvc_host/msvc_host.cmake)
+endif()

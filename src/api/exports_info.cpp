@@ -2,10 +2,13 @@
 // the host: they deliver their failure text instead.
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 
+#include "api/boundary.h"
 #include "context/VelmoraClass.h"
 #include "context/bounded_copy.h"
+
+using boundary::atBoundary;
+using boundary::withSafetyNet;
 
 namespace {
 VelmoraClass* live(VelmoraContext context) { return static_cast<VelmoraClass*>(context); }
@@ -13,7 +16,20 @@ VelmoraClass* live(VelmoraContext context) { return static_cast<VelmoraClass*>(c
 constexpr char kBuildInfoFailure[] = "Error retrieving build info";
 constexpr char kDeviceInfoFailure[] = "Error retrieving device info";
 constexpr char kModelInfoFailure[] = "Error retrieving model info";
+constexpr size_t kDeviceInfoLimit = 1000;
 constexpr size_t kModelInfoLimit = 2048;
+
+// The bounded copy of a failure text, which must not need memory of its own.
+template <size_t N>
+void copyFailureBounded(char* buffer, const char (&text)[N], size_t limit) noexcept {
+    const size_t n = std::min(N - 1, limit);
+    std::memcpy(buffer, text, n);
+    if (n < limit) std::memset(buffer + n, 0, limit - n);
+}
+
+void copyModelInformation(char* buffer, const char* text, size_t size) noexcept {
+    std::memcpy(buffer, text, std::min(size + 1, kModelInfoLimit));
+}
 }  // namespace
 
 extern "C" {
@@ -21,45 +37,46 @@ extern "C" {
 VELMORA_API void initializeVelmora(VelmoraContext context, const char* hostName, void*, char* buffer) {
     if (buffer) std::memcpy(buffer, kBuildInfoFailure, sizeof kBuildInfoFailure);
     if (!context) return;
-    try {
-        live(context)->initializeVelmora(hostName, buffer);
-    } catch (...) {
-    }
+    withSafetyNet([&] { live(context)->initializeVelmora(hostName, buffer); }, []() noexcept {});
 }
 
 VELMORA_API float getVelmoraVersion(VelmoraContext, const char*, const char*, int32_t) {
     // Needs nothing of the context, so any handle (even null) gets the answer.
-    return VelmoraClass::getVelmoraVersion();
+    return atBoundary([] { return VelmoraClass::getVelmoraVersion(); });
 }
 
 VELMORA_API void getNNEngineInformation(VelmoraContext context, const char* hostName, char* buffer) {
-    try {
-        if (!context) throw std::invalid_argument("no context");
-        live(context)->getNNEngineInformation(hostName, buffer);
-    } catch (...) {
-        if (buffer) copyTextBounded(buffer, kDeviceInfoFailure, 1000);
-    }
+    auto failed = [&]() noexcept {
+        if (buffer) copyFailureBounded(buffer, kDeviceInfoFailure, kDeviceInfoLimit);
+    };
+    withSafetyNet(
+        [&] {
+            if (!context) return failed();
+            live(context)->getNNEngineInformation(hostName, buffer);
+        },
+        failed);
 }
 
 VELMORA_API void getModelInformation(VelmoraContext context, void*, int32_t, char* buffer) {
-    std::string text = kModelInfoFailure;
-    try {
-        if (context) text = live(context)->modelInformation();
-    } catch (...) {
-        text = kModelInfoFailure;
-    }
-    if (!buffer) return;
-    const size_t n = std::min(text.size() + 1, kModelInfoLimit);
-    std::memcpy(buffer, text.c_str(), n);
+    auto failed = [&]() noexcept {
+        if (buffer) copyModelInformation(buffer, kModelInfoFailure, sizeof kModelInfoFailure - 1);
+    };
+    withSafetyNet(
+        [&] {
+            if (!context) return failed();
+            const std::string text = live(context)->modelInformation();
+            if (buffer) copyModelInformation(buffer, text.c_str(), text.size());
+        },
+        failed);
 }
 
 VELMORA_API char* getDeviceNameByIndex(VelmoraContext context, int32_t index) {
-    try {
-        if (!context || !live(context)->backend()) return nullptr;
-        return live(context)->backend()->getDeviceNameByIndex(static_cast<uint32_t>(index));
-    } catch (...) {
-        return nullptr;
-    }
+    return withSafetyNet(
+        [&]() -> char* {
+            if (!context || !live(context)->backend()) return nullptr;
+            return live(context)->backend()->getDeviceNameByIndex(static_cast<uint32_t>(index));
+        },
+        []() noexcept -> char* { return nullptr; });
 }
 
 }  // extern "C"

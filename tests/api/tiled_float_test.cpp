@@ -233,6 +233,9 @@ TEST_F(TiledFloat, RunCounterAndDeviceAreStoredOnlyAfterCompletedRuns) {
 }
 
 TEST_F(TiledFloat, OneCallerAtATime) {
+#ifdef VELMORA_TEST_MSVC_EXCEPTIONS
+    GTEST_SKIP() << "the refusal leaves this DLL in Microsoft's form; msvc_host catches it";
+#endif
     ASSERT_TRUE(context.load("identity_t16_c1.onnx"));
     auto input = randomImage(64, 64, 1, 6);
     struct Gate {
