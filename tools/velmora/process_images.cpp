@@ -228,6 +228,13 @@ private:
     std::unique_ptr<LibraryContext> library;
 };
 
+// In a batch each failure names its picture, unless the words already do.
+std::string naming(const JobList& list, const Job& job, const std::string& what) {
+    const std::string name = job.input.string();
+    if (!list.batch || what.compare(0, name.size(), name) == 0) return what;
+    return name + ": " + what;
+}
+
 void reportFailure(const std::string& message, OutputCapture* capture) {
     say(message);
     if (!capture) return;
@@ -274,12 +281,10 @@ int processImages(const Options& o) {
                 break;
             } catch (const std::bad_alloc&) {
                 ++failed;
-                reportFailure((list.batch ? job.input.string() + ": " : std::string()) +
-                                  "out of memory; try --downscale 2 or --8bit",
-                              captured);
+                reportFailure(naming(list, job, "out of memory; try --downscale 2 or --8bit"), captured);
             } catch (const std::exception& e) {
                 ++failed;
-                reportFailure((list.batch ? job.input.string() + ": " : std::string()) + e.what(), captured);
+                reportFailure(naming(list, job, e.what()), captured);
             }
             if (!list.batch && failed) return kExitFailure;
         }
