@@ -92,7 +92,23 @@ TEST(Limits, APictureThatCannotFitIsRefusedBeforeItIsRead) {
     expectRefusal(scratch, {"big.tif", "out.tif"},
                   "of memory; the process's address-space limit leaves", limit);
     const CommandResult r = scratch.run({"big.tif", "out.tif"}, {}, limit);
-    EXPECT_TRUE(contains(r.err, "try --downscale ")) << r.err;
+    EXPECT_TRUE(contains(r.err, "; try --8bit (--force runs it anyway)")) << r.err;
+}
+
+TEST(Limits, TheLibrarysOwnOutOfMemoryTextIsShownAsItIs) {
+    Scratch scratch;
+    writeFlatTiff(scratch / "big.tif", 6000, 6000);
+    const std::vector<std::string> args{"big.tif", "out.tif", "-m", modelFile("identity_t256_c3.onnx")};
+    const uint64_t limit = 1000ull << 20;
+    expectRefusal(scratch, args, "of memory; the process's address-space limit leaves", limit);
+    // Forced past the estimate, the library runs out and says so in its words.
+    std::vector<std::string> forced = args;
+    forced.push_back("--force");
+    const CommandResult r = scratch.run(forced, {}, limit);
+    EXPECT_EQ(r.exitCode, 1);
+    ASSERT_GE(r.messages().size(), 1u) << r.err;
+    EXPECT_TRUE(contains(r.messages()[0], "velmora: the model run failed: Not enough RAM")) << r.err;
+    EXPECT_EQ(scratch.files(), std::vector<std::string>{"big.tif"});
 }
 
 TEST(Hardening, TheEightBitPathGoesByTheChannelsTheModelGives) {

@@ -63,7 +63,9 @@ AvailableMemory availableMemory() {
     AvailableMemory a{meminfoAvailable(), "this machine has"};
     rlimit limit{};
     if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        const uint64_t used = addressSpaceInUse();
+        // The runtime's threads reserve stacks and allocator arenas that
+        // count against the limit although they are hardly ever touched.
+        const uint64_t used = addressSpaceInUse() + (512ull << 20);
         const uint64_t left = limit.rlim_cur > used ? limit.rlim_cur - used : 0;
         if (left < a.bytes) a = {left, "the process's address-space limit leaves"};
     }
