@@ -144,6 +144,31 @@ void writePaletteTiff(const fs::path& path, int width, int height) {
     writeBytes(path, out);
 }
 
+void writeTiffFile(const fs::path& path, const Raster& image, const TiffOptions& options) {
+    TIFF* tiff = TIFFOpen(path.string().c_str(), "w");
+    if (!tiff) throw std::runtime_error("cannot write " + path.string());
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height));
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(image.channels));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, image.channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, options.planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(options.rowsPerStrip));
+    TIFFSetField(tiff, TIFFTAG_ORIENTATION, static_cast<uint16_t>(options.orientation));
+    const size_t channels = static_cast<size_t>(image.channels);
+    std::vector<unsigned char> row(static_cast<size_t>(image.width) * (options.planar ? 1 : channels));
+    for (size_t plane = 0; plane < (options.planar ? channels : 1); ++plane)
+        for (int y = 0; y < image.height; ++y) {
+            for (int x = 0; x < image.width; ++x)
+                for (size_t c = 0; c < (options.planar ? 1 : channels); ++c)
+                    row[x * (options.planar ? 1 : channels) + c] = static_cast<unsigned char>(quantize(
+                        image.pixels[(static_cast<size_t>(y) * image.width + x) * channels + plane + c], 8));
+            TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), static_cast<uint16_t>(plane));
+        }
+    TIFFClose(tiff);
+}
+
 void writeFlatTiff(const fs::path& path, int width, int height, int channels) {
     TIFF* tiff = TIFFOpen(path.string().c_str(), "w");
     if (!tiff) throw std::runtime_error("cannot write " + path.string());

@@ -26,6 +26,14 @@ void writeJpegFile(const std::filesystem::path& path, const Raster& image, const
 // (x, y) has colour ((x / 8) + (y / 8)) % 4.
 void writePaletteTiff(const std::filesystem::path& path, int width, int height);
 
+struct TiffOptions {
+    bool planar = false;  // each channel in strips of its own
+    int rowsPerStrip = 8;
+    int orientation = 1;  // the TIFF orientation tag, 1 to 8
+};
+// 8-bit, uncompressed, as libtiff writes it.
+void writeTiffFile(const std::filesystem::path& path, const Raster& image, const TiffOptions& options);
+
 // A flat gray 8-bit TIFF, deflated in strips: large pictures in small files.
 void writeFlatTiff(const std::filesystem::path& path, int width, int height, int channels = 1);
 

@@ -87,6 +87,11 @@ void checkChunks(TIFF* tiff, const std::filesystem::path& path, uint64_t fileSiz
     TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
     uint32_t height = 0;
     TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+    uint16_t planar = PLANARCONFIG_CONTIG, samples = 1;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    // Planes in separate strips each end with a strip of their own.
+    const uint32_t stripsPerPlane = planar == PLANARCONFIG_SEPARATE && samples > 1 ? chunks / samples : chunks;
     for (uint32_t k = 0; k < chunks; ++k) {
         const uint64_t offset = TIFFGetStrileOffset(tiff, k);
         const uint64_t bytes = TIFFGetStrileByteCount(tiff, k);
@@ -107,7 +112,7 @@ void checkChunks(TIFF* tiff, const std::filesystem::path& path, uint64_t fileSiz
             continue;
         }
         // The last strip may be shorter than the others.
-        const bool last = !tiled && k + 1 == chunks;
+        const bool last = !tiled && stripsPerPlane > 0 && k % stripsPerPlane == stripsPerPlane - 1;
         const uint64_t needed = last && rowsPerStrip > 0 && height % rowsPerStrip != 0
                                     ? unpacked / rowsPerStrip * (height % rowsPerStrip)
                                     : unpacked;
@@ -120,8 +125,10 @@ void checkChunks(TIFF* tiff, const std::filesystem::path& path, uint64_t fileSiz
 
 class TiffReader final : public ImageReader {
 public:
+    // Read, not mapped: the pages of a mapped file would stay resident beside
+    // the picture's floats.
     TiffReader(const std::filesystem::path& path, uint64_t fileSize)
-        : path(path), tiff(openTiffFile(path, "r", fileSize)) {
+        : path(path), tiff(openTiffFile(path, "rm", fileSize)) {
         lastTiffError.clear();
         TIFF* t = tiff.get();
         uint32_t width = 0, height = 0;
