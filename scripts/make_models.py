@@ -33,6 +33,9 @@ scalar_out.onnx                   input [1,4,4,1]                 output []: sum
 conv6x32_t256.onnx                input [1,256,256,3]             output [1,256,256,3]: six 3x3 convolutions
 demo_sharpen_t128.onnx            input [1,128,128,3]             output [1,128,128,3]: sharpen, clipped to [0, 1]
 lookup8_4x4.onnx                  input [1,4,4,1]                 output [1,4,4,1]: table[int(input)], table[i] = 10 i
+claims_c4_t16.onnx                input [1,16,16,3]               output declared [1,16,16,4], given [1,16,16,3]: input
+lookup_fails_t16.onnx             input [1,16,16,3]               output [1,16,16,3]: a lookup that fails at run
+                                                                  time for inputs of 1/1000 or more
 
 Exact semantics where a test may want to recompute them:
 - identity, channels_first_identity, open_dims, out1d, out2d, argmax_seg,
@@ -91,8 +94,9 @@ def const(name, array):
     return numpy_helper.from_array(np.asarray(array), name)
 
 
-def make_model(name, nodes, inputs, outputs, initializers=()):
-    """Wraps nodes into a checked model. inputs/outputs: (name, shape) pairs."""
+def make_model(name, nodes, inputs, outputs, initializers=(), check=True):
+    """Wraps nodes into a model, checked unless check is False (for models that
+    are wrong on purpose). inputs/outputs: (name, shape) pairs."""
     graph = helper.make_graph(
         nodes,
         name,
@@ -106,7 +110,8 @@ def make_model(name, nodes, inputs, outputs, initializers=()):
         opset_imports=[helper.make_opsetid("", OPSET)],
     )
     model.ir_version = IR_VERSION
-    onnx.checker.check_model(model, full_check=True)
+    if check:
+        onnx.checker.check_model(model, full_check=True)
     return model
 
 
@@ -290,6 +295,28 @@ def demo_sharpen():
          const("high", np.array(1.0, dtype=np.float32))])
 
 
+def claims_c4():
+    # The declared output disagrees with what Identity gives: a host must go by
+    # the sizes of the result, not by the file's declaration.
+    return make_model(
+        "claims_c4",
+        [helper.make_node("Identity", ["input"], ["output"])],
+        [("input", [1, 16, 16, 3])], [("output", [1, 16, 16, 4])], check=False)
+
+
+def lookup_fails():
+    # Indices input * 1000 into a table of two values: loads fine, and fails
+    # inside the runtime as soon as an input reaches 0.002.
+    return make_model(
+        "lookup_fails",
+        [helper.make_node("Mul", ["input", "thousand"], ["scaled"]),
+         helper.make_node("Cast", ["scaled"], ["indices"], to=TensorProto.INT64),
+         helper.make_node("Gather", ["table", "indices"], ["output"], axis=0)],
+        [("input", [1, 16, 16, 3])], [("output", [1, 16, 16, 3])],
+        [const("thousand", np.array(1000.0, dtype=np.float32)),
+         const("table", np.array([0.0, 1.0], dtype=np.float32))])
+
+
 NOT_A_MODEL = b"This is a line of text, not an ONNX model.\n"
 
 
@@ -322,6 +349,8 @@ def all_models():
     yield "conv6x32_t256.onnx", conv6x32()
     yield "demo_sharpen_t128.onnx", demo_sharpen()
     yield "lookup8_4x4.onnx", lookup8()
+    yield "claims_c4_t16.onnx", claims_c4()
+    yield "lookup_fails_t16.onnx", lookup_fails()
 
 
 def write_atomically(path, data):

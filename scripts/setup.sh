@@ -15,7 +15,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libclang-rt-14-dev clang
   python3-onnx python3-numpy
-  libpng-dev libjpeg62-turbo-dev libtiff-dev libcli11-dev
+  libpng-dev libjpeg62-turbo-dev libtiff-dev libexif-dev libcli11-dev
   libopencv-dev
   g++-mingw-w64-x86-64-posix wine64 wine googletest
   clang-14 lld libwine-dev

@@ -2,6 +2,7 @@
 
 #include "command_runner.h"
 #include "image_files.h"
+#include "test_files.h"
 #include "test_images.h"
 
 namespace {
@@ -95,4 +96,48 @@ TEST(Codecs, AFailedWriteLeavesTheOldFileAndNoTemporary) {
     EXPECT_THROW(writeImage(scratch / "no-such-folder" / "a.png", FileFormat::Png, randomRaster(2, 2, 1, SampleType::UInt8, 1),
                             {SampleType::UInt8, 95}),
                  std::runtime_error);
+}
+
+TEST(Codecs, PlanarTiffsAndTurnedTiffsAreReadUpright) {
+    Scratch scratch;
+    // 37 rows in strips of 8: every plane ends with a short strip.
+    const Raster image = randomRaster(29, 37, 3, SampleType::UInt8, 12);
+    writeTiffFile(scratch / "planar.tif", image, {true, 8, 1});
+    EXPECT_EQ(readImage(scratch / "planar.tif").pixels, image.pixels);
+    // Orientation 6: the stored rows are the upright picture's columns, right to left.
+    writeTiffFile(scratch / "turned.tif", image, {false, 8, 6});
+    const Raster upright = readImage(scratch / "turned.tif");
+    ASSERT_EQ(upright.width, 37);
+    ASSERT_EQ(upright.height, 29);
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x)
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(upright.pixels[(static_cast<size_t>(x) * 37 + (36 - y)) * 3 + c],
+                          image.pixels[(static_cast<size_t>(y) * 29 + x) * 3 + c]);
+}
+
+TEST(Codecs, OrientationsPlaceEveryStoredPixelOnce) {
+    // A 3 x 2 stored picture; where its top-left and top-right pixels land.
+    struct Case {
+        Orientation o;
+        int64_t topLeft, topRight;  // upright pixel indices
+    };
+    // Upright widths: 3 for 1 to 4, 2 for 5 to 8.
+    const Case cases[] = {{Orientation::Upright, 0, 2},    {Orientation::MirrorX, 2, 0},
+                          {Orientation::Rotate180, 5, 3},  {Orientation::MirrorY, 3, 5},
+                          {Orientation::Transpose, 0, 4},  {Orientation::Rotate90, 1, 5},
+                          {Orientation::Transverse, 5, 1}, {Orientation::Rotate270, 4, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.o));
+        const Placement p = placement(c.o, 3, 2);
+        EXPECT_EQ(p.at(0, 0), c.topLeft);
+        EXPECT_EQ(p.at(2, 0), c.topRight);
+        std::vector<int> hits(6, 0);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 3; ++x) ++hits.at(static_cast<size_t>(p.at(x, y)));
+        EXPECT_EQ(hits, std::vector<int>(6, 1));
+    }
+    EXPECT_EQ(orientationFromValue(9), Orientation::Upright);
+    const unsigned char notExif[] = "Exif\0\0garbage that is no TIFF structure";
+    EXPECT_EQ(orientationFromExif(notExif, sizeof notExif), Orientation::Upright);
 }

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -11,8 +12,8 @@
 
 struct CommandResult {
     int exitCode = -1;
-    std::string out;  // standard output: the library's own prints
-    std::string err;  // standard error: the command's messages (and the runtime's log)
+    std::string out;  // standard output (in a terminal: everything the terminal showed)
+    std::string err;  // standard error: the command's messages
 
     // The lines of standard error that the command itself wrote.
     std::vector<std::string> messages() const;
@@ -30,7 +31,13 @@ public:
     std::filesystem::path operator/(const std::string& name) const { return root / name; }
 
     // Runs the command with `args` in this folder and waits for it.
-    CommandResult run(const std::vector<std::string>& args, const Environment& extra = {}) const;
+    // `addressSpaceLimit` (bytes, 0 for none) limits the child as ulimit -v does.
+    CommandResult run(const std::vector<std::string>& args, const Environment& extra = {},
+                      uint64_t addressSpaceLimit = 0) const;
+
+    // Runs the command with standard output and error on a new terminal
+    // (a pseudo-terminal of 80 columns) and returns what the terminal showed.
+    CommandResult runInTerminal(const std::vector<std::string>& args) const;
 
     // Starts the command with standard output on a pipe, waits until that
     // output contains `marker`, sends SIGINT and waits for the end.
@@ -44,5 +51,11 @@ private:
 };
 
 std::string modelFile(const std::string& name);
+// The command under test: VELMORA_TEST_COMMAND_PATH when set (to run the
+// tests against another build), else the one built beside the tests.
+std::string commandPath();
+// The lines a terminal shows for this output: line ends counted, carriage
+// returns redrawing the current line.
+std::vector<std::string> terminalLines(const std::string& shown);
 std::string readText(const std::filesystem::path& path);
 void writeText(const std::filesystem::path& path, const std::string& text);

@@ -1,7 +1,10 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,8 +35,8 @@ std::vector<std::string> childEnvironment(const fs::path& root, const Environmen
 }
 
 pid_t spawn(const fs::path& root, const std::vector<std::string>& args, const Environment& extra, int outFd,
-            int errFd) {
-    std::vector<std::string> argv{VELMORA_TEST_COMMAND};
+            int errFd, uint64_t addressSpaceLimit = 0) {
+    std::vector<std::string> argv{commandPath()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env = childEnvironment(root, extra);
     std::vector<char*> argvPtrs, envPtrs;
@@ -45,6 +48,10 @@ pid_t spawn(const fs::path& root, const std::vector<std::string>& args, const En
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         if (chdir(root.c_str()) != 0) _exit(127);
+        if (addressSpaceLimit) {
+            const rlimit limit{addressSpaceLimit, addressSpaceLimit};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+        }
         dup2(outFd, 1);
         dup2(errFd, 2);
         execve(argvPtrs[0], argvPtrs.data(), envPtrs.data());
@@ -83,11 +90,12 @@ Scratch::~Scratch() {
     fs::remove_all(root, ec);
 }
 
-CommandResult Scratch::run(const std::vector<std::string>& args, const Environment& extra) const {
+CommandResult Scratch::run(const std::vector<std::string>& args, const Environment& extra,
+                           uint64_t addressSpaceLimit) const {
     const fs::path capture = fs::temp_directory_path() / ("velmora-capture-" + std::to_string(getpid()));
     const int outFd = openCapture(capture.string() + ".out");
     const int errFd = openCapture(capture.string() + ".err");
-    const pid_t pid = spawn(root, args, extra, outFd, errFd);
+    const pid_t pid = spawn(root, args, extra, outFd, errFd, addressSpaceLimit);
     close(outFd);
     close(errFd);
     CommandResult result;
@@ -132,6 +140,65 @@ CommandResult Scratch::runAndInterruptAt(const std::vector<std::string>& args, c
     fs::remove(errPath);
     if (!sent) result.exitCode = -2;  // never reached the marker
     return result;
+}
+
+CommandResult Scratch::runInTerminal(const std::vector<std::string>& args) const {
+    int master = -1, slave = -1;
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 80;
+    if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) throw std::runtime_error("openpty failed");
+    const pid_t pid = spawn(root, args, {}, slave, slave);
+    close(slave);
+    CommandResult result;
+    char buffer[4096];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 1000) < 0 && errno != EINTR) break;
+        if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n <= 0) break;  // EIO once the child and its terminal are gone
+            result.out.append(buffer, static_cast<size_t>(n));
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            break;
+        }
+    }
+    close(master);
+    result.exitCode = waitFor(pid);
+    return result;
+}
+
+std::vector<std::string> terminalLines(const std::string& shown) {
+    std::vector<std::string> lines;
+    std::string current;
+    size_t column = 0;
+    bool open = false;
+    for (char c : shown) {
+        if (c == '\n') {
+            lines.push_back(current);
+            current.clear();
+            column = 0;
+            open = false;
+        } else if (c == '\r') {
+            column = 0;
+        } else {
+            if (column < current.size()) current[column] = c;
+            else current += c;
+            ++column;
+            open = true;
+        }
+    }
+    // A last line without its end still shows, unless only blanks are left on it.
+    if (open && current.find_first_not_of(' ') != std::string::npos) lines.push_back(current);
+    return lines;
+}
+
+std::string commandPath() {
+    const char* other = std::getenv("VELMORA_TEST_COMMAND_PATH");
+    return other && *other ? other : VELMORA_TEST_COMMAND;
 }
 
 std::vector<std::string> Scratch::files() const {

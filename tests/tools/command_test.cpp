@@ -111,21 +111,29 @@ TEST(Command, DemoModelMatchesTheSharpeningComputedHere) {
     ASSERT_EQ(out.type, SampleType::Float32);
     EXPECT_LE(maxDifference(out, sharpened(image)), 1e-5f);
 
-    // A gray image with alpha: the gray is repeated for the RGB model, the alpha kept.
+    // A gray image with alpha: the gray is repeated for the RGB model, the
+    // alpha kept; the result is gray again (the luminance of equal channels),
+    // or RGB with --color.
     Raster ga = randomRaster(90, 60, 2, SampleType::UInt8, 5);
     save(scratch, "ga.png", ga);
     expectSuccess(scratch.run({"ga.png", "ga-out.png", "-m", modelFile("demo_sharpen_t128.onnx")}));
+    expectSuccess(scratch.run({"ga.png", "ga-color.png", "-m", modelFile("demo_sharpen_t128.onnx"), "--color"}));
     const Raster gaOut = readImage(scratch / "ga-out.png");
-    ASSERT_EQ(gaOut.channels, 4);
+    const Raster gaColor = readImage(scratch / "ga-color.png");
+    ASSERT_EQ(gaOut.channels, 2);
+    ASSERT_EQ(gaColor.channels, 4);
     Raster gray = makeRaster(90, 60, 1, SampleType::UInt8);
     for (size_t p = 0; p < pixelCount(ga); ++p) {
         gray.pixels[p] = ga.pixels[p * 2];
-        EXPECT_EQ(gaOut.pixels[p * 4 + 3], ga.pixels[p * 2 + 1]);
+        EXPECT_EQ(gaOut.pixels[p * 2 + 1], ga.pixels[p * 2 + 1]);
+        EXPECT_EQ(gaColor.pixels[p * 4 + 3], ga.pixels[p * 2 + 1]);
     }
     const Raster expected = sharpened(gray);
     float worst = 0;
-    for (size_t p = 0; p < pixelCount(ga); ++p)
-        for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(gaOut.pixels[p * 4 + c] - expected.pixels[p]));
+    for (size_t p = 0; p < pixelCount(ga); ++p) {
+        worst = std::max(worst, std::abs(gaOut.pixels[p * 2] - expected.pixels[p]));
+        for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(gaColor.pixels[p * 4 + c] - expected.pixels[p]));
+    }
     EXPECT_LE(worst, 0.5f / 255.0f + 1e-6f);
 }
 

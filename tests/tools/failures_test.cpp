@@ -76,10 +76,11 @@ TEST_F(Failures, AStopFromTheProgressCallbackWritesNothing) {
 }
 
 TEST_F(Failures, CtrlCDuringALongRunStopsCleanly) {
-    // 64 tiles of a six-layer convolution: seconds of work, interrupted after the first tile.
+    // 64 tiles of a six-layer convolution: seconds of work, interrupted after
+    // the first tile (which -v lets the library announce on standard output).
     writeImage(scratch / "big.png", FileFormat::Png, smoothRaster(1900, 1900, 3), {SampleType::UInt8, 95});
     const CommandResult r =
-        scratch.runAndInterruptAt({"big.png", "out.png", "-m", modelFile("conv6x32_t256.onnx")}, "runModel");
+        scratch.runAndInterruptAt({"big.png", "out.png", "-m", modelFile("conv6x32_t256.onnx"), "-v"}, "runModel");
     EXPECT_EQ(r.exitCode, 130) << r.err;
     const auto messages = r.messages();
     ASSERT_EQ(messages.size(), 1u) << r.err;

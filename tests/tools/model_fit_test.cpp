@@ -72,22 +72,49 @@ TEST(ModelFit, TileChannelsAndLayoutComeFromTheModel) {
     EXPECT_THROW(fitModel(nullptr, Options{}), std::runtime_error);
 }
 
-TEST(Channels, ImagesAreFittedToTheModelAndAlphaComesBack) {
-    Raster ga = makeRaster(2, 1, 2, SampleType::UInt8);
-    ga.pixels = {0.2f, 0.9f, 0.4f, 0.1f};
-    ModelInput rgb = fitChannels(ga, 3);
-    EXPECT_EQ(rgb.image.pixels, (std::vector<float>{0.2f, 0.2f, 0.2f, 0.4f, 0.4f, 0.4f}));
-    EXPECT_EQ(rgb.alpha, (std::vector<float>{0.9f, 0.1f}));
-    const Raster back = restoreAlpha(rgb.image, rgb.alpha);
-    EXPECT_EQ(back.channels, 4);
-    EXPECT_EQ(back.pixels, (std::vector<float>{0.2f, 0.2f, 0.2f, 0.9f, 0.4f, 0.4f, 0.4f, 0.1f}));
+TEST(Channels, PicturesAreFittedToTheModelAndAlphaWaitsAside) {
+    const float ga[] = {0.2f, 0.9f};
+    float out[4] = {}, alpha = -1;
+    const ChannelFit grayToRgb(2, 3);
+    EXPECT_TRUE(grayToRgb.setsAlphaAside());
+    grayToRgb.apply(ga, out, &alpha);
+    EXPECT_EQ(std::vector<float>(out, out + 3), (std::vector<float>{0.2f, 0.2f, 0.2f}));
+    EXPECT_EQ(alpha, 0.9f);
 
-    Raster rgbImage = makeRaster(1, 1, 3, SampleType::UInt8);
-    rgbImage.pixels = {0.1f, 0.2f, 0.3f};
-    EXPECT_EQ(fitChannels(rgbImage, 4).image.pixels, (std::vector<float>{0.1f, 0.2f, 0.3f, 1.0f}));
-    EXPECT_TRUE(fitChannels(rgbImage, 4).alpha.empty());
-    EXPECT_EQ(fitChannels(rgbImage, 0).image.pixels, rgbImage.pixels);
-    EXPECT_THROW(fitChannels(rgbImage, 1), std::runtime_error);
-    // A result whose size differs from the alpha's is left alone.
-    EXPECT_EQ(restoreAlpha(rgbImage, {0.5f, 0.5f}).channels, 3);
+    const float rgb[] = {0.1f, 0.2f, 0.3f};
+    const ChannelFit opaque(3, 4);
+    EXPECT_FALSE(opaque.setsAlphaAside());
+    opaque.apply(rgb, out, &alpha);
+    EXPECT_EQ(std::vector<float>(out, out + 4), (std::vector<float>{0.1f, 0.2f, 0.3f, 1.0f}));
+    const float rgba[] = {0.1f, 0.2f, 0.3f, 0.4f};
+    ChannelFit(4, 4).apply(rgba, out, &alpha);  // the model takes the alpha too
+    EXPECT_EQ(out[3], 0.4f);
+    EXPECT_EQ(ChannelFit(3, 0).modelChannels(), 3);  // unknown: as the picture is
+    EXPECT_THROW(ChannelFit(3, 1), std::runtime_error);
+    EXPECT_THROW(ChannelFit(4, 2), std::runtime_error);
+}
+
+TEST(Channels, ResultsAreScaledGrayedAndGetTheirAlphaBack) {
+    const float rgb[] = {0.5f, 0.25f, 1.0f};
+    float out[4] = {};
+    // A colour result of a gray picture: Rec. 709 luminance, then the alpha.
+    const ResultShape gray(3, 1.0f, true, true, false);
+    ASSERT_EQ(gray.writtenChannels(), 2);
+    gray.apply(rgb, 0.75f, out);
+    EXPECT_FLOAT_EQ(out[0], 0.2126f * 0.5f + 0.7152f * 0.25f + 0.0722f * 1.0f);
+    EXPECT_EQ(out[1], 0.75f);
+    // In colour, scaled; JPEG leaves the alpha out.
+    const ResultShape color(3, 0.5f, true, false, true);
+    ASSERT_EQ(color.writtenChannels(), 3);
+    color.apply(rgb, 0.75f, out);
+    EXPECT_EQ(std::vector<float>(out, out + 3), (std::vector<float>{0.25f, 0.125f, 0.5f}));
+    // A result with its own alpha keeps it; a gray result of a gray picture stays as it is.
+    const float rgba[] = {0.5f, 0.25f, 1.0f, 0.5f};
+    const ResultShape own(4, 1.0f, false, true, false);
+    ASSERT_EQ(own.writtenChannels(), 2);
+    own.apply(rgba, 0.0f, out);
+    EXPECT_EQ(out[1], 0.5f);
+    EXPECT_EQ(ResultShape(1, 1.0f, false, true, false).writtenChannels(), 1);
+    // Neither gray nor RGB: written as given.
+    EXPECT_EQ(ResultShape(5, 1.0f, true, true, false).writtenChannels(), 5);
 }

@@ -15,42 +15,57 @@ const char* channelsName(int channels) {
     return "?";
 }
 
+bool hasAlpha(int32_t channels) { return channels == 2 || channels == 4; }
+
 }  // namespace
 
-ModelInput fitChannels(const Raster& image, int modelChannels) {
-    const int have = image.channels;
-    if (modelChannels <= 0 || modelChannels == have) return {image, {}};
-    const bool hasAlpha = have == 2 || have == 4;
-    const int color = hasAlpha ? have - 1 : have;
-    const bool fits = (modelChannels == color) || (modelChannels == 3 && color == 1) ||
-                      (modelChannels == 4 && !hasAlpha) || (modelChannels == 2 && color == 1);
+ChannelFit::ChannelFit(int32_t pictureChannels, int32_t modelChannels)
+    : have(pictureChannels), give(modelChannels <= 0 ? pictureChannels : modelChannels) {
+    pictureAlpha = hasAlpha(have);
+    pictureColor = pictureAlpha ? have - 1 : have;
+    modelColor = hasAlpha(give) ? give - 1 : give;
+    const bool fits = give == have || give == pictureColor || (give == 3 && pictureColor == 1) ||
+                      (give == 4 && !pictureAlpha && (pictureColor == 3 || pictureColor == 1)) ||
+                      (give == 2 && pictureColor == 1);
     if (!fits)
-        throw std::runtime_error("the model takes " + std::to_string(modelChannels) + " channels per pixel, the image is " +
+        throw std::runtime_error("the model takes " + std::to_string(give) + " channels per pixel, the image is " +
                                  channelsName(have));
-
-    ModelInput fitted{makeRaster(image.width, image.height, modelChannels, image.type), {}};
-    const size_t pixels = pixelCount(image);
-    const bool keepAlphaAside = hasAlpha && modelChannels != 2 && modelChannels != 4;
-    if (keepAlphaAside) fitted.alpha.resize(pixels);
-    for (size_t p = 0; p < pixels; ++p) {
-        const float* in = &image.pixels[p * have];
-        float* out = &fitted.image.pixels[p * modelChannels];
-        const int modelColor = modelChannels == 2 || modelChannels == 4 ? modelChannels - 1 : modelChannels;
-        for (int c = 0; c < modelColor; ++c) out[c] = in[color == 1 ? 0 : c];
-        if (modelColor < modelChannels) out[modelColor] = hasAlpha ? in[color] : 1.0f;
-        if (keepAlphaAside) fitted.alpha[p] = in[color];
-    }
-    return fitted;
+    alphaAside = pictureAlpha && !hasAlpha(give);
 }
 
-Raster restoreAlpha(Raster result, const std::vector<float>& alpha) {
-    const size_t pixels = pixelCount(result);
-    if (alpha.size() != pixels || (result.channels != 1 && result.channels != 3)) return result;
-    const int channels = result.channels + 1;
-    Raster out = makeRaster(result.width, result.height, channels, result.type);
-    for (size_t p = 0; p < pixels; ++p) {
-        for (int c = 0; c < result.channels; ++c) out.pixels[p * channels + c] = result.pixels[p * result.channels + c];
-        out.pixels[p * channels + result.channels] = alpha[p];
+void ChannelFit::apply(const float* in, float* out, float* alpha) const {
+    for (int32_t c = 0; c < modelColor; ++c) out[c] = in[pictureColor == 1 ? 0 : c];
+    if (modelColor < give) out[modelColor] = pictureAlpha ? in[pictureColor] : 1.0f;
+    if (alphaAside) *alpha = in[pictureColor];
+}
+
+ResultShape::ResultShape(int32_t resultChannels, float outputScale, bool alphaAside, bool grayPicture, bool dropAlpha)
+    : in(resultChannels), scale(outputScale) {
+    const int32_t color = hasAlpha(resultChannels) ? resultChannels - 1 : resultChannels;
+    toGray = grayPicture && color == 3;
+    addAlpha = alphaAside && (resultChannels == 1 || resultChannels == 3) && !dropAlpha;
+    keepResultAlpha = hasAlpha(resultChannels) && !dropAlpha;
+    if (color != 1 && color != 3) {
+        // Neither gray nor RGB: written as the library gave it.
+        toGray = addAlpha = keepResultAlpha = false;
+        written = resultChannels;
+        return;
     }
-    return out;
+    written = (toGray ? 1 : color) + (addAlpha || keepResultAlpha ? 1 : 0);
+}
+
+void ResultShape::apply(const float* result, float alpha, float* out) const {
+    const int32_t color = hasAlpha(in) ? in - 1 : in;
+    if (written == in && !toGray && !addAlpha) {
+        for (int32_t c = 0; c < in; ++c) out[c] = result[c] * scale;
+        return;
+    }
+    int32_t k = 0;
+    if (toGray) {
+        out[k++] = luminance(result[0] * scale, result[1] * scale, result[2] * scale);
+    } else {
+        for (int32_t c = 0; c < color; ++c) out[k++] = result[c] * scale;
+    }
+    if (addAlpha) out[k++] = alpha;
+    else if (keepResultAlpha) out[k++] = result[color] * scale;
 }

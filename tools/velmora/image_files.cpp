@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstring>
 #include <fstream>
 #include <random>
 
@@ -18,21 +19,34 @@ FileFormat formatForExtension(const fs::path& path) {
                              "\" (use .png, .jpg, .jpeg, .tif or .tiff)");
 }
 
-Raster readImage(const fs::path& path) {
+void checkDeclaredSize(const fs::path& path, int64_t width, int64_t height) {
+    if (width <= 0 || height <= 0)
+        throw std::runtime_error(path.string() + ": the file declares an empty image (" + std::to_string(width) +
+                                 " x " + std::to_string(height) + ")");
+    if (width > kMaxImageSide || height > kMaxImageSide || width * height > kMaxImagePixels)
+        throw std::runtime_error(path.string() + ": the file declares " + std::to_string(width) + " x " +
+                                 std::to_string(height) + " pixels, beyond what the command reads (" +
+                                 std::to_string(kMaxImageSide) + " pixels a side, " +
+                                 std::to_string(kMaxImagePixels >> 20) + " megapixels in all)");
+}
+
+std::unique_ptr<ImageReader> openImage(const fs::path& path) {
     std::error_code ec;
     if (!fs::exists(path, ec)) throw std::runtime_error(path.string() + ": no such file");
     if (fs::is_directory(path, ec)) throw std::runtime_error(path.string() + ": is a folder, not an image");
+    const uint64_t size = fs::file_size(path, ec);
+    if (ec) throw std::runtime_error(path.string() + ": " + ec.message());
     std::array<unsigned char, 4> magic{};
     {
         std::ifstream in(path, std::ios::binary);
         if (!in) throw std::runtime_error(path.string() + ": cannot be opened for reading");
         in.read(reinterpret_cast<char*>(magic.data()), magic.size());
     }
-    if (magic[0] == 0x89 && magic[1] == 'P' && magic[2] == 'N' && magic[3] == 'G') return readPng(path);
-    if (magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) return readJpeg(path);
+    if (magic[0] == 0x89 && magic[1] == 'P' && magic[2] == 'N' && magic[3] == 'G') return openPng(path, size);
+    if (magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) return openJpeg(path, size);
     if ((magic[0] == 'I' && magic[1] == 'I' && magic[2] == 42 && magic[3] == 0) ||
         (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && magic[3] == 42))
-        return readTiff(path);
+        return openTiff(path, size);
     throw std::runtime_error(path.string() + ": not a PNG, JPEG or TIFF image");
 }
 
@@ -45,15 +59,15 @@ SampleType storableType(FileFormat format, SampleType wanted) {
     return wanted;
 }
 
-namespace {
-
-Raster withoutAlpha(const Raster& image) {
-    const int32_t kept = image.channels == 4 ? 3 : 1;
-    Raster out = makeRaster(image.width, image.height, kept, image.type);
-    for (size_t p = 0; p < pixelCount(image); ++p)
-        for (int32_t c = 0; c < kept; ++c) out.pixels[p * kept + c] = image.pixels[p * image.channels + c];
-    return out;
+bool profileFits(const std::vector<unsigned char>& profile, int32_t channels) {
+    if (profile.size() < 132) return false;
+    const bool gray = std::memcmp(profile.data() + 16, "GRAY", 4) == 0;
+    const bool rgb = std::memcmp(profile.data() + 16, "RGB ", 4) == 0;
+    const int32_t color = channels == 2 || channels == 4 ? channels - 1 : channels;
+    return (gray && color == 1) || (rgb && color == 3);
 }
+
+namespace {
 
 fs::path temporaryBeside(const fs::path& path) {
     std::random_device random;
@@ -63,20 +77,23 @@ fs::path temporaryBeside(const fs::path& path) {
 
 }  // namespace
 
-void writeImage(const fs::path& path, FileFormat format, const Raster& image, const WriteSettings& settings) {
-    if (storableType(format, settings.type) != settings.type)
-        throw std::runtime_error(path.string() + ": the format cannot hold " + sampleTypeName(settings.type) +
+void writeImageRows(const fs::path& path, FileFormat format, const ImageSpec& given, const RowSource& source) {
+    if (storableType(format, given.type) != given.type)
+        throw std::runtime_error(path.string() + ": the format cannot hold " + sampleTypeName(given.type) +
                                  " samples");
+    ImageSpec spec = given;
+    if (!profileFits(spec.info.iccProfile, spec.channels)) spec.info.iccProfile.clear();
     const fs::path temporary = temporaryBeside(path);
     try {
         switch (format) {
-            case FileFormat::Png: writePng(temporary, image, settings.type); break;
-            case FileFormat::Jpeg:
-                writeJpeg(temporary, image.channels == 2 || image.channels == 4 ? withoutAlpha(image) : image,
-                          settings.jpegQuality);
-                break;
-            case FileFormat::Tiff: writeTiff(temporary, image, settings.type); break;
+            case FileFormat::Png: writePng(temporary, spec, source); break;
+            case FileFormat::Jpeg: writeJpeg(temporary, spec, source); break;
+            case FileFormat::Tiff: writeTiff(temporary, spec, source); break;
         }
+        // A replaced file keeps its permissions.
+        std::error_code ec;
+        const fs::file_status old = fs::status(path, ec);
+        if (!ec && fs::is_regular_file(old)) fs::permissions(temporary, old.permissions(), ec);
         fs::rename(temporary, path);
     } catch (const fs::filesystem_error& e) {
         std::error_code ignored;
@@ -90,5 +107,39 @@ void writeImage(const fs::path& path, FileFormat format, const Raster& image, co
         const std::string temp = temporary.string();
         if (text.compare(0, temp.size(), temp) == 0) text = path.string() + text.substr(temp.size());
         throw std::runtime_error(text);
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        throw;
     }
+}
+
+Raster readImage(const fs::path& path, PictureInfo* info) {
+    const std::unique_ptr<ImageReader> reader = openImage(path);
+    const ImageHeader& h = reader->header();
+    const bool swap = swapsSides(h.orientation);
+    Raster image = makeRaster(swap ? h.height : h.width, swap ? h.width : h.height, h.channels, h.type);
+    const Placement place = placement(h.orientation, h.width, h.height);
+    const size_t channels = static_cast<size_t>(h.channels);
+    reader->readRows([&](int32_t y, const float* samples) {
+        for (int32_t x = 0; x < h.width; ++x)
+            std::copy_n(samples + static_cast<size_t>(x) * channels, channels,
+                        image.pixels.data() + static_cast<size_t>(place.at(x, y)) * channels);
+    });
+    if (info) {
+        *info = h.info;
+        if (swap) std::swap(info->density.x, info->density.y);
+    }
+    return image;
+}
+
+void writeImage(const fs::path& path, FileFormat format, const Raster& image, const WriteSettings& settings) {
+    const bool dropAlpha = format == FileFormat::Jpeg && (image.channels == 2 || image.channels == 4);
+    ImageSpec spec{image.width, image.height, dropAlpha ? image.channels - 1 : image.channels,
+                   settings.type, settings.jpegQuality, settings.info};
+    const size_t in = static_cast<size_t>(image.channels), out = static_cast<size_t>(spec.channels);
+    writeImageRows(path, format, spec, [&](int32_t y, float* samples) {
+        const float* row = image.pixels.data() + static_cast<size_t>(y) * image.width * in;
+        for (int32_t x = 0; x < image.width; ++x) std::copy_n(row + x * in, out, samples + x * out);
+    });
 }

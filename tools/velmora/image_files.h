@@ -1,39 +1,129 @@
 // Reading and writing PNG, JPEG and TIFF images through libpng, libjpeg-turbo
-// and libtiff. Every failure is a std::runtime_error whose text names the file.
+// and libtiff, row by row, with what the picture carries besides its pixels
+// (colour profile, resolution, orientation). Every failure is a
+// std::runtime_error whose text names the file.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
 
+#include "orientation.h"
 #include "raster.h"
 
 enum class FileFormat { Png, Jpeg, Tiff };
+
+// Pixels per unit; without a unit only the aspect ratio is known.
+struct Density {
+    enum class Unit { None, Inch, Centimetre };
+    double x = 0;
+    double y = 0;
+    Unit unit = Unit::None;
+    bool known() const { return x > 0 && y > 0; }
+    double perInch(double v) const { return unit == Unit::Centimetre ? v * 2.54 : v; }
+};
+
+// What the picture carries besides its pixels.
+struct PictureInfo {
+    std::vector<unsigned char> iccProfile;  // empty: none
+    Density density;
+};
+
+// What a file declares before its pixels are read. Sizes are as stored;
+// `orientation` says how the stored rows are turned to be upright.
+struct ImageHeader {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t channels = 0;  // 1 gray, 2 gray + alpha, 3 RGB, 4 RGBA
+    SampleType type = SampleType::UInt8;
+    Orientation orientation = Orientation::Upright;
+    PictureInfo info;
+    uint64_t decoderBytes = 0;  // what reading holds besides a row (a whole-image decoder's buffer)
+};
+
+// One stored row: width x channels samples, integer samples scaled to [0, 1].
+using RowSink = std::function<void(int32_t y, const float* samples)>;
+
+// An open image file whose header has been read and checked: its sizes are
+// consistent with the file's length and within kMaxImageSide and
+// kMaxImagePixels, so that no declared size can make the reader allocate
+// what the file cannot fill.
+class ImageReader {
+public:
+    virtual ~ImageReader() = default;
+    const ImageHeader& header() const { return head; }
+    // Delivers every stored row once, top to bottom. A truncated or damaged
+    // file is an error, never rows made up by the codec.
+    virtual void readRows(const RowSink& sink) = 0;
+
+protected:
+    ImageHeader head;
+};
+
+inline constexpr int64_t kMaxImageSide = 1000000;
+inline constexpr int64_t kMaxImagePixels = int64_t{1} << 32;
+
+// Opens a file of any of the three formats, told apart by their first bytes.
+std::unique_ptr<ImageReader> openImage(const std::filesystem::path& path);
 
 // The format that an output file's extension asks for (.png, .jpg, .jpeg,
 // .tif, .tiff, any case); throws for any other extension.
 FileFormat formatForExtension(const std::filesystem::path& path);
 
-// Reads a file of any of the three formats, told apart by their first bytes.
-Raster readImage(const std::filesystem::path& path);
-
 // The sample type a file of `format` is written with when `wanted` is asked
 // for: PNG holds 8 and 16 bits (float becomes 16), JPEG only 8, TIFF all three.
 SampleType storableType(FileFormat format, SampleType wanted);
 
-struct WriteSettings {
+// What the writer is told about the image it writes.
+struct ImageSpec {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t channels = 0;
     SampleType type = SampleType::UInt8;  // must be storable in the format
     int jpegQuality = 95;
+    PictureInfo info;
 };
 
-// Writes `image` to a temporary file in the destination's folder and renames
-// it over `path` only when it is complete, so that an existing file is never
-// replaced by a partial one. JPEG drops an alpha channel (the caller warns).
+// Fills row y (width x channels values, integer types in [0, 1]).
+using RowSource = std::function<void(int32_t y, float* samples)>;
+
+// Writes to a temporary file in the destination's folder and renames it over
+// `path` only when it is complete, so that an existing file is never replaced
+// by a partial one. A colour profile that does not fit the channels (an RGB
+// profile on a gray image) is left out. JPEG holds no alpha: give it 1 or 3
+// channels.
+void writeImageRows(const std::filesystem::path& path, FileFormat format, const ImageSpec& spec,
+                    const RowSource& source);
+
+// The whole image at once, upright (orientation applied).
+Raster readImage(const std::filesystem::path& path, PictureInfo* info = nullptr);
+
+struct WriteSettings {
+    WriteSettings(SampleType type = SampleType::UInt8, int jpegQuality = 95, PictureInfo info = {})
+        : type(type), jpegQuality(jpegQuality), info(std::move(info)) {}
+    SampleType type;
+    int jpegQuality;
+    PictureInfo info;
+};
+
+// writeImageRows over a Raster; JPEG drops an alpha channel.
 void writeImage(const std::filesystem::path& path, FileFormat format, const Raster& image,
                 const WriteSettings& settings);
 
-// Codecs, each writing straight to the path it is given.
-Raster readPng(const std::filesystem::path& path);
-Raster readJpeg(const std::filesystem::path& path);
-Raster readTiff(const std::filesystem::path& path);
-void writePng(const std::filesystem::path& path, const Raster& image, SampleType type);
-void writeJpeg(const std::filesystem::path& path, const Raster& image, int quality);
-void writeTiff(const std::filesystem::path& path, const Raster& image, SampleType type);
+// Whether an ICC profile describes colours of this many channels (gray or
+// RGB, alpha aside). Profiles of other spaces fit nothing.
+bool profileFits(const std::vector<unsigned char>& profile, int32_t channels);
+
+// The codecs, each opening or writing straight to the path it is given.
+std::unique_ptr<ImageReader> openPng(const std::filesystem::path& path, uint64_t fileSize);
+std::unique_ptr<ImageReader> openJpeg(const std::filesystem::path& path, uint64_t fileSize);
+std::unique_ptr<ImageReader> openTiff(const std::filesystem::path& path, uint64_t fileSize);
+void writePng(const std::filesystem::path& path, const ImageSpec& spec, const RowSource& source);
+void writeJpeg(const std::filesystem::path& path, const ImageSpec& spec, const RowSource& source);
+void writeTiff(const std::filesystem::path& path, const ImageSpec& spec, const RowSource& source);
+
+// Refuses sizes beyond kMaxImageSide and kMaxImagePixels; `what` names the file.
+void checkDeclaredSize(const std::filesystem::path& path, int64_t width, int64_t height);

@@ -1,10 +1,16 @@
-// JPEG through libjpeg-turbo: 8-bit gray and RGB (YCbCr files are converted).
+// JPEG through libjpeg-turbo: 8-bit gray and RGB (YCbCr files are converted),
+// baseline or progressive. The colour profile (APP2), the JFIF density and
+// the EXIF orientation (APP1, read with libexif) come along.
 #include <cstdio>
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include <algorithm>
+#include <cmath>
 #include <csetjmp>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "file_handle.h"
@@ -25,7 +31,27 @@ void onError(j_common_ptr info) {
     info->err->format_message(info, errors->message);
     std::longjmp(errors->jump, 1);
 }
-void onMessage(j_common_ptr) {}
+
+// Warnings that mean the data is cut short or damaged: libjpeg would go on
+// and fill the missing rows in, the command refuses the file instead.
+bool meansDamage(int code) {
+    switch (code) {
+        case JWRN_JPEG_EOF:
+        case JWRN_HIT_MARKER:
+        case JWRN_EXTRANEOUS_DATA:
+        case JWRN_MUST_RESYNC:
+        case JWRN_NOT_SEQUENTIAL:
+        case JWRN_HUFF_BAD_CODE:
+        case JWRN_ARITH_BAD_CODE:
+        case JWRN_BOGUS_PROGRESSION:
+            return true;
+    }
+    return false;
+}
+
+void onMessage(j_common_ptr info, int level) {
+    if (level == -1 && meansDamage(info->err->msg_code)) onError(info);
+}
 
 template <typename Job>
 bool guarded(ErrorManager& errors, void (*step)(Job*), Job* job) {
@@ -37,73 +63,176 @@ bool guarded(ErrorManager& errors, void (*step)(Job*), Job* job) {
 void initErrors(ErrorManager& errors) {
     jpeg_std_error(&errors.base);
     errors.base.error_exit = onError;
-    errors.base.output_message = onMessage;
+    errors.base.emit_message = onMessage;
     errors.message[0] = '\0';
 }
+
+// Huffman coding spends at least one bit on every 8 x 8 block; arithmetic
+// coding can spend far less on flat areas.
+constexpr uint64_t kMaxPixelsPerByteHuffman = 1024;
+constexpr uint64_t kMaxPixelsPerByteArithmetic = 65536;
 
 struct Decompress {
     jpeg_decompress_struct info;
     std::FILE* file;
-    std::vector<unsigned char>* pixels;
+    JSAMPROW row;
+};
+
+class JpegReader final : public ImageReader {
+public:
+    JpegReader(const std::filesystem::path& path, uint64_t fileSize) : path(path), file(openFile(path, "rb")) {
+        initErrors(errors);
+        job.info.err = &errors.base;
+        job.file = file.get();
+        jpeg_create_decompress(&job.info);
+        created = true;
+        const bool headerRead = guarded<Decompress>(errors, [](Decompress* j) {
+            jpeg_stdio_src(&j->info, j->file);
+            jpeg_save_markers(&j->info, JPEG_APP0 + 1, 0xFFFF);  // EXIF
+            jpeg_save_markers(&j->info, JPEG_APP0 + 2, 0xFFFF);  // ICC profile
+            jpeg_read_header(&j->info, TRUE);
+        }, &job);
+        if (!headerRead) throw std::runtime_error(path.string() + ": not a readable JPEG image (" + errors.message + ")");
+        jpeg_decompress_struct& c = job.info;
+        checkDeclaredSize(path, c.image_width, c.image_height);
+        const uint64_t pixels = static_cast<uint64_t>(c.image_width) * c.image_height;
+        const uint64_t perByte = c.arith_code ? kMaxPixelsPerByteArithmetic : kMaxPixelsPerByteHuffman;
+        if (pixels > perByte * fileSize + (1u << 20))
+            throw std::runtime_error(path.string() + ": the file declares " + std::to_string(c.image_width) + " x " +
+                                     std::to_string(c.image_height) + " pixels, more than its " +
+                                     std::to_string(fileSize) + " bytes can hold; it is damaged");
+        // Progressive files keep every coefficient: two bytes a sample, and
+        // never more than the declared size needs.
+        c.mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(
+            pixels * static_cast<uint64_t>(std::max(c.num_components, 1)) * 3 + (64u << 20), 1ull << 40));
+
+        const bool gray = c.jpeg_color_space == JCS_GRAYSCALE;
+        if (!gray && c.num_components != 3)
+            throw std::runtime_error(path.string() + ": JPEG with " + std::to_string(c.num_components) +
+                                     " colour components (CMYK?) is not supported");
+        c.out_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
+        head.width = static_cast<int32_t>(c.image_width);
+        head.height = static_cast<int32_t>(c.image_height);
+        head.channels = gray ? 1 : 3;
+        head.type = SampleType::UInt8;
+        if (c.progressive_mode) head.decoderBytes = pixels * static_cast<uint64_t>(c.num_components) * 2;
+        readPictureInfo();
+    }
+
+    ~JpegReader() override {
+        if (created) jpeg_destroy_decompress(&job.info);
+    }
+
+    void readRows(const RowSink& sink) override {
+        if (!guarded<Decompress>(errors, [](Decompress* j) { jpeg_start_decompress(&j->info); }, &job))
+            throw damaged();
+        if (static_cast<int32_t>(job.info.output_width) != head.width ||
+            static_cast<int32_t>(job.info.output_height) != head.height || job.info.output_components != head.channels)
+            throw std::runtime_error(path.string() + ": the decoder gives another size than the header declares");
+        const size_t samples = static_cast<size_t>(head.width) * static_cast<size_t>(head.channels);
+        std::vector<unsigned char> bytes(samples);
+        std::vector<float> values(samples);
+        job.row = bytes.data();
+        for (int32_t y = 0; y < head.height; ++y) {
+            const bool read = guarded<Decompress>(errors, [](Decompress* j) {
+                if (jpeg_read_scanlines(&j->info, &j->row, 1) != 1) ERREXIT(&j->info, JERR_INPUT_EMPTY);
+            }, &job);
+            if (!read) throw damaged();
+            for (size_t i = 0; i < samples; ++i) values[i] = bytes[i] / 255.0f;
+            sink(y, values.data());
+        }
+        if (!guarded<Decompress>(errors, [](Decompress* j) { jpeg_finish_decompress(&j->info); }, &job))
+            throw damaged();
+    }
+
+private:
+    std::runtime_error damaged() const {
+        return std::runtime_error(path.string() + ": damaged JPEG image (" + errors.message + ")");
+    }
+
+    void readPictureInfo() {
+        jpeg_decompress_struct& c = job.info;
+        for (jpeg_saved_marker_ptr m = c.marker_list; m; m = m->next)
+            if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
+                head.orientation = orientationFromExif(m->data, m->data_length);
+                break;
+            }
+        JOCTET* profile = nullptr;
+        unsigned int length = 0;
+        if (guardedProfile(&profile, &length) && profile) {
+            head.info.iccProfile.assign(profile, profile + length);
+            std::free(profile);
+        }
+        if (c.saw_JFIF_marker && c.X_density > 0 && c.Y_density > 0) {
+            const Density::Unit unit = c.density_unit == 1   ? Density::Unit::Inch
+                                       : c.density_unit == 2 ? Density::Unit::Centimetre
+                                                             : Density::Unit::None;
+            head.info.density = {static_cast<double>(c.X_density), static_cast<double>(c.Y_density), unit};
+        }
+    }
+
+    bool guardedProfile(JOCTET** profile, unsigned int* length) {
+        struct ProfileJob {
+            j_decompress_ptr info;
+            JOCTET** profile;
+            unsigned int* length;
+        } p{&job.info, profile, length};
+        return guarded<ProfileJob>(errors, [](ProfileJob* j) { jpeg_read_icc_profile(j->info, j->profile, j->length); },
+                                   &p);
+    }
+
+    std::filesystem::path path;
+    FileHandle file;
+    ErrorManager errors;
+    Decompress job{};
+    bool created = false;
 };
 
 struct Compress {
     jpeg_compress_struct info;
     std::FILE* file;
-    const unsigned char* pixels;
-    int width, height, channels, quality;
+    const ImageSpec* spec;
+    JSAMPROW row;
 };
+
+// JFIF holds whole numbers up to 65535 per inch or per centimetre: per inch
+// when the value is close to a whole number of dots per inch (72.009 from a
+// PNG's 2835 per metre), per centimetre otherwise.
+void setDensity(jpeg_compress_struct& c, const Density& d) {
+    if (!d.known()) return;
+    auto fit = [](double v) { return static_cast<UINT16>(std::clamp(std::lround(v), 1L, 65535L)); };
+    if (d.unit == Density::Unit::None) {
+        c.density_unit = 0;
+        c.X_density = fit(d.x);
+        c.Y_density = fit(d.y);
+        return;
+    }
+    const double inchX = d.perInch(d.x), inchY = d.perInch(d.y);
+    const bool wholeInches = std::abs(inchX - std::round(inchX)) < 0.05 && std::abs(inchY - std::round(inchY)) < 0.05;
+    if (d.unit == Density::Unit::Inch || wholeInches) {
+        c.density_unit = 1;
+        c.X_density = fit(inchX);
+        c.Y_density = fit(inchY);
+    } else {
+        c.density_unit = 2;
+        c.X_density = fit(d.x);
+        c.Y_density = fit(d.y);
+    }
+}
 
 }  // namespace
 
-Raster readJpeg(const std::filesystem::path& path) {
-    FileHandle file = openFile(path, "rb");
-    ErrorManager errors;
-    initErrors(errors);
-    std::vector<unsigned char> pixels;
-    Decompress job{};
-    job.info.err = &errors.base;
-    job.file = file.get();
-    job.pixels = &pixels;
-    jpeg_create_decompress(&job.info);
-    const bool headerRead = guarded<Decompress>(errors, [](Decompress* j) {
-        jpeg_stdio_src(&j->info, j->file);
-        jpeg_read_header(&j->info, TRUE);
-        const bool gray = j->info.jpeg_color_space == JCS_GRAYSCALE;
-        if (!gray && j->info.num_components != 3) ERREXIT(&j->info, JERR_CONVERSION_NOTIMPL);
-        j->info.out_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
-        jpeg_start_decompress(&j->info);
-    }, &job);
-    if (!headerRead) {
-        jpeg_destroy_decompress(&job.info);
-        throw std::runtime_error(path.string() + ": not a readable JPEG image (" + errors.message + ")");
-    }
-    const int32_t width = static_cast<int32_t>(job.info.output_width);
-    const int32_t height = static_cast<int32_t>(job.info.output_height);
-    const int32_t channels = job.info.output_components;
-    pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(channels));
-    const bool read = guarded<Decompress>(errors, [](Decompress* j) {
-        const size_t stride = static_cast<size_t>(j->info.output_width) * static_cast<size_t>(j->info.output_components);
-        while (j->info.output_scanline < j->info.output_height) {
-            JSAMPROW row = j->pixels->data() + stride * j->info.output_scanline;
-            jpeg_read_scanlines(&j->info, &row, 1);
-        }
-        jpeg_finish_decompress(&j->info);
-    }, &job);
-    jpeg_destroy_decompress(&job.info);
-    if (!read) throw std::runtime_error(path.string() + ": damaged JPEG image (" + errors.message + ")");
-
-    Raster image = makeRaster(width, height, channels, SampleType::UInt8);
-    for (size_t i = 0; i < pixels.size(); ++i) image.pixels[i] = pixels[i] / 255.0f;
-    return image;
+std::unique_ptr<ImageReader> openJpeg(const std::filesystem::path& path, uint64_t fileSize) {
+    return std::make_unique<JpegReader>(path, fileSize);
 }
 
-void writeJpeg(const std::filesystem::path& path, const Raster& image, int quality) {
-    if (image.channels != 1 && image.channels != 3)
+void writeJpeg(const std::filesystem::path& path, const ImageSpec& spec, const RowSource& source) {
+    if (spec.channels != 1 && spec.channels != 3)
         throw std::runtime_error(path.string() + ": JPEG holds gray or RGB, the image has " +
-                                 std::to_string(image.channels) + " channels");
-    std::vector<unsigned char> pixels(image.pixels.size());
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>(quantize(image.pixels[i], 8));
+                                 std::to_string(spec.channels) + " channels");
+    const size_t samples = static_cast<size_t>(spec.width) * static_cast<size_t>(spec.channels);
+    std::vector<float> values(samples);
+    std::vector<unsigned char> bytes(samples);
 
     FileHandle file = openFile(path, "wb");
     ErrorManager errors;
@@ -111,34 +240,40 @@ void writeJpeg(const std::filesystem::path& path, const Raster& image, int quali
     Compress job{};
     job.info.err = &errors.base;
     job.file = file.get();
-    job.pixels = pixels.data();
-    job.width = image.width;
-    job.height = image.height;
-    job.channels = image.channels;
-    job.quality = quality;
+    job.spec = &spec;
+    job.row = bytes.data();
     jpeg_create_compress(&job.info);
-    const bool written = guarded<Compress>(errors, [](Compress* j) {
+    struct Destroy {
+        jpeg_compress_struct* info;
+        ~Destroy() { jpeg_destroy_compress(info); }
+    } destroy{&job.info};
+    const bool started = guarded<Compress>(errors, [](Compress* j) {
+        const ImageSpec& s = *j->spec;
         jpeg_stdio_dest(&j->info, j->file);
-        j->info.image_width = static_cast<JDIMENSION>(j->width);
-        j->info.image_height = static_cast<JDIMENSION>(j->height);
-        j->info.input_components = j->channels;
-        j->info.in_color_space = j->channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+        j->info.image_width = static_cast<JDIMENSION>(s.width);
+        j->info.image_height = static_cast<JDIMENSION>(s.height);
+        j->info.input_components = s.channels;
+        j->info.in_color_space = s.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
         jpeg_set_defaults(&j->info);
-        jpeg_set_quality(&j->info, j->quality, TRUE);
+        jpeg_set_quality(&j->info, s.jpegQuality, TRUE);
         // Full-resolution colour at high quality: chroma subsampling would
         // blur exactly the detail that image models restore.
-        if (j->quality >= 90)
+        if (s.jpegQuality >= 90)
             for (int c = 0; c < j->info.num_components; ++c)
                 j->info.comp_info[c].h_samp_factor = j->info.comp_info[c].v_samp_factor = 1;
+        setDensity(j->info, s.info.density);
         jpeg_start_compress(&j->info, TRUE);
-        const size_t stride = static_cast<size_t>(j->width) * static_cast<size_t>(j->channels);
-        while (j->info.next_scanline < j->info.image_height) {
-            JSAMPROW row = const_cast<unsigned char*>(j->pixels) + stride * j->info.next_scanline;
-            jpeg_write_scanlines(&j->info, &row, 1);
-        }
-        jpeg_finish_compress(&j->info);
+        if (!s.info.iccProfile.empty())
+            jpeg_write_icc_profile(&j->info, s.info.iccProfile.data(), static_cast<unsigned>(s.info.iccProfile.size()));
     }, &job);
-    jpeg_destroy_compress(&job.info);
-    if (!written) throw std::runtime_error(path.string() + ": cannot write JPEG (" + errors.message + ")");
+    if (!started) throw std::runtime_error(path.string() + ": cannot write JPEG (" + errors.message + ")");
+    for (int32_t y = 0; y < spec.height; ++y) {
+        source(y, values.data());
+        for (size_t i = 0; i < samples; ++i) bytes[i] = static_cast<unsigned char>(quantize(values[i], 8));
+        if (!guarded<Compress>(errors, [](Compress* j) { jpeg_write_scanlines(&j->info, &j->row, 1); }, &job))
+            throw std::runtime_error(path.string() + ": cannot write JPEG (" + errors.message + ")");
+    }
+    if (!guarded<Compress>(errors, [](Compress* j) { jpeg_finish_compress(&j->info); }, &job))
+        throw std::runtime_error(path.string() + ": cannot write JPEG (" + errors.message + ")");
     closeWrittenFile(file, path);
 }

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "progress.h"
-#include "raster.h"
 #include "velmora.h"
 
 // The user or a test stopped the run through the progress callback.
@@ -39,18 +38,53 @@ struct TileSettings {
     int tile = 0;
     int step = 0;
     int downscale = 1;  // negative: detail transfer
-    float inputScale = 1.0f;
-    float outputScale = 1.0f;
+    float inputScale = 1.0f;   // the 8-bit path's; the float path's input comes scaled
+    float outputScale = 1.0f;  // the 8-bit path's; the float path's result is scaled when written
     bool argmax = false;
 };
 
-// The float path (predictByTilesImageFloat). The result has the model's
-// output channels and the Float32 type.
-Raster predictFloatImage(LibraryContext& library, const Raster& input, const TileSettings& settings,
-                         ProgressState& progress);
+// The library's result, viewed where it lies; the float result is released
+// (deallocateImage) with this holder. The sizes are what the library reported.
+class LibraryResult {
+public:
+    LibraryResult() = default;
+    LibraryResult(VelmoraContext context, ImageFloat floats) : context(context), floats(floats) {}
+    LibraryResult(const unsigned char* bytes, int32_t width, int32_t height, int32_t channels)
+        : bytes(bytes), byteWidth(width), byteHeight(height), byteChannels(channels) {}
+    ~LibraryResult() {
+        if (context) deallocateImage(context);
+    }
+    LibraryResult(LibraryResult&& other) noexcept { *this = std::move(other); }
+    LibraryResult& operator=(LibraryResult&& other) noexcept;
 
-// The 8-bit path (predictByTiles): the image is handed over as RGB bytes with
-// modelChannels channels per tile. The result has outputChannels channels
-// (1 with arg-max) and the UInt8 type.
-Raster predictByteImage(LibraryContext& library, const Raster& input, int modelChannels, int outputChannels,
-                        const TileSettings& settings, ProgressState& progress);
+    int32_t width() const { return bytes ? byteWidth : floats.width; }
+    int32_t height() const { return bytes ? byteHeight : floats.height; }
+    int32_t channels() const { return bytes ? byteChannels : floats.numChannels; }
+    // Pixel i's channels as floats (bytes become k / 255).
+    void pixel(size_t i, float* out) const;
+
+private:
+    VelmoraContext context = nullptr;
+    ImageFloat floats{0, 0, 0, nullptr};
+    const unsigned char* bytes = nullptr;
+    int32_t byteWidth = 0, byteHeight = 0, byteChannels = 0;
+};
+
+// The float path (predictByTilesImageFloat) on the host's interleaved floats.
+LibraryResult predictFloatImage(LibraryContext& library, const ImageFloat& input, const TileSettings& settings,
+                                ProgressState& progress);
+
+// The 8-bit path (predictByTiles) on RGB bytes; modelChannels is what the
+// model's input takes. The library does not report the size of its 8-bit
+// result, so the model's first tile is run through the float path first and
+// the result's channels are those it gave (1 with arg-max).
+LibraryResult predictByteImage(LibraryContext& library, const std::vector<unsigned char>& rgb, int32_t width,
+                               int32_t height, int modelChannels, const TileSettings& settings,
+                               ProgressState& progress);
+
+// The model's first tile of an RGB byte image as the 8-bit path cuts it
+// (edge pixels repeated, shrunk by |downscale| with box averages), as floats
+// scaled by inputScale / 255: tile x tile x channels, channels past the
+// third left at 0.
+std::vector<float> firstByteTile(const std::vector<unsigned char>& rgb, int32_t width, int32_t height,
+                                 const TileSettings& settings, int channels = 3);

@@ -1,20 +1,23 @@
-// velmora: runs an ONNX image model over an image file through libvelmora.
-#include <cstdio>
+// velmora: runs an ONNX image model over image files through libvelmora.
 #include <exception>
 
 #include "command.h"
+#include "console.h"
 #include "library_run.h"
 
 int main(int argc, char** argv) {
     Options options;
     if (const int code = parseOptions(argc, argv, options); code >= 0) return code;
     try {
-        return options.info ? printInformation(options) : processImage(options);
+        return options.info ? printInformation(options) : processImages(options);
     } catch (const Interrupted&) {
-        std::fprintf(stderr, "velmora: interrupted; nothing was written\n");
+        say("interrupted; nothing was written");
         return kExitInterrupted;
+    } catch (const std::bad_alloc&) {
+        say("out of memory");
+        return kExitFailure;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "velmora: %s\n", e.what());
+        say(e.what());
         return kExitFailure;
     }
 }

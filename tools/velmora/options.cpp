@@ -10,14 +10,37 @@ int defaultStep(int tile) {
     return tile - 2 * margin;
 }
 
+namespace {
+
+constexpr const char* kExamples = R"(Examples:
+  velmora                                     sharpen the bundled sample with the demo model
+  velmora photo.jpg photo-sharp.jpg           sharpen one picture with the demo model
+  velmora scan.tif clean.tif -m restore_t256.onnx --downscale -2
+  velmora -o done/ -m restore_t256.onnx *.jpg several pictures, the model loaded once
+  velmora -o done/ --format png holiday/      every picture of a folder, written as PNG
+  velmora street.png labels.png -m segment_t512.onnx --argmax
+  velmora a.png a.png --overwrite             replace the input with the result
+  velmora --info -m restore_t256.onnx         describe a model
+
+By default only the command's own lines are shown: a progress bar in a terminal
+and one closing line. What the library and the runtime print is kept back and
+shown when it explains a failure; -v shows all of it.)";
+
+}  // namespace
+
 int parseOptions(int argc, char** argv, Options& o) {
     CLI::App app{
-        "Runs an ONNX image model over an image of any size, tile by tile, through the Velmora library.\n"
+        "Runs an ONNX image model over images of any size, tile by tile, through the Velmora library.\n"
         "Without arguments it sharpens the bundled sample image with the bundled demo model.",
         "velmora"};
     app.set_version_flag("--version", "velmora command 1.207");
-    app.add_option("input", o.input, "Image to process: PNG, JPEG or TIFF (8 or 16 bits, or 32-bit float TIFF)");
-    app.add_option("output", o.output, "Where to write the result; the format follows the extension");
+    app.footer(kExamples);
+    app.add_option("files", o.files,
+                   "INPUT OUTPUT, or with -o any number of input pictures and folders: PNG, JPEG or TIFF "
+                   "(8 or 16 bits, or 32-bit float TIFF)");
+    app.add_option("-o,--output-dir", o.outputDir, "Write the results into this folder, under the inputs' names");
+    app.add_option("--format", o.format, "With -o: write the results as png, jpg or tif instead of the inputs' formats")
+        ->check(CLI::IsMember({"png", "jpg", "tif"}, CLI::ignore_case));
     app.add_option("-m,--model", o.model, "ONNX model file (default: the bundled demo sharpening model)");
     app.add_option("--input-name", o.inputName, "Name of the model's input (default: its first input)");
     app.add_option("--output-name", o.outputName, "Name of the model's output (default: its first output)");
@@ -41,11 +64,16 @@ int parseOptions(int argc, char** argv, Options& o) {
     app.add_flag("--8bit", o.eightBit, "Use the library's 8-bit RGB path (bytes in, bytes out)");
     app.add_flag("--argmax", o.argmax,
                  "Segmentation: write the index of the strongest output channel per pixel (implies --8bit)");
+    app.add_flag("--color", o.color, "Keep a colour result of a gray picture in colour (default: gray, as the input)");
     app.add_option("-b,--bits", o.bits, "Bit depth of the result: 8, 16 or 32 (float, TIFF only); default: as the input")
         ->check(CLI::IsMember({8, 16, 32}));
     app.add_option("-q,--quality", o.jpegQuality, "JPEG quality of the result (default 95)")->check(CLI::Range(1, 100));
+    app.add_flag("--overwrite", o.overwrite, "Let a result replace its own input (only once it is complete)");
+    app.add_flag("--force", o.force,
+                 "Run even when the tiles are very many or the memory estimate says the picture does not fit");
     app.add_flag("--info", o.info, "Print the library's version, engine and build, and describe the model if one is given");
-    app.add_flag("--quiet", o.quiet, "No progress bar and no closing message");
+    app.add_flag("--quiet", o.quiet, "Nothing but errors: no progress bar and no closing line");
+    app.add_flag("-v,--verbose", o.verbose, "Also show everything the library and the runtime print");
 
     try {
         app.parse(argc, argv);
@@ -54,12 +82,21 @@ int parseOptions(int argc, char** argv, Options& o) {
         std::fprintf(stderr, "velmora: %s (see --help)\n", e.what());
         return 2;
     }
-    auto layout = [](std::string name) {
+    auto lower = [](std::string name) {
         for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return name == "nhwc" ? Layout::ChannelsLast : name == "nchw" ? Layout::ChannelsFirst : Layout::Auto;
+        return name;
+    };
+    auto layout = [&](const std::string& name) {
+        const std::string l = lower(name);
+        return l == "nhwc" ? Layout::ChannelsLast : l == "nchw" ? Layout::ChannelsFirst : Layout::Auto;
     };
     o.inputLayout = layout(inputLayout);
     o.outputLayout = layout(outputLayout);
+    o.format = lower(o.format);
     if (o.argmax) o.eightBit = true;
+    if (o.quiet && o.verbose) {
+        std::fprintf(stderr, "velmora: --quiet and --verbose exclude each other (see --help)\n");
+        return 2;
+    }
     return -1;
 }

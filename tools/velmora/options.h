@@ -2,15 +2,17 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "raster.h"
 
 enum class Layout { Auto, ChannelsLast, ChannelsFirst };
 
 struct Options {
-    std::string input;   // empty: the demo sample
-    std::string output;  // empty: the demo result in the current folder
-    std::string model;   // empty: the demo model
+    std::vector<std::string> files;  // INPUT OUTPUT, or inputs (files or folders) with --output-dir
+    std::string outputDir;           // -o: results go here under the inputs' names
+    std::string format;              // with -o: "png", "jpg" or "tif" instead of the input's own
+    std::string model;       // empty: the demo model
     std::string inputName;   // empty: the model's first input
     std::string outputName;  // empty: the model's first output
     Layout inputLayout = Layout::Auto;
@@ -23,10 +25,14 @@ struct Options {
     float outputScale = 1.0f;
     bool eightBit = false;
     bool argmax = false;
+    bool color = false;  // keep a colour result of a gray picture in colour
     int bits = 0;  // 8, 16 or 32 (float); 0: as the input, where the format allows
     int jpegQuality = 95;
+    bool overwrite = false;  // an output may replace its own input
+    bool force = false;      // run even when the tile count or the memory estimate says no
     bool info = false;
     bool quiet = false;
+    bool verbose = false;
 };
 
 // Parses the arguments. Returns the exit code to leave with when the command
@@ -37,3 +43,6 @@ int parseOptions(int argc, char** argv, Options& options);
 // the tile (at least one pixel) on each side, so that every tile's border,
 // where a model sees zeros instead of neighbours, is cut away.
 int defaultStep(int tile);
+
+// The signed factor handed to the library: --detail makes it negative.
+inline int libraryDownscale(const Options& o) { return o.detail && o.downscale > 0 ? -o.downscale : o.downscale; }

@@ -3,22 +3,49 @@
 #include <cmath>
 #include <cstdio>
 
+#include "console.h"
 #include "platform.h"
+
+std::string clockText(double seconds) {
+    const long total = std::lround(std::fmax(seconds, 0.0));
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+    return text;
+}
+
+std::string progressLine(double percent, long totalTiles, double secondsSpent, size_t barWidth) {
+    const double share = std::fmin(std::fmax(percent, 0.0), 100.0) / 100.0;
+    const auto filled = static_cast<size_t>(share * static_cast<double>(barWidth));
+    std::string line = "[" + std::string(filled, '#') + std::string(barWidth - filled, '.') + "]";
+    char text[160];
+    const long done = std::lround(share * static_cast<double>(totalTiles));
+    std::snprintf(text, sizeof text, " %3.0f%%  %ld/%ld tiles  %s spent", share * 100.0, done, totalTiles,
+                  clockText(secondsSpent).c_str());
+    line += text;
+    if (done > 0 && done < totalTiles)
+        line += "  " + clockText(secondsSpent / static_cast<double>(done) * static_cast<double>(totalTiles - done)) + " left";
+    return line;
+}
 
 bool reportProgress(void* userData, float percent) {
     auto& state = *static_cast<ProgressState*>(userData);
-    ++state.calls;
-    if (state.draw) {
-        constexpr int width = 40;
-        const float clamped = std::fmin(std::fmax(percent, 0.0f), 100.0f);
-        const int filled = static_cast<int>(clamped / 100.0f * width);
-        char bar[width + 1];
-        for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : '.';
-        bar[width] = '\0';
-        std::fprintf(stderr, "%svelmora [%s] %3.0f%%%s", state.ownLines ? "" : "\r", bar, static_cast<double>(clamped),
-                     state.ownLines ? "\n" : "");
-        std::fflush(stderr);
+    const auto now = std::chrono::steady_clock::now();
+    if (state.calls++ == 0) state.started = now;
+    // A redraw ten times a second at most, and always the first and the last.
+    const bool due = !state.drawn || percent >= 100.0f || now - state.lastDrawn >= std::chrono::milliseconds(100);
+    if (state.draw && due) {
+        const double spent = std::chrono::duration<double>(now - state.started).count();
+        std::string line = (state.label.empty() ? "" : state.label + " ") + progressLine(percent, state.totalTiles, spent);
+        const size_t width = line.size();
+        if (width < state.drawnWidth) line += std::string(state.drawnWidth - width, ' ');
+        std::fprintf(consoleStream(), "\r%s", line.c_str());
+        std::fflush(consoleStream());
         state.drawn = true;
+        state.drawnWidth = width;
+        state.lastDrawn = now;
     }
     if (interruptRequested() || (state.stopAfterCalls >= 0 && state.calls > state.stopAfterCalls)) {
         state.stopped = true;
@@ -28,6 +55,9 @@ bool reportProgress(void* userData, float percent) {
 }
 
 void finishProgress(ProgressState& state) {
-    if (state.drawn && !state.ownLines) std::fputc('\n', stderr);
+    if (!state.drawn) return;
+    std::fprintf(consoleStream(), "\r%s\r", std::string(state.drawnWidth, ' ').c_str());
+    std::fflush(consoleStream());
     state.drawn = false;
+    state.drawnWidth = 0;
 }

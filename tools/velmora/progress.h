@@ -1,19 +1,33 @@
-// The progress callback the command hands to the library: draws a bar on
-// standard error when that is a terminal, and answers "stop" once the user
-// has interrupted the run.
+// The progress callback the command hands to the library: redraws one line on
+// the terminal with the tiles done, the time spent and the time left, and
+// answers "stop" once the user has interrupted the run.
 #pragma once
 
+#include <chrono>
+#include <string>
+
 struct ProgressState {
-    bool draw = false;         // standard error is a terminal
-    bool ownLines = false;     // standard output shares the terminal: a line per update
+    bool draw = false;         // the console is a terminal and the user wants a bar
+    long totalTiles = 0;       // what the library's percentages are shares of
+    std::string label;         // shown before the bar (the input's name in a batch)
     long stopAfterCalls = -1;  // answer "stop" from this call on (for tests), or -1
     long calls = 0;
     bool stopped = false;      // the callback asked the library to stop
     bool drawn = false;
+    size_t drawnWidth = 0;
+    std::chrono::steady_clock::time_point started{};
+    std::chrono::steady_clock::time_point lastDrawn{};
 };
 
 // A ProgressCallback: userData is the ProgressState.
 bool reportProgress(void* userData, float percent);
 
-// Ends the bar's line, if one was drawn.
+// Clears the bar's line, so that the next line the command writes replaces it.
 void finishProgress(ProgressState& state);
+
+// "[#####...............]  25%  3/12 tiles  0:04 spent  0:12 left" for the
+// given state; `left` is empty until a tile is done.
+std::string progressLine(double percent, long totalTiles, double secondsSpent, size_t barWidth = 24);
+
+// 0:07, 12:30, 1:02:03.
+std::string clockText(double seconds);

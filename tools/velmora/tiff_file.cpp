@@ -1,8 +1,10 @@
 // TIFF through libtiff: 8 and 16-bit unsigned and 32-bit float samples, gray
 // or RGB with an optional alpha, interleaved or planar, in strips. Other 8-bit
 // kinds (palette, YCbCr, CMYK, tiles) are read through libtiff's RGBA reader.
+// The colour profile, the resolution and the orientation come along.
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
@@ -27,11 +29,21 @@ struct TiffCloser {
 };
 using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 
-TiffHandle openTiff(const std::filesystem::path& path, const char* mode) {
+struct OptionsReleaser {
+    void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
+};
+
+TiffHandle openTiffFile(const std::filesystem::path& path, const char* mode, uint64_t fileSize) {
     TIFFSetErrorHandler(onError);
     TIFFSetWarningHandler(onWarning);
     lastTiffError = "cannot open";
-    TiffHandle tiff(TIFFOpen(path.string().c_str(), mode));
+    const std::unique_ptr<TIFFOpenOptions, OptionsReleaser> options(TIFFOpenOptionsAlloc());
+    if (!options) throw std::runtime_error(path.string() + ": out of memory");
+    // No single buffer larger than the file could fill (or 256 MiB for the
+    // decoder's own tables).
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(),
+                                        static_cast<tmsize_t>(std::max<uint64_t>(fileSize + (1u << 20), 256u << 20)));
+    TiffHandle tiff(TIFFOpenExt(path.string().c_str(), mode, options.get()));
     if (!tiff) throw std::runtime_error(path.string() + ": " + lastTiffError);
     return tiff;
 }
@@ -57,87 +69,221 @@ float sampleValue(const unsigned char* p, SampleType type) {
     return 0.0f;
 }
 
-Raster readThroughRgba(TIFF* tiff, const std::filesystem::path& path, uint32_t width, uint32_t height) {
-    Raster image = makeRaster(static_cast<int32_t>(width), static_cast<int32_t>(height), 4, SampleType::UInt8);
-    std::vector<uint32_t> rgba(pixelCount(image));
-    if (!TIFFReadRGBAImageOriented(tiff, width, height, rgba.data(), ORIENTATION_TOPLEFT, 0))
-        throw failure(path, "unsupported TIFF layout");
-    for (size_t i = 0; i < rgba.size(); ++i) {
-        image.pixels[i * 4 + 0] = TIFFGetR(rgba[i]) / 255.0f;
-        image.pixels[i * 4 + 1] = TIFFGetG(rgba[i]) / 255.0f;
-        image.pixels[i * 4 + 2] = TIFFGetB(rgba[i]) / 255.0f;
-        image.pixels[i * 4 + 3] = TIFFGetA(rgba[i]) / 255.0f;
+// No coder packs more than this many bytes into one (deflate about 1032,
+// LZW about 2700); fax coding of bilevel pages is held to a bit per row.
+constexpr uint64_t kMaxCompressionRatio = 4096;
+
+// Every strip (or tile) must lie inside the file, an uncompressed one must
+// hold all its bytes, and a compressed one cannot unpack to more than the
+// coders allow: so no declared size is believed beyond what the file holds.
+void checkChunks(TIFF* tiff, const std::filesystem::path& path, uint64_t fileSize) {
+    const bool tiled = TIFFIsTiled(tiff);
+    const uint32_t chunks = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    const bool fax = compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTFAX3 ||
+                     compression == COMPRESSION_CCITTFAX4 || compression == COMPRESSION_CCITTRLEW;
+    uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    uint32_t height = 0;
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+    uint16_t planar = PLANARCONFIG_CONTIG, samples = 1;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    // Planes in separate strips each end with a strip of their own.
+    const uint32_t stripsPerPlane = planar == PLANARCONFIG_SEPARATE && samples > 1 ? chunks / samples : chunks;
+    for (uint32_t k = 0; k < chunks; ++k) {
+        const uint64_t offset = TIFFGetStrileOffset(tiff, k);
+        const uint64_t bytes = TIFFGetStrileByteCount(tiff, k);
+        const uint64_t unpacked = static_cast<uint64_t>(tiled ? TIFFTileSize64(tiff) : TIFFStripSize64(tiff));
+        if (offset > fileSize || bytes > fileSize - offset)
+            throw std::runtime_error(path.string() + ": the file is cut short or damaged (" +
+                                     std::string(tiled ? "tile " : "strip ") + std::to_string(k) + " ends at byte " +
+                                     std::to_string(offset + bytes) + " of " + std::to_string(fileSize) + ")");
+        const uint64_t limit = compression == COMPRESSION_NONE ? bytes
+                               : fax ? 0
+                                     : bytes * kMaxCompressionRatio + 4096;
+        if (fax) {
+            const uint64_t rows = tiled ? 0 : std::min<uint64_t>(rowsPerStrip, height);
+            if (rows > bytes * 8 + 64)
+                throw std::runtime_error(path.string() + ": strip " + std::to_string(k) + " declares " +
+                                         std::to_string(rows) + " rows in " + std::to_string(bytes) +
+                                         " bytes; the file is damaged");
+            continue;
+        }
+        // The last strip may be shorter than the others.
+        const bool last = !tiled && stripsPerPlane > 0 && k % stripsPerPlane == stripsPerPlane - 1;
+        const uint64_t needed = last && rowsPerStrip > 0 && height % rowsPerStrip != 0
+                                    ? unpacked / rowsPerStrip * (height % rowsPerStrip)
+                                    : unpacked;
+        if (needed > limit)
+            throw std::runtime_error(path.string() + ": " + std::string(tiled ? "tile " : "strip ") +
+                                     std::to_string(k) + " declares " + std::to_string(needed) + " bytes of pixels in " +
+                                     std::to_string(bytes) + " bytes of file; it is cut short or damaged");
     }
-    return image;
 }
+
+class TiffReader final : public ImageReader {
+public:
+    // Read, not mapped: the pages of a mapped file would stay resident beside
+    // the picture's floats.
+    TiffReader(const std::filesystem::path& path, uint64_t fileSize)
+        : path(path), tiff(openTiffFile(path, "rm", fileSize)) {
+        lastTiffError.clear();
+        TIFF* t = tiff.get();
+        uint32_t width = 0, height = 0;
+        if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height))
+            throw failure(path, "TIFF without image size");
+        checkDeclaredSize(path, width, height);
+        uint16_t samples = 1, bits = 1, format = SAMPLEFORMAT_UINT, orientation = ORIENTATION_TOPLEFT;
+        TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
+        TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
+        TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLEFORMAT, &format);
+        TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &planar);
+        TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric);
+        TIFFGetFieldDefaulted(t, TIFFTAG_ORIENTATION, &orientation);
+        checkChunks(t, path, fileSize);
+
+        if (bits == 8 && format == SAMPLEFORMAT_UINT)
+            head.type = SampleType::UInt8;
+        else if (bits == 16 && format == SAMPLEFORMAT_UINT)
+            head.type = SampleType::UInt16;
+        else if (bits == 32 && format == SAMPLEFORMAT_IEEEFP)
+            head.type = SampleType::Float32;
+        else if (bits < 8 && photometric == PHOTOMETRIC_PALETTE)
+            head.type = SampleType::UInt8;  // small palettes, through the RGBA reader
+        else
+            throw failure(path, "unsupported TIFF samples (" + std::to_string(bits) + " bits, format " +
+                                    std::to_string(format) + ")");
+        direct = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_RGB) && samples >= 1 &&
+                 samples <= 4 && !TIFFIsTiled(t);
+        if (!direct && head.type != SampleType::UInt8) throw failure(path, "unsupported TIFF layout");
+        head.width = static_cast<int32_t>(width);
+        head.height = static_cast<int32_t>(height);
+        head.channels = direct ? samples : 4;
+        // The RGBA reader turns the picture upright itself.
+        head.orientation = direct ? orientationFromValue(orientation) : Orientation::Upright;
+        const uint64_t pixels = static_cast<uint64_t>(width) * height;
+        if (!direct) head.decoderBytes = pixels * 4;
+        else if (planar == PLANARCONFIG_SEPARATE && samples > 1) head.decoderBytes = pixels * samples * (bits / 8);
+        readPictureInfo();
+    }
+
+    void readRows(const RowSink& sink) override {
+        lastTiffError.clear();
+        if (!direct) return readThroughRgba(sink);
+        const size_t bytesPerSample = head.type == SampleType::UInt8 ? 1 : head.type == SampleType::UInt16 ? 2 : 4;
+        const auto samples = static_cast<size_t>(head.channels);
+        const bool separate = planar == PLANARCONFIG_SEPARATE && samples > 1;
+        const size_t perPixel = separate ? 1 : samples;
+        const tmsize_t lineSize = TIFFScanlineSize(tiff.get());
+        const size_t width = static_cast<size_t>(head.width);
+        if (lineSize <= 0 || static_cast<size_t>(lineSize) < width * perPixel * bytesPerSample)
+            throw failure(path, "inconsistent TIFF scanline size");
+        std::vector<unsigned char> line(static_cast<size_t>(lineSize));
+        std::vector<float> values(width * samples);
+        auto readLine = [&](int32_t y, size_t plane) {
+            if (TIFFReadScanline(tiff.get(), line.data(), static_cast<uint32_t>(y), static_cast<uint16_t>(plane)) < 0 ||
+                !lastTiffError.empty())
+                throw failure(path, "damaged TIFF image");
+        };
+        if (!separate) {
+            for (int32_t y = 0; y < head.height; ++y) {
+                readLine(y, 0);
+                for (size_t i = 0; i < width * samples; ++i)
+                    values[i] = sampleValue(line.data() + i * bytesPerSample, head.type);
+                sink(y, values.data());
+            }
+            return;
+        }
+        // Planes lie in separate strips that libtiff decodes front to back:
+        // read plane after plane in the file's own samples, then hand out rows.
+        const size_t planeBytes = width * bytesPerSample * static_cast<size_t>(head.height);
+        std::vector<unsigned char> planes(planeBytes * samples);
+        for (size_t plane = 0; plane < samples; ++plane)
+            for (int32_t y = 0; y < head.height; ++y) {
+                readLine(y, plane);
+                std::memcpy(planes.data() + plane * planeBytes + static_cast<size_t>(y) * width * bytesPerSample,
+                            line.data(), width * bytesPerSample);
+            }
+        for (int32_t y = 0; y < head.height; ++y) {
+            for (size_t plane = 0; plane < samples; ++plane) {
+                const unsigned char* row = planes.data() + plane * planeBytes + static_cast<size_t>(y) * width * bytesPerSample;
+                for (size_t x = 0; x < width; ++x) values[x * samples + plane] = sampleValue(row + x * bytesPerSample, head.type);
+            }
+            sink(y, values.data());
+        }
+    }
+
+private:
+    void readThroughRgba(const RowSink& sink) {
+        const auto width = static_cast<uint32_t>(head.width), height = static_cast<uint32_t>(head.height);
+        std::vector<uint32_t> rgba(static_cast<size_t>(width) * height);
+        // Stop at the first damaged strip instead of filling it in.
+        if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, rgba.data(), ORIENTATION_TOPLEFT, 1) ||
+            !lastTiffError.empty())
+            throw failure(path, "damaged or unsupported TIFF image");
+        std::vector<float> values(static_cast<size_t>(width) * 4);
+        for (uint32_t y = 0; y < height; ++y) {
+            const uint32_t* row = rgba.data() + static_cast<size_t>(y) * width;
+            for (uint32_t x = 0; x < width; ++x) {
+                values[x * 4 + 0] = TIFFGetR(row[x]) / 255.0f;
+                values[x * 4 + 1] = TIFFGetG(row[x]) / 255.0f;
+                values[x * 4 + 2] = TIFFGetB(row[x]) / 255.0f;
+                values[x * 4 + 3] = TIFFGetA(row[x]) / 255.0f;
+            }
+            sink(static_cast<int32_t>(y), values.data());
+        }
+    }
+
+    void readPictureInfo() {
+        TIFF* t = tiff.get();
+        uint32_t profileLength = 0;
+        void* profile = nullptr;
+        if (TIFFGetField(t, TIFFTAG_ICCPROFILE, &profileLength, &profile) && profile && profileLength > 0) {
+            const auto* bytes = static_cast<const unsigned char*>(profile);
+            head.info.iccProfile.assign(bytes, bytes + profileLength);
+        }
+        float x = 0, y = 0;
+        uint16_t unit = RESUNIT_INCH;
+        if (TIFFGetField(t, TIFFTAG_XRESOLUTION, &x) && TIFFGetField(t, TIFFTAG_YRESOLUTION, &y) && x > 0 && y > 0) {
+            TIFFGetFieldDefaulted(t, TIFFTAG_RESOLUTIONUNIT, &unit);
+            head.info.density = {x, y,
+                                 unit == RESUNIT_INCH         ? Density::Unit::Inch
+                                 : unit == RESUNIT_CENTIMETER ? Density::Unit::Centimetre
+                                                              : Density::Unit::None};
+        }
+    }
+
+    std::filesystem::path path;
+    TiffHandle tiff;
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    uint16_t photometric = 0;
+    bool direct = true;
+};
 
 }  // namespace
 
-Raster readTiff(const std::filesystem::path& path) {
-    TiffHandle tiff = openTiff(path, "r");
-    lastTiffError.clear();
-    uint32_t width = 0, height = 0;
-    uint16_t samples = 1, bits = 1, format = SAMPLEFORMAT_UINT, planar = PLANARCONFIG_CONTIG, photometric = 0;
-    if (!TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height))
-        throw failure(path, "TIFF without image size");
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric);
-
-    SampleType type;
-    if (bits == 8 && format == SAMPLEFORMAT_UINT)
-        type = SampleType::UInt8;
-    else if (bits == 16 && format == SAMPLEFORMAT_UINT)
-        type = SampleType::UInt16;
-    else if (bits == 32 && format == SAMPLEFORMAT_IEEEFP)
-        type = SampleType::Float32;
-    else
-        throw failure(path, "unsupported TIFF samples (" + std::to_string(bits) + " bits, format " +
-                                std::to_string(format) + ")");
-    const bool direct = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_RGB) &&
-                        samples >= 1 && samples <= 4 && !TIFFIsTiled(tiff.get());
-    if (!direct) {
-        if (type == SampleType::UInt8) return readThroughRgba(tiff.get(), path, width, height);
-        throw failure(path, "unsupported TIFF layout");
-    }
-
-    Raster image = makeRaster(static_cast<int32_t>(width), static_cast<int32_t>(height), samples, type);
-    const size_t bytesPerSample = bits / 8;
-    std::vector<unsigned char> line(static_cast<size_t>(TIFFScanlineSize(tiff.get())));
-    const bool separate = planar == PLANARCONFIG_SEPARATE;
-    const uint16_t planes = separate ? samples : 1;
-    const size_t perPixel = separate ? 1 : samples;
-    if (line.size() < width * perPixel * bytesPerSample) throw failure(path, "inconsistent TIFF scanline size");
-    for (uint16_t plane = 0; plane < planes; ++plane) {
-        for (uint32_t y = 0; y < height; ++y) {
-            if (TIFFReadScanline(tiff.get(), line.data(), y, plane) < 0) throw failure(path, "damaged TIFF image");
-            float* row = image.pixels.data() + static_cast<size_t>(y) * width * samples;
-            for (uint32_t x = 0; x < width; ++x)
-                for (size_t s = 0; s < perPixel; ++s)
-                    row[x * samples + plane + s] = sampleValue(line.data() + (x * perPixel + s) * bytesPerSample, type);
-        }
-    }
-    return image;
+std::unique_ptr<ImageReader> openTiff(const std::filesystem::path& path, uint64_t fileSize) {
+    return std::make_unique<TiffReader>(path, fileSize);
 }
 
-void writeTiff(const std::filesystem::path& path, const Raster& image, SampleType type) {
-    if (image.channels < 1 || image.channels > 4)
+void writeTiff(const std::filesystem::path& path, const ImageSpec& spec, const RowSource& source) {
+    if (spec.channels < 1 || spec.channels > 4)
         throw std::runtime_error(path.string() + ": this TIFF writer holds 1 to 4 channels, the image has " +
-                                 std::to_string(image.channels));
-    TiffHandle tiff = openTiff(path, "w");
+                                 std::to_string(spec.channels));
+    TiffHandle tiff = openTiffFile(path, "w", 0);
     lastTiffError.clear();
-    const uint16_t channels = static_cast<uint16_t>(image.channels);
+    const auto channels = static_cast<uint16_t>(spec.channels);
     const bool color = channels >= 3;
     const bool alpha = channels == 2 || channels == 4;
-    const uint16_t bits = type == SampleType::UInt8 ? 8 : type == SampleType::UInt16 ? 16 : 32;
+    const uint16_t bits = spec.type == SampleType::UInt8 ? 8 : spec.type == SampleType::UInt16 ? 16 : 32;
     TIFF* t = tiff.get();
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width));
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height));
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(spec.width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(spec.height));
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, channels);
     TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
-    TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, type == SampleType::Float32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
+    TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, spec.type == SampleType::Float32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, color ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
@@ -146,16 +292,28 @@ void writeTiff(const std::filesystem::path& path, const Raster& image, SampleTyp
         const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
         TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
     }
+    const PictureInfo& info = spec.info;
+    if (!info.iccProfile.empty())
+        TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(info.iccProfile.size()), info.iccProfile.data());
+    if (info.density.known()) {
+        TIFFSetField(t, TIFFTAG_XRESOLUTION, static_cast<float>(info.density.x));
+        TIFFSetField(t, TIFFTAG_YRESOLUTION, static_cast<float>(info.density.y));
+        TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT,
+                     info.density.unit == Density::Unit::Inch         ? RESUNIT_INCH
+                     : info.density.unit == Density::Unit::Centimetre ? RESUNIT_CENTIMETER
+                                                                      : RESUNIT_NONE);
+    }
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
 
-    const size_t rowSamples = static_cast<size_t>(image.width) * channels;
+    const size_t rowSamples = static_cast<size_t>(spec.width) * channels;
+    std::vector<float> row(rowSamples);
     std::vector<unsigned char> line(rowSamples * (bits / 8));
-    for (int32_t y = 0; y < image.height; ++y) {
-        const float* row = image.pixels.data() + static_cast<size_t>(y) * rowSamples;
+    for (int32_t y = 0; y < spec.height; ++y) {
+        source(y, row.data());
         for (size_t i = 0; i < rowSamples; ++i) {
-            if (type == SampleType::Float32) {
+            if (spec.type == SampleType::Float32) {
                 std::memcpy(line.data() + i * 4, &row[i], 4);
-            } else if (type == SampleType::UInt16) {
+            } else if (spec.type == SampleType::UInt16) {
                 const auto v = static_cast<uint16_t>(quantize(row[i], 16));
                 std::memcpy(line.data() + i * 2, &v, 2);
             } else {

@@ -1,0 +1,184 @@
+// Before a pixel is read: runs that cannot fit in memory or take absurdly
+// many tiles are refused, and files that declare more than they hold are
+// refused before anything is allocated for them.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "command_runner.h"
+#include "image_files.h"
+#include "run_plan.h"
+#include "test_files.h"
+#include "test_images.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Runs, and checks the exit, the one message and that nothing was written.
+void expectRefusal(const Scratch& scratch, const std::vector<std::string>& args, const std::string& words,
+                   uint64_t addressSpaceLimit = 0) {
+    SCOPED_TRACE(words);
+    const auto before = scratch.files();
+    const auto started = std::chrono::steady_clock::now();
+    const CommandResult r = scratch.run(args, {}, addressSpaceLimit);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    ASSERT_GE(r.messages().size(), 1u) << r.err;
+    EXPECT_TRUE(contains(r.messages()[0], words)) << r.messages()[0];
+    EXPECT_EQ(scratch.files(), before);
+    // Refused up front, not after reading or running the picture.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+}
+
+}  // namespace
+
+TEST(Limits, TileCountsFollowTheLibrarysGrid) {
+    EXPECT_EQ(tileCount(100, 50, 48, 1), 6);
+    EXPECT_EQ(tileCount(1001, 600, 250, 2), 6);  // counted on the full-size picture
+    EXPECT_EQ(tileCount(1001, 600, 250, -2), 6);
+    EXPECT_EQ(tileCount(384, 256, 1, 1), 98304);
+    EXPECT_EQ(tileCountProblem(6, 64, 48), "");
+    EXPECT_EQ(tileCountProblem(100000, 128, 16), "");  // an eighth of the tile is still sensible
+    EXPECT_TRUE(contains(tileCountProblem(24, 128, 15), "24 tiles (a step of 15 is below an eighth"));
+    EXPECT_TRUE(contains(tileCountProblem(100001, 128, 112), "100,001 tiles (more than 100,000)"));
+}
+
+TEST(Limits, AbsurdTileCountsAskForForce) {
+    Scratch scratch;
+    writeImage(scratch / "in.png", FileFormat::Png, randomRaster(384, 256, 3, SampleType::UInt8, 3), {});
+    expectRefusal(scratch, {"in.png", "out.png", "-s", "1"}, "this run needs 98,304 tiles (a step of 1 is below an eighth");
+    // 322 x 322 tiles of 16 every 14 pixels.
+    writeFlatTiff(scratch / "wide.tif", 4500, 4500);
+    expectRefusal(scratch, {"wide.tif", "out.tif", "-m", modelFile("identity_t16_c3.onnx")},
+                  "this run needs 103,684 tiles (more than 100,000); give a larger --step or --downscale, or add --force");
+    // --force runs it.
+    const CommandResult forced = scratch.run({"in.png", "out.png", "-s", "15", "--force", "--quiet"});
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+}
+
+TEST(Limits, MemoryEstimateCountsImagesModelAndDownscale) {
+    RunShape shape;
+    shape.width = 20000;
+    shape.height = 20000;
+    shape.pictureChannels = shape.modelChannels = shape.resultChannels = 3;
+    shape.tile = 128;
+    const MemoryEstimate e = estimateMemory(shape);
+    EXPECT_EQ(e.images, 2 * 4800000000ull);
+    EXPECT_GT(e.peak, e.images);
+    RunShape shrunk = shape;
+    shrunk.downscale = -2;
+    RunShape bytes = shape;
+    bytes.eightBit = true;
+    EXPECT_LT(estimateMemory(bytes).peak, e.peak / 3);
+    EXPECT_EQ(estimateMemory(shrunk).images, e.images);
+    // The refusal says what would fit.
+    const std::string problem = memoryProblem(shape, estimateMemory(bytes).peak + 1, "this machine has");
+    EXPECT_TRUE(contains(problem, "needs about " + sizeText(e.peak) + " of memory; this machine has")) << problem;
+    EXPECT_TRUE(contains(problem, "try --8bit")) << problem;
+    EXPECT_EQ(memoryProblem(shape, e.peak, "this machine has"), "");
+    EXPECT_EQ(sizeText(19'200'000'000ull), "19 GB");
+    EXPECT_EQ(sizeText(3'240'000'000ull), "3.2 GB");
+    EXPECT_EQ(sizeText(850'000'000ull), "850 MB");
+}
+
+TEST(Limits, APictureThatCannotFitIsRefusedBeforeItIsRead) {
+    Scratch scratch;
+    // 11000 x 11000 gray for a three-channel float model: gigabytes of floats
+    // from a file of a few hundred kilobytes.
+    writeFlatTiff(scratch / "big.tif", 11000, 11000);
+    const uint64_t limit = 3ull << 30;
+    expectRefusal(scratch, {"big.tif", "out.tif"},
+                  "of memory; the process's address-space limit leaves", limit);
+    const CommandResult r = scratch.run({"big.tif", "out.tif"}, {}, limit);
+    EXPECT_TRUE(contains(r.err, "; try --8bit (--force runs it anyway)")) << r.err;
+}
+
+TEST(Limits, TheLibrarysOwnOutOfMemoryTextIsShownAsItIs) {
+    Scratch scratch;
+    writeFlatTiff(scratch / "big.tif", 6000, 6000);
+    const std::vector<std::string> args{"big.tif", "out.tif", "-m", modelFile("identity_t256_c3.onnx")};
+    const uint64_t limit = 1000ull << 20;
+    expectRefusal(scratch, args, "of memory; the process's address-space limit leaves", limit);
+    // Forced past the estimate, the library runs out and says so in its words.
+    std::vector<std::string> forced = args;
+    forced.push_back("--force");
+    const CommandResult r = scratch.run(forced, {}, limit);
+    EXPECT_EQ(r.exitCode, 1);
+    ASSERT_GE(r.messages().size(), 1u) << r.err;
+    EXPECT_TRUE(contains(r.messages()[0], "velmora: the model run failed: Not enough RAM")) << r.err;
+    EXPECT_EQ(scratch.files(), std::vector<std::string>{"big.tif"});
+}
+
+TEST(Hardening, TheEightBitPathGoesByTheChannelsTheModelGives) {
+    // The model declares four output channels and gives three.
+    Scratch scratch;
+    const Raster image = randomRaster(45, 30, 3, SampleType::UInt8, 6);
+    writeImage(scratch / "in.png", FileFormat::Png, image, {});
+    const CommandResult r = scratch.run({"in.png", "out.png", "-m", modelFile("claims_c4_t16.onnx"), "--8bit"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const Raster out = readImage(scratch / "out.png");
+    EXPECT_EQ(out.channels, 3);
+    EXPECT_EQ(out.pixels, image.pixels);
+}
+
+TEST(Hardening, CutShortPicturesAreErrorsNotFilledIn) {
+    Scratch scratch;
+    const Raster image = smoothRaster(96, 80, 3);
+    writeJpegFile(scratch / "baseline.jpg", image, {0, false, 95});
+    writeJpegFile(scratch / "progressive.jpg", image, {0, true, 95});
+    writePaletteTiff(scratch / "palette.tif", 96, 80);
+    // Each file is whole first, then loses its last part.
+    for (const char* name : {"baseline.jpg", "progressive.jpg", "palette.tif"}) {
+        SCOPED_TRACE(name);
+        const CommandResult whole = scratch.run({name, std::string("whole-") + name + ".png", "-m",
+                                                 modelFile("identity_t16_c3.onnx"), "--quiet"});
+        EXPECT_EQ(whole.exitCode, 0) << whole.err;
+        const size_t size = fs::file_size(scratch / name);
+        cutFile(scratch / name, size * 2 / 3);
+        expectRefusal(scratch, {name, "cut.png", "-m", modelFile("identity_t16_c3.onnx")}, name);
+        const CommandResult cut = scratch.run({name, "cut.png", "-m", modelFile("identity_t16_c3.onnx")});
+        EXPECT_TRUE(contains(cut.err, "damaged") || contains(cut.err, "cut short")) << cut.err;
+    }
+}
+
+TEST(Hardening, DeclaredSizesAreCheckedAgainstTheFile) {
+    Scratch scratch;
+    // A small TIFF whose header declares 1281 x 65524 pixels.
+    writePaletteTiff(scratch / "liar.tif", 16, 16);
+    {
+        std::vector<unsigned char> bytes = readBytes(scratch / "liar.tif");
+        // The writer put the directory at the end; rewrite width and length there.
+        const uint32_t directory = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<uint32_t>(bytes[7]) << 24;
+        const unsigned entries = bytes[directory] | bytes[directory + 1] << 8;
+        for (unsigned k = 0; k < entries; ++k) {
+            unsigned char* e = bytes.data() + directory + 2 + 12 * k;
+            const unsigned tag = e[0] | e[1] << 8, type = e[2] | e[3] << 8;
+            const uint32_t value = tag == 256 ? 1281 : tag == 257 ? 65524 : 0;
+            if (!value) continue;
+            if (type == 3) {
+                e[8] = value & 0xFF, e[9] = value >> 8 & 0xFF;
+            } else {
+                e[8] = value & 0xFF, e[9] = value >> 8 & 0xFF, e[10] = value >> 16 & 0xFF, e[11] = 0;
+            }
+        }
+        writeBytes(scratch / "liar.tif", bytes);
+    }
+    expectRefusal(scratch, {"liar.tif", "out.png"}, "liar.tif:");
+
+    // A JPEG of a few hundred bytes declaring 65000 x 42000 (2.7 gigapixels).
+    for (const bool progressive : {false, true}) {
+        SCOPED_TRACE(progressive);
+        writeJpegFile(scratch / "liar.jpg", smoothRaster(16, 16, 1), {0, progressive, 50});
+        setJpegSize(scratch / "liar.jpg", 65000, 42000);
+        expectRefusal(scratch, {"liar.jpg", "out.png"}, "liar.jpg: the file declares 65000 x 42000 pixels, more than its");
+    }
+
+    // A PNG declaring 900000 x 900000, and one beyond what the command reads at all.
+    writeImage(scratch / "liar.png", FileFormat::Png, randomRaster(8, 8, 1, SampleType::UInt8, 1), {});
+    setPngSize(scratch / "liar.png", 900000, 900000);
+    expectRefusal(scratch, {"liar.png", "out.png"}, "liar.png: the file declares 900000 x 900000 pixels");
+    setPngSize(scratch / "liar.png", 2000000, 8);
+    expectRefusal(scratch, {"liar.png", "out.png"}, "liar.png: not a readable PNG image");
+}

@@ -1,0 +1,39 @@
+#include "model_input.h"
+
+ModelInputImage readModelInput(ImageReader& reader, const ChannelFit& fit, InputKind kind, float inputScale) {
+    const ImageHeader& h = reader.header();
+    const bool swap = swapsSides(h.orientation);
+    ModelInputImage image;
+    image.width = swap ? h.height : h.width;
+    image.height = swap ? h.width : h.height;
+    image.channels = fit.modelChannels();
+    const size_t pixels = static_cast<size_t>(h.width) * static_cast<size_t>(h.height);
+    const auto channels = static_cast<size_t>(image.channels);
+    if (kind == InputKind::Floats)
+        image.pixels.resize(pixels * channels);
+    else
+        image.bytes.resize(pixels * channels);
+    if (fit.setsAlphaAside()) image.alpha.resize(pixels);
+
+    const Placement place = placement(h.orientation, h.width, h.height);
+    const auto have = static_cast<size_t>(h.channels);
+    std::vector<float> fitted(channels);
+    reader.readRows([&](int32_t y, const float* row) {
+        for (int32_t x = 0; x < h.width; ++x) {
+            const auto at = static_cast<size_t>(place.at(x, y));
+            float alpha = 0.0f;
+            if (kind == InputKind::Floats) {
+                float* out = image.pixels.data() + at * channels;
+                fit.apply(row + static_cast<size_t>(x) * have, out, &alpha);
+                if (inputScale != 1.0f)
+                    for (size_t c = 0; c < channels; ++c) out[c] *= inputScale;
+            } else {
+                fit.apply(row + static_cast<size_t>(x) * have, fitted.data(), &alpha);
+                unsigned char* out = image.bytes.data() + at * channels;
+                for (size_t c = 0; c < channels; ++c) out[c] = static_cast<unsigned char>(quantize(fitted[c], 8));
+            }
+            if (!image.alpha.empty()) image.alpha[at] = alpha;
+        }
+    });
+    return image;
+}

@@ -1,0 +1,304 @@
+// Runs the model over every picture of the job list: the cheap checks first,
+// the model loaded once, each failure reported and the next picture taken.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "command.h"
+#include "console.h"
+#include "image_files.h"
+#include "jobs.h"
+#include "library_run.h"
+#include "memory.h"
+#include "model_fit.h"
+#include "model_input.h"
+#include "output_capture.h"
+#include "platform.h"
+#include "run_plan.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+long stopAfterFromEnvironment() {
+    // Lets the tests stop a run from the progress callback at a known point.
+    const char* value = std::getenv("VELMORA_STOP_AFTER_PROGRESS");
+    if (!value || !*value) return -1;
+    char* end = nullptr;
+    const long n = std::strtol(value, &end, 10);
+    return *end == '\0' && n >= 0 ? n : -1;
+}
+
+SampleType requestedType(int bits, SampleType fallback) {
+    switch (bits) {
+        case 8: return SampleType::UInt8;
+        case 16: return SampleType::UInt16;
+        case 32: return SampleType::Float32;
+    }
+    return fallback;
+}
+
+void checkOutputPlace(const fs::path& output) {
+    std::error_code ec;
+    const fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
+    if (!fs::is_directory(folder, ec)) throw std::runtime_error(output.string() + ": folder " + folder.string() + " does not exist");
+    if (fs::is_directory(output, ec)) throw std::runtime_error(output.string() + ": is a folder");
+}
+
+// A failure of one picture, with the name it is reported under.
+struct PictureFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class Runner {
+public:
+    Runner(const Options& o, const JobList& list) : o(o), list(list) {
+        modelBytes = readModelFile(list.model);
+        try {
+            description = describeModel(modelBytes);
+        } catch (const std::exception&) {
+            // Left to the runtime to judge when the model is loaded.
+        }
+        if (description) {
+            fit = fitModel(&*description, o);
+        } else if (o.tile == 0) {
+            // Unreadable here: the runtime has the last word, then the options must say the rest.
+            loadModel();
+        } else {
+            fit = fitModel(nullptr, o);
+        }
+        settings.tile = fit.tile;
+        settings.step = o.step ? o.step : defaultStep(fit.tile);
+        if (settings.step > settings.tile)
+            throw std::runtime_error("the step (" + std::to_string(settings.step) + ") must not exceed the tile size (" +
+                                     std::to_string(settings.tile) + ")");
+        settings.downscale = libraryDownscale(o);
+        settings.argmax = o.argmax;
+        if (o.eightBit) {
+            settings.inputScale = o.inputScale;
+            settings.outputScale = o.outputScale;
+        }
+        if (o.eightBit && fit.inputChannels != 0 && fit.inputChannels < 3)
+            throw std::runtime_error("the 8-bit path hands RGB to the model, which takes " +
+                                     std::to_string(fit.inputChannels) + " channels per pixel");
+        progress.stopAfterCalls = stopAfterFromEnvironment();
+    }
+
+    // Everything about one picture; returns the closing line.
+    std::string run(const Job& job) {
+        if (!job.refusal.empty()) throw PictureFailure(job.refusal);
+        const auto started = std::chrono::steady_clock::now();
+        const FileFormat format = formatForExtension(job.output);
+        if (o.bits) {
+            const SampleType asked = requestedType(o.bits, SampleType::UInt8);
+            if (storableType(format, asked) != asked)
+                throw std::runtime_error(job.output.string() + ": the format cannot hold " + std::to_string(o.bits) +
+                                         "-bit samples");
+        }
+        checkOutputPlace(job.output);
+        if (!o.overwrite && sameFile(job.input, job.output))
+            throw std::runtime_error(job.output.string() + ": is the input file itself; add --overwrite to replace it "
+                                     "with the result");
+
+        const std::unique_ptr<ImageReader> reader = openImage(job.input);
+        const ImageHeader& head = reader->header();
+        const ChannelFit channels(head.channels, o.eightBit ? 3 : fit.inputChannels);
+        const bool swap = swapsSides(head.orientation);
+        const int64_t width = swap ? head.height : head.width, height = swap ? head.width : head.height;
+
+        const int64_t tiles = tileCount(width, height, settings.step, settings.downscale);
+        if (const std::string problem = tileCountProblem(tiles, settings.tile, settings.step);
+            !problem.empty() && !o.force)
+            throw std::runtime_error(problem);
+        checkMemory(head, channels, width, height);
+
+        if (!library) loadModel();
+        progress.totalTiles = static_cast<long>(tiles);
+        progress.draw = !o.quiet && isTerminal(consoleStream());
+        progress.label = list.batch ? job.input.filename().string() : std::string();
+        progress.calls = 0;
+
+        ModelInputImage input =
+            readModelInput(*reader, channels, o.eightBit ? InputKind::Bytes : InputKind::Floats,
+                           o.eightBit ? 1.0f : o.inputScale);
+        if (interruptRequested()) throw Interrupted();
+        LibraryResult result;
+        if (o.eightBit) {
+            result = predictByteImage(*library, input.bytes, input.width, input.height,
+                                      fit.inputChannels ? fit.inputChannels : 3, settings, progress);
+        } else {
+            const ImageFloat image{input.width, input.height, input.channels, input.pixels.data()};
+            result = predictFloatImage(*library, image, settings, progress);
+            std::vector<float>().swap(input.pixels);  // the library is done with it
+        }
+        if (interruptRequested()) throw Interrupted();
+        int32_t writtenChannels = 0;
+        const SampleType type = write(job, format, head, input, result, writtenChannels);
+
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        static const char* const names[] = {"gray", "gray with alpha", "RGB", "RGBA"};
+        const int32_t written = writtenChannels;
+        const std::string channelText =
+            written >= 1 && written <= 4 ? names[written - 1] : std::to_string(written) + " channels";
+        char closing[160];
+        std::snprintf(closing, sizeof closing, " (%d x %d, %s, %s) in %.1f s", result.width(), result.height(),
+                      channelText.c_str(), sampleTypeName(type), seconds);
+        std::error_code ec;
+        return "wrote " + fs::absolute(job.output, ec).string() + closing;
+    }
+
+    const fs::path& modelPath() const { return list.model; }
+
+private:
+    void loadModel() {
+        library = std::make_unique<LibraryContext>();
+        library->initialize();
+        const std::string in = description ? fit.inputName : o.inputName;
+        const std::string out = description ? fit.outputName : o.outputName;
+        const int inLayout = description ? fit.inputLayout : o.inputLayout == Layout::ChannelsFirst ? 0 : 1;
+        const int outLayout = description ? fit.outputLayout : o.outputLayout == Layout::ChannelsFirst ? 0 : 1;
+        try {
+            library->loadModel(modelBytes, in, out, inLayout, outLayout);
+        } catch (const std::runtime_error& e) {
+            throw std::runtime_error(list.model.string() + ": " + e.what());
+        }
+        if (!description) fit = fitModel(nullptr, o);
+    }
+
+    void checkMemory(const ImageHeader& head, const ChannelFit& channels, int64_t width, int64_t height) const {
+        if (o.force) return;
+        RunShape shape;
+        shape.width = width;
+        shape.height = height;
+        shape.pictureChannels = head.channels;
+        shape.modelChannels = channels.modelChannels();
+        shape.resultChannels = o.argmax ? 1 : fit.outputChannels ? fit.outputChannels : channels.modelChannels();
+        shape.alphaAside = channels.setsAlphaAside();
+        shape.tile = settings.tile;
+        shape.downscale = settings.downscale;
+        shape.eightBit = o.eightBit;
+        shape.modelFileBytes = modelBytes.size();
+        shape.decoderBytes = head.decoderBytes;
+        const AvailableMemory available = availableMemory();
+        if (const std::string problem = memoryProblem(shape, available.bytes, available.where); !problem.empty())
+            throw std::runtime_error(problem);
+    }
+
+    SampleType write(const Job& job, FileFormat format, const ImageHeader& head, const ModelInputImage& input,
+                     const LibraryResult& result, int32_t& writtenChannels) {
+        const SampleType type =
+            storableType(format, requestedType(o.bits, o.argmax ? SampleType::UInt8 : head.type));
+        const bool sameSize = result.width() == input.width && result.height() == input.height;
+        const bool jpeg = format == FileFormat::Jpeg;
+        const bool grayPicture = (head.channels == 1 || head.channels == 2) && !o.color;
+        const ResultShape shape(result.channels(), o.eightBit ? 1.0f : o.outputScale, !input.alpha.empty() && sameSize,
+                                grayPicture && !o.argmax, jpeg);
+        if (jpeg && !o.quiet &&
+            (!input.alpha.empty() || result.channels() == 2 || result.channels() == 4))
+            say("JPEG has no alpha channel; the result's alpha is left out");
+
+        ImageSpec spec{result.width(), result.height(), shape.writtenChannels(), type, o.jpegQuality, head.info};
+        writtenChannels = spec.channels;
+        if (swapsSides(head.orientation)) std::swap(spec.info.density.x, spec.info.density.y);
+        // The same physical size: a result of another size has another density.
+        spec.info.density.x *= static_cast<double>(result.width()) / input.width;
+        spec.info.density.y *= static_cast<double>(result.height()) / input.height;
+
+        std::vector<float> pixel(static_cast<size_t>(std::max(result.channels(), 1)));
+        const auto outChannels = static_cast<size_t>(spec.channels);
+        writeImageRows(writtenPath(job.output), format, spec, [&](int32_t y, float* row) {
+            const size_t first = static_cast<size_t>(y) * static_cast<size_t>(result.width());
+            for (int32_t x = 0; x < result.width(); ++x) {
+                result.pixel(first + x, pixel.data());
+                shape.apply(pixel.data(), input.alpha.empty() ? 1.0f : input.alpha[first + x], row + x * outChannels);
+            }
+        });
+        return type;
+    }
+
+    const Options& o;
+    const JobList& list;
+    std::vector<char> modelBytes;
+    std::optional<ModelDescription> description;
+    ModelFit fit;
+    TileSettings settings;
+    ProgressState progress;
+    std::unique_ptr<LibraryContext> library;
+};
+
+// In a batch each failure names its picture, unless the words already do.
+std::string naming(const JobList& list, const Job& job, const std::string& what) {
+    const std::string name = job.input.string();
+    if (!list.batch || what.compare(0, name.size(), name) == 0) return what;
+    return name + ": " + what;
+}
+
+void reportFailure(const std::string& message, OutputCapture* capture) {
+    say(message);
+    if (!capture) return;
+    for (const std::string& line : explainingLines(capture->take())) sayRaw("  " + line);
+}
+
+}  // namespace
+
+int processImages(const Options& o) {
+    watchForInterrupt();
+    const JobList list = planJobs(o);
+    std::vector<std::string> closing;
+    size_t failed = 0, done = 0;
+    bool interrupted = false;
+    {
+        // The library's and the runtime's prints are kept back, from the
+        // first call to the last (the context's end prints too).
+        std::optional<OutputCapture> capture;
+        if (!o.verbose) capture.emplace();
+        OutputCapture* captured = capture && capture->active() ? &*capture : nullptr;
+        std::optional<Runner> runner;
+        try {
+            runner.emplace(o, list);
+        } catch (const std::exception& e) {
+            reportFailure(e.what(), captured);
+            return kExitFailure;
+        }
+        for (const Job& job : list.jobs) {
+            try {
+                const std::string line = runner->run(job);
+                ++done;
+                if (captured) captured->take();
+                if (o.quiet) continue;
+                if (list.batch)
+                    say(line);
+                else if (list.demo)
+                    closing = {"sharpened the demo sample " + job.input.string() + " with " +
+                                   runner->modelPath().filename().string(),
+                               line};
+                else
+                    closing = {line};
+            } catch (const Interrupted&) {
+                interrupted = true;
+                break;
+            } catch (const std::bad_alloc&) {
+                ++failed;
+                reportFailure(naming(list, job, "out of memory; try --downscale 2 or --8bit"), captured);
+            } catch (const std::exception& e) {
+                ++failed;
+                reportFailure(naming(list, job, e.what()), captured);
+            }
+            if (!list.batch && failed) return kExitFailure;
+        }
+    }
+    // The library is gone: nothing it prints can follow the closing lines.
+    if (interrupted) {
+        say(list.batch ? "interrupted; " + std::to_string(done) + " of " + std::to_string(list.jobs.size()) +
+                             " pictures were written, the one under way was not"
+                       : "interrupted; nothing was written");
+        return kExitInterrupted;
+    }
+    for (const std::string& line : closing) say(line);
+    if (list.batch && !(o.quiet && failed == 0))
+        say(std::to_string(done) + " of " + std::to_string(list.jobs.size()) + " pictures written to " + o.outputDir +
+            (failed ? "; " + std::to_string(failed) + " failed" : ""));
+    return failed ? kExitFailure : 0;
+}
