@@ -61,6 +61,7 @@ bool vgRunDialog(VgRunSettings* settings, const char* procedureName) {
     GtkWidget* dialog = gimp_dialog_new("Run model", "velmora-gimp", NULL, 0, gimp_standard_help_func, procedureName,
                                         "_Cancel", GTK_RESPONSE_CANCEL, "_OK", GTK_RESPONSE_OK, NULL);
     gtk_dialog_set_alternative_button_order(GTK_DIALOG(dialog), GTK_RESPONSE_OK, GTK_RESPONSE_CANCEL, -1);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
     gimp_window_set_transient(GTK_WINDOW(dialog));
 
     GtkWidget* table = gtk_table_new(8, 3, FALSE);

@@ -45,11 +45,16 @@ static bool writeSameSize(gint32 drawable, const GeglRectangle* read, const Gegl
                           const VgPixels* result, const VgPixels* keptAlpha, float outputScale, VgFailure* failure) {
     VgPixels colour = {0}, alpha = {0}, out = {0};
     const gint dx = target->x - read->x, dy = target->y - read->y;
-    bool done = vgCropPixels(result, dx, dy, target->width, target->height, &colour, failure) &&
-                (!keptAlpha->data || vgCropPixels(keptAlpha, dx, dy, target->width, target->height, &alpha, failure)) &&
-                vgResultForLayer(&colour, outputScale, gimp_drawable_has_alpha(drawable), alpha.data ? &alpha : NULL,
-                                 &out, failure) &&
-                vgWriteRegion(drawable, target->x, target->y, &out, failure);
+    /* Without a selection nothing was read around the target: no copies. */
+    const bool whole = dx == 0 && dy == 0 && target->width == read->width && target->height == read->height;
+    bool done = whole || (vgCropPixels(result, dx, dy, target->width, target->height, &colour, failure) &&
+                          (!keptAlpha->data ||
+                           vgCropPixels(keptAlpha, dx, dy, target->width, target->height, &alpha, failure)));
+    const VgPixels* keptPart = whole ? keptAlpha : &alpha;
+    done = done &&
+           vgResultForLayer(whole ? result : &colour, outputScale, gimp_drawable_has_alpha(drawable),
+                            keptPart->data ? keptPart : NULL, &out, failure) &&
+           vgWriteRegion(drawable, target->x, target->y, &out, failure);
     vgFreePixels(&colour);
     vgFreePixels(&alpha);
     vgFreePixels(&out);

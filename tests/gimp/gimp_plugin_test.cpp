@@ -314,7 +314,11 @@ public:
                                {"XDG_CONFIG_HOME", (root / "config").string()},
                                {"XDG_CACHE_HOME", (root / "cache").string()},
                                {"XDG_DATA_HOME", (root / "data").string()},
-                               {"TMPDIR", (root / "tmp").string()}};
+                               {"TMPDIR", (root / "tmp").string()},
+                               // In the sanitizer builds: GEGL's modules leave a few
+                               // allocations behind in every plug-in process;
+                               // memory errors are still reported.
+                               {"ASAN_OPTIONS", "detect_leaks=0"}};
         // The plug-in must find libvelmora through its own folder alone.
         spec.unsetEnvironment = {"LD_LIBRARY_PATH", "LD_PRELOAD", "GIMP2_DIRECTORY", "GIMP2_PLUGINDIR",
                                  "DISPLAY", "WAYLAND_DISPLAY"};
@@ -442,12 +446,17 @@ protected:
     static inline ChildRun* enlargingRun = nullptr;
 };
 
-TEST_F(InGimp, InstallPutsThePluginWithTheLibraryAndRuntimeInItsOwnFolder) {
+TEST_F(InGimp, GimpRunsThePluginAsInstalled) {
     const fs::path folder = installed / "lib/gimp/2.0/plug-ins/velmora-gimp";
     for (const char* file : {"velmora-gimp", "libvelmora.so", "libonnxruntime.so.1"})
         EXPECT_TRUE(fs::exists(folder / file)) << file << " missing\n" << *installLog;
-    EXPECT_EQ(realRun->exitCode, 0) << realRun->output;
-    EXPECT_FALSE(realRun->timedOut);
+    for (const ChildRun* run : {realRun, enlargingRun}) {
+        EXPECT_EQ(run->exitCode, 0) << run->output;
+        EXPECT_FALSE(run->timedOut);
+        // The sanitizer builds' plug-in reports memory errors on its output.
+        EXPECT_EQ(run->output.find("Sanitizer"), std::string::npos) << run->output;
+        EXPECT_EQ(run->output.find("runtime error:"), std::string::npos) << run->output;
+    }
 }
 
 TEST_F(InGimp, IdentityModelsGiveTheLibrarysResultExactly) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <string>
 
 #include "run_settings.h"
@@ -25,19 +24,6 @@ std::string failureOf(const VgRunSettings& settings, int32_t tile) {
 }
 
 }  // namespace
-
-TEST(RunSettings, DefaultsRunTheModelAsItIs) {
-    VgRunSettings s;
-    std::memset(&s, 0x5a, sizeof s);
-    vgDefaultSettings(&s);
-    EXPECT_EQ(s.layoutVersion, static_cast<uint32_t>(VG_SETTINGS_LAYOUT));
-    EXPECT_STREQ(s.modelPath, "");
-    EXPECT_EQ(s.tile, 0);
-    EXPECT_EQ(s.step, 0);
-    EXPECT_EQ(s.downscale, 1);
-    EXPECT_EQ(s.inputScale, 1.0);
-    EXPECT_EQ(s.outputScale, 1.0);
-}
 
 TEST(RunSettings, TheDefaultStepLeavesASixteenthOfTheTileOnEachSide) {
     EXPECT_EQ(vgDefaultStep(128), 112);
