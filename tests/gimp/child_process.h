@@ -13,7 +13,7 @@ struct ChildRun {
     std::string output;   // standard output and error, interleaved
 };
 
-struct ChildSpec {
+struct ChildCommand {
     std::vector<std::string> arguments;  // the program first, looked up on PATH
     std::vector<std::pair<std::string, std::string>> setEnvironment;
     std::vector<std::string> unsetEnvironment;
@@ -23,4 +23,4 @@ struct ChildSpec {
 };
 
 // Throws when the program cannot be started.
-ChildRun runChild(const ChildSpec& spec);
+ChildRun runChild(const ChildCommand& command);

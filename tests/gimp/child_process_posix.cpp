@@ -12,9 +12,9 @@
 #include <stdexcept>
 #include <thread>
 
-ChildRun runChild(const ChildSpec& spec) {
+ChildRun runChild(const ChildCommand& command) {
     std::vector<char*> argv;
-    for (const std::string& a : spec.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : command.arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
     const pid_t pid = fork();
@@ -23,10 +23,10 @@ ChildRun runChild(const ChildSpec& spec) {
         // Only async-signal-safe work would be strictly right here; the test
         // process is single-threaded when it starts children.
         setpgid(0, 0);
-        for (const auto& [name, value] : spec.setEnvironment) setenv(name.c_str(), value.c_str(), 1);
-        for (const std::string& name : spec.unsetEnvironment) unsetenv(name.c_str());
-        if (!spec.workingFolder.empty() && chdir(spec.workingFolder.c_str()) != 0) _exit(126);
-        const int out = open(spec.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        for (const auto& [name, value] : command.setEnvironment) setenv(name.c_str(), value.c_str(), 1);
+        for (const std::string& name : command.unsetEnvironment) unsetenv(name.c_str());
+        if (!command.workingFolder.empty() && chdir(command.workingFolder.c_str()) != 0) _exit(126);
+        const int out = open(command.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0) _exit(126);
         dup2(out, STDOUT_FILENO);
         dup2(out, STDERR_FILENO);
@@ -38,7 +38,7 @@ ChildRun runChild(const ChildSpec& spec) {
     }
 
     ChildRun run;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(spec.secondsAllowed);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(command.secondsAllowed);
     int status = 0;
     for (;;) {
         const pid_t done = waitpid(pid, &status, WNOHANG);
@@ -53,10 +53,10 @@ ChildRun runChild(const ChildSpec& spec) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (!run.timedOut && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-    std::ifstream in(spec.outputFile);
+    std::ifstream in(command.outputFile);
     std::ostringstream text;
     text << in.rdbuf();
     run.output = text.str();
-    if (run.exitCode == 127) throw std::runtime_error("cannot start " + spec.arguments.front());
+    if (run.exitCode == 127) throw std::runtime_error("cannot start " + command.arguments.front());
     return run;
 }

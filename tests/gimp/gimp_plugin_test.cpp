@@ -294,9 +294,9 @@ public:
         fs::create_directories(outFolder(runName));
         const fs::path helpers = root / "velmora-cases.scm";
         std::ofstream(helpers) << kSchemeHelpers;
-        ChildSpec spec;
-        spec.arguments = {"gimp-console-2.10", "-i", "-d", "-f", "--batch-interpreter=plug-in-script-fu-eval"};
-        if (!gimprc.empty()) spec.arguments.push_back("--gimprc=" + gimprc.string());
+        ChildCommand command;
+        command.arguments = {"gimp-console-2.10", "-i", "-d", "-f", "--batch-interpreter=plug-in-script-fu-eval"};
+        if (!gimprc.empty()) command.arguments.push_back("--gimprc=" + gimprc.string());
         // Each batch command is evaluated afresh, so each loads the helpers.
         for (const Case& c : cases) {
             std::ostringstream call;
@@ -305,12 +305,12 @@ public:
                  << c.step << " " << c.downscale << " " << c.inputScale << " " << c.outputScale << " (list "
                  << quoted(c.selection.kind) << " " << c.selection.x << " " << c.selection.y << " "
                  << c.selection.width << " " << c.selection.height << ")))";
-            spec.arguments.push_back("-b");
-            spec.arguments.push_back(call.str());
+            command.arguments.push_back("-b");
+            command.arguments.push_back(call.str());
         }
-        spec.arguments.push_back("-b");
-        spec.arguments.push_back("(gimp-quit 0)");
-        spec.setEnvironment = {{"HOME", (root / "home").string()},
+        command.arguments.push_back("-b");
+        command.arguments.push_back("(gimp-quit 0)");
+        command.setEnvironment = {{"HOME", (root / "home").string()},
                                {"XDG_CONFIG_HOME", (root / "config").string()},
                                {"XDG_CACHE_HOME", (root / "cache").string()},
                                {"XDG_DATA_HOME", (root / "data").string()},
@@ -320,13 +320,13 @@ public:
                                // memory errors are still reported.
                                {"ASAN_OPTIONS", "detect_leaks=0"}};
         // The plug-in must find libvelmora through its own folder alone.
-        spec.unsetEnvironment = {"LD_LIBRARY_PATH", "LD_PRELOAD", "GIMP2_DIRECTORY", "GIMP2_PLUGINDIR",
+        command.unsetEnvironment = {"LD_LIBRARY_PATH", "LD_PRELOAD", "GIMP2_DIRECTORY", "GIMP2_PLUGINDIR",
                                  "DISPLAY", "WAYLAND_DISPLAY"};
         for (const char* folder : {"home", "config", "cache", "data", "tmp"}) fs::create_directories(root / folder);
-        spec.workingFolder = root;
-        spec.outputFile = root / ("gimp-" + runName + ".log");
-        spec.secondsAllowed = 240;
-        return runChild(spec);
+        command.workingFolder = root;
+        command.outputFile = root / ("gimp-" + runName + ".log");
+        command.secondsAllowed = 240;
+        return runChild(command);
     }
 
     Outcome outcome(const std::string& runName, const std::string& caseName) const {
