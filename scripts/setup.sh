@@ -17,6 +17,7 @@ packages=(
   python3-onnx python3-numpy
   libpng-dev libjpeg62-turbo-dev libtiff-dev libexif-dev libcli11-dev
   libopencv-dev
+  gimp libgimp2.0-dev
   g++-mingw-w64-x86-64-posix wine64 wine googletest
   clang-14 lld libwine-dev
 )
