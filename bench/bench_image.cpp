@@ -73,24 +73,24 @@ void BM_CropTiles(benchmark::State& state) {
                                                  sizeof(float)));
 }
 
-void BM_PasteTiles(benchmark::State& state) {
+void pasteTiles(benchmark::State& state, const ThreadSource& threads) {
     BenchImage full(kSide, kSide, kChannels);
     BenchImage patch(kTile, kTile, kChannels);
     for (auto _ : state) {
         for (int32_t y = 0; y < kSide; y += kTile)
             for (int32_t x = 0; x < kSide; x += kTile)
-                pastePatch(full.image, patch.image, x, y, 0, 0, kTile, kTile);
+                pastePatch(full.image, patch.image, x, y, 0, 0, kTile, kTile, threads);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * full.bytes()));
 }
 
+void BM_PasteTiles(benchmark::State& state) { pasteTiles(state, ThreadSource{}); }
+
 // The same with the row split reduced to the calling thread: what starting
 // threads per paste costs here.
 void BM_PasteTilesOnCaller(benchmark::State& state) {
-    setHardwareThreadCountFn([] { return 1u; });
-    BM_PasteTiles(state);
-    setHardwareThreadCountFn(nullptr);
+    pasteTiles(state, ThreadSource{[]() -> unsigned { return 1; }, ThreadSource::startStdThread});
 }
 
 void BM_DownsampleBoxClamped(benchmark::State& state) {

@@ -9,12 +9,13 @@
 #include <wrl/client.h>
 
 #include <cwchar>
-#include <iostream>
 #include <iterator>
+#include <string>
 
 #include "backend/dml_declarations.h"
 #include "backend/gpu_devices.h"
 #include "backend/runtime_loader.h"
+#include "diagnostics/console_sink.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -72,7 +73,7 @@ ComPtr<IDXGIAdapter1> chooseAdapter() {
         if (description.Flags & DXGI_ADAPTER_FLAG_SOFTWARE) continue;
         // A null output only asks whether the device could be made.
         if (FAILED(createDevice(adapter.Get(), __uuidof(ID3D12Device1), nullptr))) continue;
-        std::cout << "D3D12 device created successfully." << std::endl;
+        consoleLine("D3D12 device created successfully.");
         return adapter;
     }
 }
@@ -82,11 +83,8 @@ void release(void*& slot) {
     slot = nullptr;
 }
 
-// Wide console output that a name the console cannot show does not silence
-// for the rest of the process.
 void printAdapterLine(const wchar_t* prefix, UINT index, const wchar_t* name) {
-    std::wcout << prefix << index << L": " << name << std::endl;
-    if (!std::wcout) std::wcout.clear();
+    consoleWideLine(prefix + std::to_wstring(index) + L": " + name);
 }
 
 }  // namespace
@@ -98,7 +96,7 @@ int32_t createDmlDevice(DmlDevices& devices) {
     HRESULT result = createDevice(adapter.Get(), __uuidof(ID3D12Device1),
                                   reinterpret_cast<void**>(device.GetAddressOf()));
     if (FAILED(result)) {
-        std::cerr << "Failed to create D3D12 device." << std::endl;
+        consoleLine("Failed to create D3D12 device.", ConsoleStream::error);
         return result;
     }
 
@@ -108,7 +106,7 @@ int32_t createDmlDevice(DmlDevices& devices) {
                                         reinterpret_cast<void**>(queue.GetAddressOf()));
     if (FAILED(result)) {
         devices.d3dDevice = device.Detach();
-        std::cerr << "Failed to create command queue." << std::endl;
+        consoleLine("Failed to create command queue.", ConsoleStream::error);
         return result;
     }
 
@@ -119,7 +117,7 @@ int32_t createDmlDevice(DmlDevices& devices) {
     devices.d3dDevice = device.Detach();
     devices.commandQueue = queue.Detach();
     if (FAILED(result)) {
-        std::cerr << "Failed to create DML device." << std::endl;
+        consoleLine("Failed to create DML device.", ConsoleStream::error);
         return result;
     }
     devices.dmlDevice = dmlDevice;
@@ -145,11 +143,11 @@ void appendDmlExecutionProvider(const void* dmlProviderApi, OrtSessionOptions* o
 int32_t listAdapters(int32_t& errorCount) {
     ComPtr<IDXGIFactory1> factory;
     if (FAILED(createFactory(factory))) {
-        std::cerr << "Failed to create DXGI Factory!" << std::endl;
+        consoleLine("Failed to create DXGI Factory!", ConsoleStream::error);
         ++errorCount;
         return 0;
     }
-    std::cout << "Available GPUs:" << std::endl;
+    consoleLine("Available GPUs:");
     UINT count = 0;
     for (;; ++count) {
         ComPtr<IDXGIAdapter1> adapter;
@@ -164,7 +162,7 @@ int32_t listAdapters(int32_t& errorCount) {
 char* adapterName(uint32_t index) {
     ComPtr<IDXGIFactory1> factory;
     if (FAILED(createFactory(factory))) {
-        std::cerr << "Failed to create DXGI Factory!" << std::endl;
+        consoleLine("Failed to create DXGI Factory!", ConsoleStream::error);
         return nullptr;
     }
     ComPtr<IDXGIAdapter1> adapter;

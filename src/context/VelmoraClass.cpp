@@ -7,18 +7,20 @@ std::atomic<int32_t> predictionsInFlight{0};
 
 const char* buildDate() { return __DATE__; }
 
-VelmoraClass::VelmoraClass(int32_t, const char* caller, int32_t backendKind)
-    : callerName(caller ? caller : "") {
-    // Without a runtime there is no backend; the reason is reported by the
-    // first error fetch instead of failing the host.
-    if (backendKind == kBackendOnnx && ortApi) modelLogic = std::make_unique<ModelLogicONNX>();
-    if (!modelLogic) errorText += "VelmoraClass: modelLogic is null!";
+namespace {
+// Without a runtime there is no backend; the reason is reported by the first
+// error fetch instead of failing the host.
+std::unique_ptr<ModelLogic> makeBackend(int32_t backendKind) {
+    if (backendKind == kBackendOnnx && ortApi) return std::make_unique<ModelLogicONNX>();
+    return nullptr;
 }
+}  // namespace
 
-VelmoraClass::~VelmoraClass() {
-    modelLogic.reset();
-    releaseImage(outputCharFull);
-    releaseImage(outputFloatFull);
+VelmoraClass::VelmoraClass(int32_t, const char*, int32_t backendKind) : VelmoraClass(makeBackend(backendKind)) {}
+
+VelmoraClass::VelmoraClass(std::unique_ptr<ModelLogic> backend, ThreadSource threads)
+    : modelLogic(std::move(backend)), pasteThreads(threads) {
+    if (!modelLogic) errorText += "VelmoraClass: modelLogic is null!";
 }
 
 bool VelmoraClass::getErrorText(int32_t length, std::string& text) {
@@ -61,4 +63,4 @@ void VelmoraClass::deallocateModel() {
     if (modelLogic) modelLogic->deallocateModel();
 }
 
-void VelmoraClass::deallocateImage() { releaseImage(outputFloatFull); }
+void VelmoraClass::deallocateImage() { outputFloatFull.reset(); }

@@ -1,11 +1,9 @@
 #include "image/utils_image_cropping.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cassert>
 #include <cstring>
 #include <type_traits>
-#include <vector>
 
 void cropPatch(const ImageFloat& fullImage, ImageFloat patchImage, int32_t x, int32_t y) {
     if (fullImage.data == nullptr) return;
@@ -104,7 +102,7 @@ void pastePatch(ImageByte fullImage, const ImageByte& patchImage, int32_t x, int
 }
 
 void pastePatch(ImageFloat fullImage, const ImageFloat& patchImage, int32_t x, int32_t y,
-                int32_t patchX, int32_t patchY, int32_t width, int32_t height) {
+                int32_t patchX, int32_t patchY, int32_t width, int32_t height, const ThreadSource& threads) {
     assert(fullImage.numChannels == patchImage.numChannels);
     PasteRect r{x, y, patchX, patchY, width, height};
     if (!clipPaste(fullImage.width, fullImage.height, patchImage.width, patchImage.height, r))
@@ -113,74 +111,8 @@ void pastePatch(ImageFloat fullImage, const ImageFloat& patchImage, int32_t x, i
     // more while the inference runtime's own threads still hold the cores, so
     // only large rectangles are split.
     const int64_t bytes = r.width * r.height * fullImage.numChannels * static_cast<int64_t>(sizeof(float));
-    const ParallelForConfig config{bytes >= kPasteSplitBytes, 0};
+    const ParallelForConfig config{bytes >= kPasteSplitBytes, 0, threads};
     parallelFor(config, 0, r.height - 1, [&](int64_t from, int64_t to) {
         copyRows(fullImage, patchImage, r, from, to);
     });
-}
-
-namespace {
-
-unsigned defaultHardwareThreads() { return std::thread::hardware_concurrency(); }
-
-std::thread defaultStartThread(std::function<void()> work) { return std::thread(std::move(work)); }
-
-std::atomic<HardwareThreadCountFn> hardwareThreadCount{defaultHardwareThreads};
-std::atomic<ThreadStarterFn> threadStarter{defaultStartThread};
-
-// Joins, in the order they were started, whatever threads it holds when the
-// split ends, normally or by an exception.
-class JoinAll {
-public:
-    explicit JoinAll(size_t expected) { threads_.reserve(expected); }
-    ~JoinAll() {
-        for (std::thread& t : threads_)
-            if (t.joinable()) t.join();
-    }
-    void add(std::thread t) { threads_.push_back(std::move(t)); }
-
-private:
-    std::vector<std::thread> threads_;
-};
-
-}  // namespace
-
-void setHardwareThreadCountFn(HardwareThreadCountFn fn) {
-    hardwareThreadCount = fn ? fn : defaultHardwareThreads;
-}
-
-void setThreadStarterFn(ThreadStarterFn fn) { threadStarter = fn ? fn : defaultStartThread; }
-
-bool parallelFor(const ParallelForConfig& config, int64_t first, int64_t last,
-                 const std::function<void(int64_t from, int64_t to)>& body) {
-    if (last < first) return false;
-    if (!config.enabled) {
-        body(first, last);
-        return true;
-    }
-    const int64_t hardware = hardwareThreadCount.load()();
-    int64_t budget = config.maxThreads > 0 && config.maxThreads < hardware ? config.maxThreads
-                                                                            : hardware;
-    if (budget == 0) budget = 2;
-
-    const int64_t n = last - first + 1;
-    const int64_t chunks = std::min(n, budget);
-    const int64_t length = (n - 1 + chunks) / chunks;
-    auto chunkFrom = [&](int64_t i) { return first + i * length; };
-    auto chunkTo = [&](int64_t i) { return std::min(last, first + (i + 1) * length - 1); };
-
-    JoinAll started(static_cast<size_t>(chunks - 1));
-    const ThreadStarterFn start = threadStarter.load();
-    for (int64_t i = 0; i + 1 < chunks; ++i) {
-        const int64_t from = chunkFrom(i), to = chunkTo(i);
-        std::thread t;
-        try {
-            t = start([&body, from, to] { body(from, to); });
-        } catch (const std::system_error&) {
-            throw ThreadStartError();
-        }
-        started.add(std::move(t));
-    }
-    body(chunkFrom(chunks - 1), chunkTo(chunks - 1));
-    return true;
 }

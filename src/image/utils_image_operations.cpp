@@ -106,3 +106,10 @@ void floatToByte(const float* __restrict src, uint8_t* __restrict dst, int64_t c
     }
     for (; i < count; ++i) dst[i] = floatToByte(src[i], scale);
 }
+
+void floatToByteTruncating(const float* __restrict src, uint8_t* __restrict dst, int64_t count, float scale) {
+    int64_t i = 0;
+    for (; i + kBlock <= count; i += kBlock)
+        for (int64_t j = 0; j < kBlock; ++j) dst[i + j] = floatToByteTruncating(src[i + j], scale);
+    for (; i < count; ++i) dst[i] = floatToByteTruncating(src[i], scale);
+}

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstring>
 
+#include "image/unit_scale_copy.h"
+
 namespace {
 
 // floor(v) as an integer without a library call; exact for every float whose
@@ -508,6 +510,9 @@ void downsampleBoxClamped(const ImageFloat& src, ImageFloat dest, int32_t downsa
 
 void resizeBilinear(const ImageFloat& src, ImageFloat dest, float scaleX, float scaleY) {
     assert(src.numChannels == dest.numChannels);
+    // At scale 1 every sample lands on a pixel: the direct form gives the
+    // same bits several times faster.
+    if (scaleX == 1.0f && scaleY == 1.0f && copyAtUnitScale(src, dest)) return;
     resizeAnyChannels(src, dest, scaleX, scaleY, 0.0f);
 }
 

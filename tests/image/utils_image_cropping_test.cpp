@@ -236,7 +236,8 @@ std::ostream& operator<<(std::ostream& os, const Chunk& c) {
     return os << "[" << c.from << ", " << c.to << (c.onCaller ? "] caller" : "] worker");
 }
 
-// Replaces the hardware thread count and counts started threads for one test.
+// A thread source with a chosen hardware thread count that counts the threads
+// it starts, fresh for each test.
 class ParallelForTest : public ::testing::Test {
 protected:
     static inline unsigned hardwareThreads = 4;
@@ -254,17 +255,18 @@ protected:
         hardwareThreads = 4;
         threadsStarted = 0;
         failOnStart = -1;
-        setHardwareThreadCountFn([] { return hardwareThreads; });
-        setThreadStarterFn(countingStarter);
     }
-    void TearDown() override {
-        setHardwareThreadCountFn(nullptr);
-        setThreadStarterFn(nullptr);
+
+    static ThreadSource counting() { return ThreadSource{[] { return hardwareThreads; }, countingStarter}; }
+    static ParallelForConfig counted(ParallelForConfig config) {
+        config.threads = counting();
+        return config;
     }
 
     // Runs parallelFor and returns the chunks sorted by start.
     std::vector<Chunk> chunksOf(ParallelForConfig config, int64_t first, int64_t last,
                                 bool* result = nullptr) {
+        config = counted(config);
         std::mutex mutex;
         std::vector<Chunk> chunks;
         const std::thread::id caller = std::this_thread::get_id();
@@ -324,7 +326,7 @@ TEST_F(ParallelForTest, FailedThreadStartJoinsStartedThreadsThenThrows) {
     failOnStart = 2;
     std::atomic<int> finished{0};
     try {
-        parallelFor({true, 0}, 0, 7, [&](int64_t, int64_t) {
+        parallelFor(counted({true, 0}), 0, 7, [&](int64_t, int64_t) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             ++finished;
         });
@@ -340,7 +342,7 @@ TEST_F(ParallelForTest, FailedThreadStartJoinsStartedThreadsThenThrows) {
 
 TEST_F(ParallelForTest, ExceptionOnTheCallerPropagatesAfterTheWorkersFinish) {
     std::atomic<int> finished{0};
-    EXPECT_THROW(parallelFor({true, 0}, 0, 3,
+    EXPECT_THROW(parallelFor(counted({true, 0}), 0, 3,
                              [&](int64_t from, int64_t) {
                                  if (from == 3) throw std::runtime_error("caller chunk");
                                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -358,7 +360,7 @@ TEST_F(ParallelForTest, OnlyLargeFloatPastesStartThreads) {
     ImageFloat tile{256, 256, 3, small.data()};
     std::vector<float> target(512 * 512 * 3 * 2, 0.0f);
     ImageFloat full{512, 512, 3, target.data()};
-    pastePatch(full, tile, 10, 10, 0, 0, -1, -1);
+    pastePatch(full, tile, 10, 10, 0, 0, -1, -1, counting());
     EXPECT_EQ(threadsStarted, 0);
     EXPECT_EQ(target[(10 * 512 + 10) * 3], 1.0f);
 
@@ -368,7 +370,7 @@ TEST_F(ParallelForTest, OnlyLargeFloatPastesStartThreads) {
     ImageFloat bigPatch{side, side, 1, big.data()};
     std::vector<float> bigTarget(static_cast<size_t>(side) * side + 1, 0.0f);
     ImageFloat bigFull{side, side, 1, bigTarget.data()};
-    pastePatch(bigFull, bigPatch, 0, 0, 0, 0, -1, -1);
+    pastePatch(bigFull, bigPatch, 0, 0, 0, 0, -1, -1, counting());
     EXPECT_EQ(threadsStarted, 3);
     EXPECT_EQ(bigTarget[static_cast<size_t>(side) * side - 1], 2.0f);
     EXPECT_EQ(bigTarget[0], 2.0f);

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "velmora_version.h"
+
 int defaultStep(int tile) {
     if (tile < 4) return tile;
     const int margin = std::max(1, tile / 16);
@@ -15,7 +17,7 @@ int parseOptions(int argc, char** argv, Options& o) {
         "Runs an ONNX image model over an image of any size, tile by tile, through the Velmora library.\n"
         "Without arguments it sharpens the bundled sample image with the bundled demo model.",
         "velmora"};
-    app.set_version_flag("--version", "velmora command 1.207");
+    app.set_version_flag("--version", "velmora command " VELMORA_VERSION_TEXT);
     app.add_option("input", o.input, "Image to process: PNG, JPEG or TIFF (8 or 16 bits, or 32-bit float TIFF)");
     app.add_option("output", o.output, "Where to write the result; the format follows the extension");
     app.add_option("-m,--model", o.model, "ONNX model file (default: the bundled demo sharpening model)");

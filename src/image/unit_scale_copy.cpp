@@ -1,4 +1,4 @@
-#include "context/unit_scale_copy.h"
+#include "image/unit_scale_copy.h"
 
 #include <algorithm>
 #include <cstdint>
