@@ -110,8 +110,12 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
             downsampleBoxClamped(original_image, workingImage, K);
         }
         if (!work.tileBuffer.resize(tileSize, tileSize, C)) return fail(kNoRamText, kNoRamLog);
+        // Unshrunk, the stitched image is the result: the tiles go straight
+        // into it, with no second full-size image and no copy.
+        ImageBuffer<ImageFloat>& stitched = K == 1 ? outputFloatFull : work.stitched;
 
         TileWalk walk(*grid, callback, userData);
+        bool firstTile = true;
         while (walk.next()) {
             const Tile& t = walk.tile();
             cropPatch(workingImage, work.tileBuffer.view(), t.left, t.top);
@@ -123,29 +127,32 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
                 const std::string text = "Model " + R.message();
                 return fail("\n" + text + "\n", "PredictByTilesImageFloat " + text);
             }
-            if (work.stitched.empty()) {
-                if (!work.stitched.resize(workingImage.width, workingImage.height, R->numChannels))
+            if (firstTile) {
+                // A result kept from an earlier call is reused when its sizes match.
+                if (!stitched.resize(workingImage.width, workingImage.height, R->numChannels))
                     return fail(kInferenceRamText, "");
-                preferLargePages(work.stitched.view());
-            }
-            if (R->numChannels != work.stitched.view().numChannels) {
+                preferLargePages(stitched.view());
+                firstTile = false;
+            } else if (R->numChannels != stitched.view().numChannels) {
                 const std::string text = "Model changed its channel count between tiles";
                 return fail("\n" + text + "\n", "PredictByTilesImageFloat " + text);
             }
-            pastePatch(work.stitched.view(), *R, t.originX, t.originY, grid->margin, grid->margin, step, step,
+            pastePatch(stitched.view(), *R, t.originX, t.originY, grid->margin, grid->margin, step, step,
                        pasteThreads);
         }
         if (walk.stopped()) return fail("", "");
         work.tileBuffer.reset();
 
-        if (!outputFloatFull.resize(original_image.width, original_image.height, work.stitched.view().numChannels))
-            return fail(kInferenceRamText, "");
+        if (K >= 2) {
+            if (!outputFloatFull.resize(original_image.width, original_image.height, stitched.view().numChannels))
+                return fail(kInferenceRamText, "");
+            preferLargePages(outputFloatFull.view());
+            const float inverseK = 1.0f / static_cast<float>(K);
+            resizeBilinear(stitched.view(), outputFloatFull.view(), inverseK, inverseK);
+            stitched.reset();
+        }
         const ImageFloat output = outputFloatFull.view();
-        preferLargePages(output);
-        assert(output.width == original_image.width && output.height == original_image.height && output.numChannels == work.stitched.view().numChannels);
-        const float inverseK = 1.0f / static_cast<float>(K);
-        resizeBilinear(work.stitched.view(), output, inverseK, inverseK);
-        work.stitched.reset();
+        assert(output.width == original_image.width && output.height == original_image.height);
         if (downscale < -1) transferDetail(output, output, original_image, workingImage, K);
 
         walk.finish();

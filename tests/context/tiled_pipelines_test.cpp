@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -131,4 +133,16 @@ TEST(TiledPipelines, AFailureAfterSomeTilesLeavesNoFloatResult) {
     EXPECT_EQ(s.context->predictByTilesFloat(image.data(), 48, 16, 2, 16, 16, 1, nullptr, nullptr), nullptr);
     EXPECT_EQ(s.errors(), "\nException in runModel the device went away");
     EXPECT_EQ(answered, 3);
+}
+
+TEST(TiledPipelines, UnshrunkTheFloatResultIsTheModelsOutputBitForBit) {
+    Scripted s;  // the identity
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    // Signs of zero and values that no weighting leaves alone, beside ordinary ones.
+    std::vector<float> image = {-0.0f, 1.0f, inf, 2.0f, -inf, 3.0f, nan, -0.0f, 4.0f, -5.0f, 0.0f, 6.0f};
+    const ImageFloat result = s.context->predictByTilesImageFloat(ImageFloat{4, 3, 1, image.data()}, 2, 2, 1,
+                                                                  nullptr, nullptr);
+    ASSERT_NE(result.data, nullptr);
+    EXPECT_EQ(std::memcmp(result.data, image.data(), image.size() * sizeof(float)), 0);
 }
