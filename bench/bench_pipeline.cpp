@@ -29,8 +29,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -339,8 +339,7 @@ struct IdentitySession {
     IdentitySession(int32_t tileSize, int32_t channels) {
         peakResets = resetPeak();
         processBytes = residentBytes();
-        model = std::make_unique<LoadedModel>("identity_t" + std::to_string(tileSize) + "_c3.onnx", tileSize,
-                                              channels);
+        model = std::make_unique<LoadedModel>("identity_t" + std::to_string(tileSize) + "_c3.onnx", tileSize, channels);
         runtimeBytes = peakResidentBytes() - processBytes - static_cast<double>(model->tile->bytes());
     }
 };
@@ -425,8 +424,7 @@ int main(int argc, char** argv) {
         ->Iterations(1)
         ->UseManualTime()
         ->Unit(benchmark::kSecond);
-    benchmark::RegisterBenchmark("PipelineVsBareLoop/identity_t256_c3", BM_PipelineVsBareLoop,
-                                 "identity_t256_c3.onnx")
+    benchmark::RegisterBenchmark("PipelineVsBareLoop/identity_t256_c3", BM_PipelineVsBareLoop, "identity_t256_c3.onnx")
         ->ArgNames({"side", "tile", "step", "stdout", "paste1"})
         ->Args({4096, 256, 224, 0, 0})
         ->Args({4096, 256, 224, 0, 1})

@@ -4,9 +4,9 @@
 
 #include <onnxruntime_cxx_api.h>
 
-#include "context/bounded_copy.h"
 #include "backend/runtime_loader.h"
 #include "context/VelmoraClass.h"
+#include "context/bounded_copy.h"
 
 extern "C" {
 
@@ -19,9 +19,7 @@ VELMORA_API VelmoraContext createContext(int32_t unused, const char* callerName)
     return new VelmoraClass(unused, callerName, kBackendOnnx);
 }
 
-VELMORA_API void deleteContext(VelmoraContext context) {
-    delete static_cast<VelmoraClass*>(context);
-}
+VELMORA_API void deleteContext(VelmoraContext context) { delete static_cast<VelmoraClass*>(context); }
 
 VELMORA_API void getErrorText(VelmoraContext context, char* buffer, int32_t length) {
     if (!buffer) return;

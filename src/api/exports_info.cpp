@@ -23,8 +23,7 @@ VELMORA_API void initializeVelmora(VelmoraContext context, const char* hostName,
     if (!context) return;
     try {
         live(context)->initializeVelmora(hostName, buffer);
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 VELMORA_API float getVelmoraVersion(VelmoraContext, const char*, const char*, int32_t) {

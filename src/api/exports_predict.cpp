@@ -12,8 +12,8 @@ VELMORA_API unsigned char* predict(VelmoraContext context, float* data, int32_t 
     return context ? live(context)->predict(data, width, height, numChannels, argmax) : nullptr;
 }
 
-VELMORA_API float* predictFloat(VelmoraContext context, float* data, int32_t width, int32_t height,
-                                int32_t numChannels, bool) {
+VELMORA_API float* predictFloat(VelmoraContext context, float* data, int32_t width, int32_t height, int32_t numChannels,
+                                bool) {
     return context ? live(context)->predictFloat(data, width, height, numChannels) : nullptr;
 }
 
@@ -46,9 +46,9 @@ VELMORA_API float* predictByTilesFloat(VelmoraContext context, float* data, int3
                                               userData);
 }
 
-VELMORA_API unsigned char* predictByTiles(VelmoraContext context, unsigned char* data, int32_t width,
-                                          int32_t height, int32_t numChannels, int32_t tileSize, int32_t step,
-                                          bool argmax, float inputScale, float outputScale, int32_t downscale,
+VELMORA_API unsigned char* predictByTiles(VelmoraContext context, unsigned char* data, int32_t width, int32_t height,
+                                          int32_t numChannels, int32_t tileSize, int32_t step, bool argmax,
+                                          float inputScale, float outputScale, int32_t downscale,
                                           ProgressCallback callback, void* userData) {
     if (!context) return nullptr;
     return live(context)->predictByTiles(data, width, height, numChannels, tileSize, step, argmax, inputScale,

@@ -38,6 +38,4 @@ std::string ModelLogicONNX::getEngineInfo(int32_t* gpuCount) {
 
 char* ModelLogicONNX::getDeviceNameByIndex(uint32_t index) { return adapterName(index); }
 
-bool ModelLogicONNX::fetchModelOutput(ImageFloat* record, int32_t index) {
-    return getModelOutput(record, index) > 0;
-}
+bool ModelLogicONNX::fetchModelOutput(ImageFloat* record, int32_t index) { return getModelOutput(record, index) > 0; }

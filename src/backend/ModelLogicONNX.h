@@ -27,19 +27,17 @@ public:
     ModelLogicONNX(const ModelLogicONNX&) = delete;
     ModelLogicONNX& operator=(const ModelLogicONNX&) = delete;
 
-    bool loadModel(const void* modelData, uint32_t modelSize, std::string inputName,
-                   std::string outputName) override;
-    bool loadModelEx(const void* modelData, uint32_t modelSize, std::string inputName,
-                     std::string outputName, int32_t inputLayout, int32_t outputLayout) override;
+    bool loadModel(const void* modelData, uint32_t modelSize, std::string inputName, std::string outputName) override;
+    bool loadModelEx(const void* modelData, uint32_t modelSize, std::string inputName, std::string outputName,
+                     int32_t inputLayout, int32_t outputLayout) override;
     void deallocateModel() override;
     uint8_t* runModelToBytes(const float* data, int32_t width, int32_t height, int32_t numChannels,
                              int32_t* channelCount, bool argmax, float scale) override;
-    ImageFloat runModel(const float* data, int32_t width, int32_t height,
-                        int32_t numChannels) override;
-    float* runModel2Inputs(const float* data1, const float* data2, int32_t width, int32_t height,
-                           int32_t numChannels, int32_t* outputCount) override;
-    float* runModel3Inputs(const ImageFloat* input1, const ImageFloat* input2,
-                           const ImageFloat* input3, int32_t* outputCount) override;
+    ImageFloat runModel(const float* data, int32_t width, int32_t height, int32_t numChannels) override;
+    float* runModel2Inputs(const float* data1, const float* data2, int32_t width, int32_t height, int32_t numChannels,
+                           int32_t* outputCount) override;
+    float* runModel3Inputs(const ImageFloat* input1, const ImageFloat* input2, const ImageFloat* input3,
+                           int32_t* outputCount) override;
     int32_t reservedQuery() override { return 0; }
     std::string getEngineInfo(int32_t* gpuCount) override;
     char* getDeviceNameByIndex(uint32_t index) override;
@@ -54,8 +52,8 @@ public:
 
     virtual bool reloadOnCpu();
 
-    bool createSession(const void* modelData, uint32_t modelSize, std::string inputName,
-                       std::string outputName, bool useGpu);
+    bool createSession(const void* modelData, uint32_t modelSize, std::string inputName, std::string outputName,
+                       bool useGpu);
     bool runSession(const InputDescriptor* inputs, int32_t count);
     // Copies output `index` into `record`; returns the number of floats copied.
     int32_t getModelOutput(ImageFloat* record, int32_t index);

@@ -14,17 +14,15 @@ namespace {
 UINT fileSystemCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
 
 std::wstring widen(const std::string& text) {
-    const int n = MultiByteToWideChar(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
+    const int n = MultiByteToWideChar(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    if (n > 0) MultiByteToWideChar(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
     return wide;
 }
 
 std::string narrow(const std::wstring& text) {
-    const int n = WideCharToMultiByte(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                      nullptr, nullptr);
     std::string result(static_cast<size_t>(n > 0 ? n : 0), '\0');
     if (n > 0)
         WideCharToMultiByte(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()), result.data(), n,

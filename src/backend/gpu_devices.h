@@ -33,8 +33,7 @@ int32_t createDmlDevice(DmlDevices& devices);
 
 // Appends the DirectML provider through the provider API table that the
 // runtime returned for "DML"; errors are ignored.
-void appendDmlExecutionProvider(const void* dmlProviderApi, OrtSessionOptions* options,
-                                const DmlDevices& devices);
+void appendDmlExecutionProvider(const void* dmlProviderApi, OrtSessionOptions* options, const DmlDevices& devices);
 
 // Lists the adapters on the console and counts them; a failed listing adds one
 // to `errorCount` and gives 0.

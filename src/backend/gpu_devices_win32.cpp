@@ -39,8 +39,7 @@ const GraphicsEntries& graphics() {
     static const GraphicsEntries entries = [] {
         GraphicsEntries found;
         found.createFactory = reinterpret_cast<CreateFactoryFn>(systemEntry("dxgi.dll", "CreateDXGIFactory1"));
-        found.createDevice =
-            reinterpret_cast<PFN_D3D12_CREATE_DEVICE>(systemEntry("d3d12.dll", "D3D12CreateDevice"));
+        found.createDevice = reinterpret_cast<PFN_D3D12_CREATE_DEVICE>(systemEntry("d3d12.dll", "D3D12CreateDevice"));
         return found;
     }();
     return entries;
@@ -93,8 +92,8 @@ int32_t createDmlDevice(DmlDevices& devices) {
     const ComPtr<IDXGIAdapter1> adapter = chooseAdapter();
 
     ComPtr<ID3D12Device1> device;
-    HRESULT result = createDevice(adapter.Get(), __uuidof(ID3D12Device1),
-                                  reinterpret_cast<void**>(device.GetAddressOf()));
+    HRESULT result =
+        createDevice(adapter.Get(), __uuidof(ID3D12Device1), reinterpret_cast<void**>(device.GetAddressOf()));
     if (FAILED(result)) {
         consoleLine("Failed to create D3D12 device.", ConsoleStream::error);
         return result;
@@ -112,8 +111,8 @@ int32_t createDmlDevice(DmlDevices& devices) {
 
     void* dmlDevice = nullptr;
     const DmlCreateDeviceFn createDml = dmlCreateDeviceEntry();
-    result = createDml ? createDml(device.Get(), DML_CREATE_DEVICE_FLAG_NONE, kIidIdmlDevice, &dmlDevice)
-                       : kEntryMissing;
+    result =
+        createDml ? createDml(device.Get(), DML_CREATE_DEVICE_FLAG_NONE, kIidIdmlDevice, &dmlDevice) : kEntryMissing;
     devices.d3dDevice = device.Detach();
     devices.commandQueue = queue.Detach();
     if (FAILED(result)) {
@@ -130,13 +129,11 @@ void releaseDmlDevices(DmlDevices& devices) {
     release(devices.d3dDevice);
 }
 
-void appendDmlExecutionProvider(const void* dmlProviderApi, OrtSessionOptions* options,
-                                const DmlDevices& devices) {
+void appendDmlExecutionProvider(const void* dmlProviderApi, OrtSessionOptions* options, const DmlDevices& devices) {
     const auto* api = static_cast<const OrtDmlApi*>(dmlProviderApi);
     if (!api || !api->SessionOptionsAppendExecutionProvider_DML1) return;
     OrtStatus* status = api->SessionOptionsAppendExecutionProvider_DML1(
-        options, static_cast<IDMLDevice*>(devices.dmlDevice),
-        static_cast<ID3D12CommandQueue*>(devices.commandQueue));
+        options, static_cast<IDMLDevice*>(devices.dmlDevice), static_cast<ID3D12CommandQueue*>(devices.commandQueue));
     if (status) ortApi->ReleaseStatus(status);
 }
 
@@ -173,8 +170,7 @@ char* adapterName(uint32_t index) {
 
     // The description is a fixed array; a name that fills it has no zero.
     const int length = static_cast<int>(wcsnlen(description.Description, std::size(description.Description)));
-    const int bytes =
-        WideCharToMultiByte(CP_UTF8, 0, description.Description, length, nullptr, 0, nullptr, nullptr);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, description.Description, length, nullptr, 0, nullptr, nullptr);
     if (bytes == 0 && length > 0) return nullptr;
     char* name = new char[static_cast<size_t>(bytes) + 1];
     WideCharToMultiByte(CP_UTF8, 0, description.Description, length, name, bytes, nullptr, nullptr);

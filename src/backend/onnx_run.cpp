@@ -42,19 +42,15 @@ size_t elementBytes(ONNXTensorElementDataType type) {
     switch (type) {
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_DOUBLE:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT64:
-        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT64:
-            return 8;
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT64: return 8;
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_BFLOAT16:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT16:
-        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT16:
-            return 2;
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT16: return 2;
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT8:
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT8:
-        case ONNX_TENSOR_ELEMENT_DATA_TYPE_BOOL:
-            return 1;
-        default:
-            return 4;
+        case ONNX_TENSOR_ELEMENT_DATA_TYPE_BOOL: return 1;
+        default: return 4;
     }
 }
 
@@ -90,8 +86,8 @@ bool ModelLogicONNX::runSession(const InputDescriptor* inputs, int32_t count) {
         OwnedMemoryInfo memoryInfo;
         throwOnError(ortApi->CreateCpuMemoryInfo(OrtDeviceAllocator, OrtMemTypeCPU, out(memoryInfo)));
         throwOnError(ortApi->CreateTensorWithDataAsOrtValue(
-            memoryInfo.get(), const_cast<float*>(in.data), static_cast<size_t>(elements) * sizeof(float),
-            shape.data(), shape.size(), ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT, out(values[k])));
+            memoryInfo.get(), const_cast<float*>(in.data), static_cast<size_t>(elements) * sizeof(float), shape.data(),
+            shape.size(), ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT, out(values[k])));
     }
 
     std::vector<const char*> inNames(count);
@@ -140,8 +136,8 @@ Expected<ImageFloat> ModelLogicONNX::readOutput(int32_t index) {
     const uint64_t availableFloats = static_cast<uint64_t>(tensorElements) * elementBytes(type) / sizeof(float);
     if (static_cast<uint64_t>(wanted) > availableFloats)
         return failure("Error: output " + std::to_string(index) + " holds " + std::to_string(availableFloats) +
-                       " values, fewer than the " + std::to_string(s.width) + " x " + std::to_string(s.height) +
-                       " x " + std::to_string(s.numChannels) + " its layout asks for\n");
+                       " values, fewer than the " + std::to_string(s.width) + " x " + std::to_string(s.height) + " x " +
+                       std::to_string(s.numChannels) + " its layout asks for\n");
     constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
     if (s.width > kMax || s.height > kMax || s.numChannels > kMax) return failure("Error: Not enough memory!");
     return ImageFloat{static_cast<int32_t>(s.width), static_cast<int32_t>(s.height),
@@ -178,8 +174,7 @@ bool ModelLogicONNX::runAndFetch(const InputDescriptor* inputs, int32_t count) {
 }
 
 ImageFloat ModelLogicONNX::runModel(const float* data, int32_t width, int32_t height, int32_t numChannels) {
-    consoleLine("runModel " + std::to_string(width) + " " + std::to_string(height) + " " +
-                std::to_string(numChannels));
+    consoleLine("runModel " + std::to_string(width) + " " + std::to_string(height) + " " + std::to_string(numChannels));
     const InputDescriptor input{data, width, height, numChannels};
     // A refused or unreadable run gives the empty record, never the previous output.
     if (!runAndFetch(&input, 1)) return ImageFloat{0, 0, 0, nullptr};
@@ -197,8 +192,8 @@ float* ModelLogicONNX::runModel2Inputs(const float* data1, const float* data2, i
     return outputImage.view().data;
 }
 
-float* ModelLogicONNX::runModel3Inputs(const ImageFloat* input1, const ImageFloat* input2,
-                                       const ImageFloat* input3, int32_t* outputCount) {
+float* ModelLogicONNX::runModel3Inputs(const ImageFloat* input1, const ImageFloat* input2, const ImageFloat* input3,
+                                       int32_t* outputCount) {
     if (!input1 || !input2 || !input3) return nullptr;
     const InputDescriptor inputs[3] = {{input1->data, input1->width, input1->height, input1->numChannels},
                                        {input2->data, input2->width, input2->height, input2->numChannels},

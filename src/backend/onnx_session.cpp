@@ -77,8 +77,8 @@ bool ModelLogicONNX::loadModel(const void* data, uint32_t size, std::string inNa
     return loadModelEx(data, size, std::move(inName), std::move(outName), 1, 1);
 }
 
-bool ModelLogicONNX::loadModelEx(const void* data, uint32_t size, std::string inName,
-                                 std::string outName, int32_t inLayout, int32_t outLayout) {
+bool ModelLogicONNX::loadModelEx(const void* data, uint32_t size, std::string inName, std::string outName,
+                                 int32_t inLayout, int32_t outLayout) {
     inputName = inName;
     outputName = outName;
     modelData = data;
@@ -103,8 +103,8 @@ void ModelLogicONNX::deallocateModel() {
     modelLoaded = false;
 }
 
-bool ModelLogicONNX::createSession(const void* data, uint32_t size, std::string inName,
-                                   std::string outName, bool useGpu) {
+bool ModelLogicONNX::createSession(const void* data, uint32_t size, std::string inName, std::string outName,
+                                   bool useGpu) {
     errorCount = 0;
     if (!data || size == 0) {
         modelLoaded = false;
@@ -149,9 +149,9 @@ namespace {
 struct Side {
     const char* label;  // "Input" or "Output"
     bool printsType;
-    OrtStatus*(ORT_API_CALL* count)(const OrtSession*, size_t*) NO_EXCEPTION;
-    OrtStatus*(ORT_API_CALL* name)(const OrtSession*, size_t, OrtAllocator*, char**) NO_EXCEPTION;
-    OrtStatus*(ORT_API_CALL* typeInfo)(const OrtSession*, size_t, OrtTypeInfo**) NO_EXCEPTION;
+    OrtStatus*(ORT_API_CALL* count)(const OrtSession*, size_t*)NO_EXCEPTION;
+    OrtStatus*(ORT_API_CALL* name)(const OrtSession*, size_t, OrtAllocator*, char**)NO_EXCEPTION;
+    OrtStatus*(ORT_API_CALL* typeInfo)(const OrtSession*, size_t, OrtTypeInfo**)NO_EXCEPTION;
 };
 
 // Prints one side's names, types and dimensions and records them, every

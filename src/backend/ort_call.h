@@ -33,7 +33,7 @@ public:
     }
     OutParameter(const OutParameter&) = delete;
     OutParameter& operator=(const OutParameter&) = delete;
-    operator typename Owner::pointer*() { return &raw_; }
+    operator typename Owner::pointer *() { return &raw_; }
 
 private:
     Owner& owner_;

@@ -6,11 +6,11 @@
 
 #include <memory>
 
-#define VELMORA_ORT_OWNER(Type)                       \
-    struct Ort##Type;                                 \
-    struct Release##Type {                            \
-        void operator()(Ort##Type* handle) const;     \
-    };                                                \
+#define VELMORA_ORT_OWNER(Type)                   \
+    struct Ort##Type;                             \
+    struct Release##Type {                        \
+        void operator()(Ort##Type* handle) const; \
+    };                                            \
     using Owned##Type = std::unique_ptr<Ort##Type, Release##Type>;
 
 VELMORA_ORT_OWNER(Env)

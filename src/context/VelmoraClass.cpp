@@ -25,16 +25,10 @@ VelmoraClass::VelmoraClass(std::unique_ptr<ModelLogic> backend, ThreadSource thr
 
 bool VelmoraClass::getErrorText(int32_t length, std::string& text) {
     switch (length) {
-        case -256:
-            return false;
-        case -11:
-            text.clear();
-            return true;
-        case -12:
-            text = buildDate();
-            return true;
-        default:
-            break;
+        case -256: return false;
+        case -11: text.clear(); return true;
+        case -12: text = buildDate(); return true;
+        default: break;
     }
     text = modelLogic ? modelLogic->getErrorText() : runtimeLoadFailure();
     if (!errorText.empty()) {
@@ -45,18 +39,16 @@ bool VelmoraClass::getErrorText(int32_t length, std::string& text) {
     return true;
 }
 
-bool VelmoraClass::loadModel(const void* modelData, uint32_t modelSize, const char* inputName,
-                             const char* outputName) {
+bool VelmoraClass::loadModel(const void* modelData, uint32_t modelSize, const char* inputName, const char* outputName) {
     if (!modelLogic) return false;
-    return modelLogic->loadModel(modelData, modelSize, inputName ? inputName : "",
-                                 outputName ? outputName : "");
+    return modelLogic->loadModel(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : "");
 }
 
-bool VelmoraClass::loadModelEx(const void* modelData, uint32_t modelSize, const char* inputName,
-                               const char* outputName, int32_t inputLayout, int32_t outputLayout) {
+bool VelmoraClass::loadModelEx(const void* modelData, uint32_t modelSize, const char* inputName, const char* outputName,
+                               int32_t inputLayout, int32_t outputLayout) {
     if (!modelLogic) return false;
-    return modelLogic->loadModelEx(modelData, modelSize, inputName ? inputName : "",
-                                   outputName ? outputName : "", inputLayout, outputLayout);
+    return modelLogic->loadModelEx(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : "",
+                                   inputLayout, outputLayout);
 }
 
 void VelmoraClass::deallocateModel() {

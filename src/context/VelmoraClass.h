@@ -56,13 +56,13 @@ public:
 
     // The tiled pipelines. The float one admits one caller per process and
     // raises VelmoraException for a second.
-    ImageFloat predictByTilesImageFloat(ImageFloat original_image, int32_t tileSize, int32_t step,
-                                        int32_t downscale, ProgressCallback callback, void* userData);
+    ImageFloat predictByTilesImageFloat(ImageFloat original_image, int32_t tileSize, int32_t step, int32_t downscale,
+                                        ProgressCallback callback, void* userData);
     float* predictByTilesFloat(float* data, int32_t width, int32_t height, int32_t numChannels, int32_t tileSize,
                                int32_t step, int32_t downscale, ProgressCallback callback, void* userData);
-    uint8_t* predictByTiles(const uint8_t* data, int32_t width, int32_t height, int32_t numChannels,
-                            int32_t tileSize, int32_t step, bool argmax, float inputScale, float outputScale,
-                            int32_t downscale, ProgressCallback callback, void* userData);
+    uint8_t* predictByTiles(const uint8_t* data, int32_t width, int32_t height, int32_t numChannels, int32_t tileSize,
+                            int32_t step, bool argmax, float inputScale, float outputScale, int32_t downscale,
+                            ProgressCallback callback, void* userData);
 
     // Settings and information. The host's name is not kept.
     void initializeVelmora(const char* hostName, char* buffer);

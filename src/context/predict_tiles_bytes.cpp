@@ -66,9 +66,8 @@ void extractTile(const uint8_t* rgb, int32_t width, int32_t height, int32_t left
 }  // namespace
 
 uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_t height, int32_t numChannels,
-                                      int32_t tileSize, int32_t step, bool argmax, float inputScale,
-                                      float outputScale, int32_t downscale, ProgressCallback callback,
-                                      void* userData) {
+                                      int32_t tileSize, int32_t step, bool argmax, float inputScale, float outputScale,
+                                      int32_t downscale, ProgressCallback callback, void* userData) {
     if (!modelLogic) return nullptr;
     // Every failure: its message, as it stands, and no result.
     auto fail = [&](const std::string& text) -> uint8_t* {

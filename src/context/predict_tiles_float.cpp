@@ -78,8 +78,8 @@ ImageFloat VelmoraClass::predictByTilesImageFloat(ImageFloat original_image, int
     return result;
 }
 
-ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step,
-                                  int32_t downscale, ProgressCallback callback, void* userData) {
+ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step, int32_t downscale,
+                                  ProgressCallback callback, void* userData) {
     const ImageFloat empty{0, 0, 0, nullptr};
     // Every way out but success: the message for the host, the line for the
     // log (none when empty), and no result.
@@ -137,8 +137,7 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
                 const std::string text = "Model changed its channel count between tiles";
                 return fail("\n" + text + "\n", "PredictByTilesImageFloat " + text);
             }
-            pastePatch(stitched.view(), *R, t.originX, t.originY, grid->margin, grid->margin, step, step,
-                       pasteThreads);
+            pastePatch(stitched.view(), *R, t.originX, t.originY, grid->margin, grid->margin, step, step, pasteThreads);
         }
         if (walk.stopped()) return fail("", "");
         work.tileBuffer.reset();
@@ -169,7 +168,8 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
         return output;
     } catch (const std::exception& e) {
         const char* what = e.what() ? e.what() : "Unknown exception";
-        if (inModel) return fail(std::string("Exception in runModel ") + what, "PredictByTilesImageFloat exception! Quitting");
+        if (inModel)
+            return fail(std::string("Exception in runModel ") + what, "PredictByTilesImageFloat exception! Quitting");
         const std::string text = std::string("Exception in predictByTilesImageFloat: ") + what;
         return fail(text, text);
     }

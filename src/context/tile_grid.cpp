@@ -57,7 +57,6 @@ Expected<ImageFloat> runModelOnTile(ModelLogic& backend, const ImageFloat& tile)
     if (result.numChannels == 0 || !result.data) return failure("returned 0 channels");
     if (result.width != tile.width || result.height != tile.height)
         return failure("returned a " + std::to_string(result.width) + " x " + std::to_string(result.height) +
-                       " result for a " + std::to_string(tile.width) + " x " + std::to_string(tile.height) +
-                       " tile");
+                       " result for a " + std::to_string(tile.width) + " x " + std::to_string(tile.height) + " tile");
     return result;
 }

@@ -18,7 +18,7 @@ struct TileGrid {
 };
 
 struct TileGeometry {
-    int64_t width, height;  // of the image the tiles are counted on
+    int64_t width, height;   // of the image the tiles are counted on
     int64_t tileSide, step;  // where tiles are cut
     int64_t gridStep;        // between tile origins on the width x height image
     int64_t tileChannels;

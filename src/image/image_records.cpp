@@ -22,8 +22,7 @@ T* allocatePixels(int32_t width, int32_t height, int32_t numChannels) noexcept {
 
 template <typename Record>
 bool ensureRecord(Record& image, int32_t width, int32_t height, int32_t numChannels) {
-    if (image.data && image.width == width && image.height == height && image.numChannels == numChannels)
-        return true;
+    if (image.data && image.width == width && image.height == height && image.numChannels == numChannels) return true;
     releaseImage(image);
     auto* data = allocatePixels<std::remove_pointer_t<decltype(image.data)>>(width, height, numChannels);
     if (!data) return false;

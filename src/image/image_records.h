@@ -26,15 +26,13 @@ struct ImageByte {
 // Elements of a buffer for w x h x c under the one-spare-pixel rule, or -1 when
 // a size is negative or the byte size of `elementBytes`-sized elements does not
 // fit in 64 bits.
-int64_t imageBufferElements(int64_t width, int64_t height, int64_t numChannels,
-                            int64_t elementBytes = sizeof(float));
+int64_t imageBufferElements(int64_t width, int64_t height, int64_t numChannels, int64_t elementBytes = sizeof(float));
 
 // Allocation never throws: null on failure or when the count is negative.
 // The elements are not cleared; the array is freed with delete[].
 template <typename T>
 T* allocateArray(int64_t count) noexcept {
-    if (count < 0 || static_cast<uint64_t>(count) > std::numeric_limits<size_t>::max() / sizeof(T))
-        return nullptr;
+    if (count < 0 || static_cast<uint64_t>(count) > std::numeric_limits<size_t>::max() / sizeof(T)) return nullptr;
     return new (std::nothrow) T[static_cast<size_t>(count)];
 }
 

@@ -21,7 +21,7 @@ inline constexpr int64_t kPasteSplitBytes = int64_t{4} << 20;
 // the patch's own. The rectangle must lie inside the patch. The float variant
 // copies the rows of a large rectangle on threads from `threads` through
 // parallelFor.
-void pastePatch(ImageFloat fullImage, const ImageFloat& patchImage, int32_t x, int32_t y,
-                int32_t patchX, int32_t patchY, int32_t width, int32_t height, const ThreadSource& threads = {});
-void pastePatch(ImageByte fullImage, const ImageByte& patchImage, int32_t x, int32_t y,
-                int32_t patchX, int32_t patchY, int32_t width, int32_t height);
+void pastePatch(ImageFloat fullImage, const ImageFloat& patchImage, int32_t x, int32_t y, int32_t patchX,
+                int32_t patchY, int32_t width, int32_t height, const ThreadSource& threads = {});
+void pastePatch(ImageByte fullImage, const ImageByte& patchImage, int32_t x, int32_t y, int32_t patchX, int32_t patchY,
+                int32_t width, int32_t height);

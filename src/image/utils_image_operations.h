@@ -13,14 +13,12 @@
 // elements (a multiply, then an add, in single precision). All three records
 // must have the same sizes. destImage may share its buffer with imageA or
 // imageB; partial overlaps are not allowed.
-void addScaledImages(const ImageFloat& imageA, const ImageFloat& imageB, ImageFloat destImage,
-                     float k);
+void addScaledImages(const ImageFloat& imageA, const ImageFloat& imageB, ImageFloat destImage, float k);
 
 // The same formula per pixel over the channels that imageA and imageB have in
 // common, each buffer walked with its own channel count. destImage has
 // imageA's sizes; its remaining channels are left as they are.
-void addScaledChannels(const ImageFloat& imageA, const ImageFloat& imageB, ImageFloat destImage,
-                       float k);
+void addScaledChannels(const ImageFloat& imageA, const ImageFloat& imageB, ImageFloat destImage, float k);
 
 // out[p] = index of the largest of the numChannels values of pixel p, for the
 // totalCount / numChannels pixels of `values`. Ties go to the lowest index.

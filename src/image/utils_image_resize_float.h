@@ -34,5 +34,5 @@ void upsampleBilinearShifted(const ImageFloat& src, ImageFloat dest, float scale
 // the target's other channels are left as they are. Each image is indexed
 // with its own width and channel count. src_full_scale and target_full_scale
 // may be the same image.
-void transferDetail(const ImageFloat& src_full_scale, ImageFloat target_full_scale,
-                    const ImageFloat& reference, const ImageFloat& low, int32_t downsamplingK);
+void transferDetail(const ImageFloat& src_full_scale, ImageFloat target_full_scale, const ImageFloat& reference,
+                    const ImageFloat& low, int32_t downsamplingK);

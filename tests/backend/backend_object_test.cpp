@@ -16,9 +16,7 @@ public:
         return nullptr;
     }
     ImageFloat runModel(const float*, int32_t, int32_t, int32_t) override { return {0, 0, 0, nullptr}; }
-    float* runModel2Inputs(const float*, const float*, int32_t, int32_t, int32_t, int32_t*) override {
-        return nullptr;
-    }
+    float* runModel2Inputs(const float*, const float*, int32_t, int32_t, int32_t, int32_t*) override { return nullptr; }
     float* runModel3Inputs(const ImageFloat*, const ImageFloat*, const ImageFloat*, int32_t*) override {
         return nullptr;
     }

@@ -14,8 +14,8 @@ struct LoadedBackend {
     ModelLogicONNX backend;
     LoadedBackend(const std::string& name, int32_t outputLayout) : bytes(readModel(name)) {
         testing::internal::CaptureStdout();
-        loaded = backend.loadModelEx(bytes.data(), static_cast<uint32_t>(bytes.size()), "input", "output", 1,
-                                     outputLayout);
+        loaded =
+            backend.loadModelEx(bytes.data(), static_cast<uint32_t>(bytes.size()), "input", "output", 1, outputLayout);
         testing::internal::GetCapturedStdout();
     }
     bool loaded = false;

@@ -42,9 +42,7 @@ public:
     uint8_t* runModelToBytes(const float*, int32_t, int32_t, int32_t, int32_t*, bool, float) override {
         return nullptr;
     }
-    float* runModel2Inputs(const float*, const float*, int32_t, int32_t, int32_t, int32_t*) override {
-        return nullptr;
-    }
+    float* runModel2Inputs(const float*, const float*, int32_t, int32_t, int32_t, int32_t*) override { return nullptr; }
     float* runModel3Inputs(const ImageFloat*, const ImageFloat*, const ImageFloat*, int32_t*) override {
         return nullptr;
     }

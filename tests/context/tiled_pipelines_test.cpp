@@ -52,13 +52,15 @@ TEST(TiledPipelines, AnEmptyModelResultIsReportedByBothPipelines) {
                                : s.backend->answer(tile.width, tile.height, tile.numChannels, tile.data);
     };
     std::vector<float> image(40 * 20 * 3, 0.5f);
-    EXPECT_EQ(s.context->predictByTilesImageFloat(ImageFloat{40, 20, 3, image.data()}, 16, 16, 1, nullptr, nullptr).data,
-              nullptr);
+    EXPECT_EQ(
+        s.context->predictByTilesImageFloat(ImageFloat{40, 20, 3, image.data()}, 16, 16, 1, nullptr, nullptr).data,
+        nullptr);
     EXPECT_EQ(s.errors(), "\n\nModel returned 0 channels\n");
 
     answered = 0;
     std::vector<uint8_t> rgb(40 * 20 * 3, 7);
-    EXPECT_EQ(s.context->predictByTiles(rgb.data(), 40, 20, 3, 16, 16, false, 1.0f, 1.0f, 1, nullptr, nullptr), nullptr);
+    EXPECT_EQ(s.context->predictByTiles(rgb.data(), 40, 20, 3, 16, 16, false, 1.0f, 1.0f, 1, nullptr, nullptr),
+              nullptr);
     EXPECT_EQ(s.errors(), "\nVelmora error: predictByTiles: the model returned 0 channels\n");
     EXPECT_EQ(answered, 2);
 }
@@ -67,12 +69,14 @@ TEST(TiledPipelines, AResultOfAnotherSizeIsNamedInEachPipelinesWords) {
     Scripted s;
     s.backend->model = [&](const ImageFloat& tile) { return s.backend->answer(8, 8, tile.numChannels, nullptr); };
     std::vector<float> image(20 * 20 * 3, 0.5f);
-    EXPECT_EQ(s.context->predictByTilesImageFloat(ImageFloat{20, 20, 3, image.data()}, 16, 16, 1, nullptr, nullptr).data,
-              nullptr);
+    EXPECT_EQ(
+        s.context->predictByTilesImageFloat(ImageFloat{20, 20, 3, image.data()}, 16, 16, 1, nullptr, nullptr).data,
+        nullptr);
     EXPECT_EQ(s.errors(), "\n\nModel returned a 8 x 8 result for a 16 x 16 tile\n");
 
     std::vector<uint8_t> rgb(20 * 20 * 3, 7);
-    EXPECT_EQ(s.context->predictByTiles(rgb.data(), 20, 20, 3, 16, 16, false, 1.0f, 1.0f, 1, nullptr, nullptr), nullptr);
+    EXPECT_EQ(s.context->predictByTiles(rgb.data(), 20, 20, 3, 16, 16, false, 1.0f, 1.0f, 1, nullptr, nullptr),
+              nullptr);
     EXPECT_EQ(s.errors(), "\nVelmora error: predictByTiles: the model returned a 8 x 8 result for a 16 x 16 tile\n");
 }
 
@@ -81,18 +85,18 @@ TEST(TiledPipelines, ATileBufferThatCannotBeHadIsReported) {
     std::vector<float> image(4 * 4, 0.5f);
     Heard heard;
     // The float pipeline allocates before the first tile: the host hears nothing.
-    EXPECT_EQ(s.context->predictByTilesImageFloat(ImageFloat{4, 4, 1, image.data()}, kUnallocatableTile,
-                                                  kUnallocatableTile, 1, Heard::record, &heard)
+    EXPECT_EQ(s.context
+                  ->predictByTilesImageFloat(ImageFloat{4, 4, 1, image.data()}, kUnallocatableTile, kUnallocatableTile,
+                                             1, Heard::record, &heard)
                   .data,
               nullptr);
-    EXPECT_EQ(s.errors(),
-              "\nNot enough RAM to process the image. Please try to downscale the image or add more RAM\n");
+    EXPECT_EQ(s.errors(), "\nNot enough RAM to process the image. Please try to downscale the image or add more RAM\n");
     EXPECT_TRUE(heard.percents.empty());
 
     // The 8-bit pipeline allocates at the first tile, after its progress call.
     std::vector<uint8_t> rgb(4 * 4 * 3, 7);
-    EXPECT_EQ(s.context->predictByTiles(rgb.data(), 4, 4, 3, kUnallocatableTile, kUnallocatableTile, false, 1.0f,
-                                        1.0f, 1, Heard::record, &heard),
+    EXPECT_EQ(s.context->predictByTiles(rgb.data(), 4, 4, 3, kUnallocatableTile, kUnallocatableTile, false, 1.0f, 1.0f,
+                                        1, Heard::record, &heard),
               nullptr);
     EXPECT_EQ(s.errors(), "\nVelmora error: failed to allocate RAM buffer for the tile");
     EXPECT_EQ(heard.percents, std::vector<float>{0.0f});
@@ -141,8 +145,8 @@ TEST(TiledPipelines, UnshrunkTheFloatResultIsTheModelsOutputBitForBit) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     // Signs of zero and values that no weighting leaves alone, beside ordinary ones.
     std::vector<float> image = {-0.0f, 1.0f, inf, 2.0f, -inf, 3.0f, nan, -0.0f, 4.0f, -5.0f, 0.0f, 6.0f};
-    const ImageFloat result = s.context->predictByTilesImageFloat(ImageFloat{4, 3, 1, image.data()}, 2, 2, 1,
-                                                                  nullptr, nullptr);
+    const ImageFloat result =
+        s.context->predictByTilesImageFloat(ImageFloat{4, 3, 1, image.data()}, 2, 2, 1, nullptr, nullptr);
     ASSERT_NE(result.data, nullptr);
     EXPECT_EQ(std::memcmp(result.data, image.data(), image.size() * sizeof(float)), 0);
 }

@@ -21,13 +21,10 @@ struct OwnedImage {
 
     OwnedImage() = default;
     OwnedImage(int32_t width, int32_t height, int32_t channels, float fill = 0.0f)
-        : pixels(static_cast<size_t>(width) * height * channels, fill),
-          image{width, height, channels, nullptr} {
+        : pixels(static_cast<size_t>(width) * height * channels, fill), image{width, height, channels, nullptr} {
         image.data = pixels.data();
     }
-    OwnedImage(const OwnedImage& other) : pixels(other.pixels), image(other.image) {
-        image.data = pixels.data();
-    }
+    OwnedImage(const OwnedImage& other) : pixels(other.pixels), image(other.image) { image.data = pixels.data(); }
     OwnedImage& operator=(const OwnedImage&) = delete;
 
     float& at(int64_t x, int64_t y, int64_t ch) {
@@ -71,8 +68,8 @@ inline float sampleReference(const OwnedImage& src, float sx, float sy, int32_t 
     return v;
 }
 
-inline std::vector<float> resizeReference(const OwnedImage& src, int32_t dw, int32_t dh, float scaleX,
-                                   float scaleY, float shift) {
+inline std::vector<float> resizeReference(const OwnedImage& src, int32_t dw, int32_t dh, float scaleX, float scaleY,
+                                          float shift) {
     const int32_t c = src.image.numChannels;
     std::vector<float> out(static_cast<size_t>(dw) * dh * c);
     for (int32_t y = 0; y < dh; ++y)
@@ -89,15 +86,13 @@ inline std::vector<float> resizeReference(const OwnedImage& src, int32_t dw, int
 }
 
 // Bit-for-bit equality of two float buffers, reporting the first difference.
-inline ::testing::AssertionResult sameBits(const std::vector<float>& expected,
-                                           const std::vector<float>& actual) {
+inline ::testing::AssertionResult sameBits(const std::vector<float>& expected, const std::vector<float>& actual) {
     if (expected.size() != actual.size())
-        return ::testing::AssertionFailure()
-               << "sizes " << expected.size() << " and " << actual.size();
+        return ::testing::AssertionFailure() << "sizes " << expected.size() << " and " << actual.size();
     for (size_t i = 0; i < expected.size(); ++i) {
         if (std::memcmp(&expected[i], &actual[i], sizeof(float)) != 0)
-            return ::testing::AssertionFailure() << "element " << i << ": expected "
-                                                 << expected[i] << ", got " << actual[i];
+            return ::testing::AssertionFailure()
+                   << "element " << i << ": expected " << expected[i] << ", got " << actual[i];
     }
     return ::testing::AssertionSuccess();
 }

@@ -31,9 +31,13 @@ std::vector<uint32_t> bits(const std::vector<float>& values) {
 
 // Ordinary values mixed with the ones a zero weight does not cancel.
 void fillMixed(Pixels& p, std::mt19937& rng) {
-    const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                              -std::numeric_limits<float>::infinity(), -0.0f, 0.0f,
-                              std::numeric_limits<float>::denorm_min(), -3.0e38f};
+    const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
+                              std::numeric_limits<float>::infinity(),
+                              -std::numeric_limits<float>::infinity(),
+                              -0.0f,
+                              0.0f,
+                              std::numeric_limits<float>::denorm_min(),
+                              -3.0e38f};
     std::uniform_real_distribution<float> value(-10.0f, 10.0f);
     std::uniform_int_distribution<int> pick(0, 9);
     for (float& v : p.pixels) {
@@ -69,7 +73,7 @@ TEST(UnitScaleCopy, NeighboursThatZeroWeightsDoNotCancelReachTheSample) {
     // next to positive neighbours becomes a positive zero.
     Pixels src(3, 2, 1, 1.0f);
     src.pixels[1] = std::numeric_limits<float>::infinity();  // (1, 0)
-    src.pixels[3] = -0.0f;                                    // (0, 1)
+    src.pixels[3] = -0.0f;                                   // (0, 1)
     Pixels out(3, 2, 1, 5.0f);
     ASSERT_TRUE(copyAtUnitScale(src.image, out.image));
     EXPECT_TRUE(std::isnan(out.pixels[0]));  // right neighbour infinite

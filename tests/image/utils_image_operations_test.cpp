@@ -10,8 +10,7 @@
 
 namespace {
 
-std::vector<float> addScaledReference(const std::vector<float>& a, const std::vector<float>& b,
-                                      float k) {
+std::vector<float> addScaledReference(const std::vector<float>& a, const std::vector<float>& b, float k) {
     std::vector<float> out(a.size());
     for (size_t i = 0; i < a.size(); ++i) {
         const float product = k * b[i];
@@ -100,8 +99,8 @@ TEST(AddScaledChannels, ThreeChannelsMinusOneChannelChangesChannelZeroOnly) {
 }
 
 TEST(ArgmaxChannels, TiesGoToTheLowestIndex) {
-    const float values[] = {0.2f, 0.7f, 0.7f,  0.9f, 0.1f, 0.9f,  -1.0f, -0.5f, -0.5f,
-                            0.5f, 0.5f, 0.5f,  0.0f, 0.0f, 3.0f};
+    const float values[] = {0.2f,  0.7f, 0.7f, 0.9f, 0.1f, 0.9f, -1.0f, -0.5f,
+                            -0.5f, 0.5f, 0.5f, 0.5f, 0.0f, 0.0f, 3.0f};
     uint8_t out[6];
     std::memset(out, 0xAA, sizeof out);
     argmaxChannels(values, out, 15, 3);
@@ -157,8 +156,17 @@ TEST(ByteConversions, BufferFormGivesTheScalarBytes) {
     const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
                               std::numeric_limits<float>::infinity(),
                               -std::numeric_limits<float>::infinity(),
-                              1e10f, -1e10f, 8.5e6f, 2147483520.0f, 2147483648.0f,
-                              254.5f / 255.0f, 0.998f, 0.999f, -0.001f, 0.0f, -0.0f};
+                              1e10f,
+                              -1e10f,
+                              8.5e6f,
+                              2147483520.0f,
+                              2147483648.0f,
+                              254.5f / 255.0f,
+                              0.998f,
+                              0.999f,
+                              -0.001f,
+                              0.0f,
+                              -0.0f};
     for (size_t i = 0; i < std::size(specials); ++i) src[i * 37 + 3] = specials[i];
 
     for (const float scale : {255.0f, 1.0f, 1.0e9f, -255.0f}) {
@@ -170,8 +178,7 @@ TEST(ByteConversions, BufferFormGivesTheScalarBytes) {
             for (int64_t i = 0; i < static_cast<int64_t>(dst.size()); ++i) {
                 const bool inside = i >= offset && i < offset + count;
                 const uint8_t expected = inside ? floatToByte(src[i], scale) : uint8_t{0x5A};
-                ASSERT_EQ(dst[i], expected) << "element " << i << " value " << src[i]
-                                            << " scale " << scale;
+                ASSERT_EQ(dst[i], expected) << "element " << i << " value " << src[i] << " scale " << scale;
             }
         }
     }
@@ -203,8 +210,14 @@ TEST(ByteConversions, TruncatingFormDropsTheFractionAndClamps) {
     std::uniform_real_distribution<float> dist(-2.0f, 3.0f);
     std::vector<float> src(997);
     for (float& v : src) v = dist(rng);
-    const float specials[] = {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity(),
-                              2147483520.0f, 2147483648.0f, -2147483648.0f, 255.99f, 256.0f, -0.0f};
+    const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
+                              -std::numeric_limits<float>::infinity(),
+                              2147483520.0f,
+                              2147483648.0f,
+                              -2147483648.0f,
+                              255.99f,
+                              256.0f,
+                              -0.0f};
     for (size_t i = 0; i < std::size(specials); ++i) src[i * 41 + 5] = specials[i];
     for (const float scale : {1.0f, 255.0f, 1.0e9f, -100.0f}) {
         std::vector<uint8_t> dst(src.size() + 1, 0x5A);

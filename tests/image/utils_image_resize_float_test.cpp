@@ -47,8 +47,7 @@ TEST(DownsampleBox, MatchesReferenceBitForBit) {
         const OwnedImage src = randomImage(rng, dw * K, dh * K, c);
         OwnedImage dest(dw, dh, c, -1.0f);
         downsampleBox(src.image, dest.image, K);
-        ASSERT_TRUE(sameBits(boxReference(src, dw, dh, K), dest.pixels))
-            << dw << "x" << dh << "x" << c << " K " << K;
+        ASSERT_TRUE(sameBits(boxReference(src, dw, dh, K), dest.pixels)) << dw << "x" << dh << "x" << c << " K " << K;
     }
 }
 
@@ -124,8 +123,7 @@ TEST(ResizeBilinear, MatchesReferenceBitForBit) {
         OwnedImage dest(dw, dh, c, -1.0f);
         resizeBilinear(src.image, dest.image, scaleX, scaleY);
         ASSERT_TRUE(sameBits(resizeReference(src, dw, dh, scaleX, scaleY, 0.0f), dest.pixels))
-            << sw << "x" << sh << "x" << c << " to " << dw << "x" << dh << " scales " << scaleX
-            << ", " << scaleY;
+            << sw << "x" << sh << "x" << c << " to " << dw << "x" << dh << " scales " << scaleX << ", " << scaleY;
     }
 }
 
@@ -204,8 +202,8 @@ TEST(TransferDetail, MatchesReferenceAndLeavesExtraChannels) {
         for (int32_t y = 0; y < h; ++y)
             for (int32_t x = 0; x < w; ++x)
                 for (int32_t ch = 0; ch < std::min(cs, cl); ++ch) {
-                    const float sample = sampleReference(low, static_cast<float>(x) * invK,
-                                                         static_cast<float>(y) * invK, ch);
+                    const float sample =
+                        sampleReference(low, static_cast<float>(x) * invK, static_cast<float>(y) * invK, ch);
                     const float detail = reference.at(x, y, ch) - sample;
                     expected[(static_cast<size_t>(y) * w + x) * cs + ch] = detail + srcFull.at(x, y, ch);
                 }
@@ -216,8 +214,7 @@ TEST(TransferDetail, MatchesReferenceAndLeavesExtraChannels) {
         transferDetail(inPlace.image, inPlace.image, reference.image, low.image, K);
         std::vector<float> expectedInPlace = srcFull.pixels;
         for (int64_t p = 0; p < int64_t{w} * h; ++p)
-            for (int32_t ch = 0; ch < std::min(cs, cl); ++ch)
-                expectedInPlace[p * cs + ch] = expected[p * cs + ch];
+            for (int32_t ch = 0; ch < std::min(cs, cl); ++ch) expectedInPlace[p * cs + ch] = expected[p * cs + ch];
         ASSERT_TRUE(sameBits(expectedInPlace, inPlace.pixels)) << "in place, K " << K;
     }
 }
@@ -266,7 +263,6 @@ TEST(ResizeBilinear, SourceWiderThanTwoToThe24Pixels) {
             EXPECT_EQ(target.at(x, y, 0), expected) << x << ", " << y;
         }
 }
-
 
 TEST(ResizeBilinear, SamplesRowsBeyondTwoToThe31Elements) {
     const ImageFloat& big = hugeFloatImage();

@@ -25,8 +25,8 @@ ModelInput fitChannels(const Raster& image, int modelChannels) {
     const bool fits = (modelChannels == color) || (modelChannels == 3 && color == 1) ||
                       (modelChannels == 4 && !hasAlpha) || (modelChannels == 2 && color == 1);
     if (!fits)
-        throw std::runtime_error("the model takes " + std::to_string(modelChannels) + " channels per pixel, the image is " +
-                                 channelsName(have));
+        throw std::runtime_error("the model takes " + std::to_string(modelChannels) +
+                                 " channels per pixel, the image is " + channelsName(have));
 
     ModelInput fitted{makeRaster(image.width, image.height, modelChannels, image.type), {}};
     const size_t pixels = pixelCount(image);

@@ -1,8 +1,8 @@
 // JPEG through libjpeg-turbo: 8-bit gray and RGB (YCbCr files are converted).
 #include <cstdio>
 // jpeglib.h needs size_t and FILE declared before it.
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include <csetjmp>
 #include <vector>
@@ -66,14 +66,17 @@ Raster readJpeg(const std::filesystem::path& path) {
     job.file = file.get();
     job.pixels = &pixels;
     jpeg_create_decompress(&job.info);
-    const bool headerRead = guarded<Decompress>(errors, [](Decompress* j) {
-        jpeg_stdio_src(&j->info, j->file);
-        jpeg_read_header(&j->info, TRUE);
-        const bool gray = j->info.jpeg_color_space == JCS_GRAYSCALE;
-        if (!gray && j->info.num_components != 3) ERREXIT(&j->info, JERR_CONVERSION_NOTIMPL);
-        j->info.out_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
-        jpeg_start_decompress(&j->info);
-    }, &job);
+    const bool headerRead = guarded<Decompress>(
+        errors,
+        [](Decompress* j) {
+            jpeg_stdio_src(&j->info, j->file);
+            jpeg_read_header(&j->info, TRUE);
+            const bool gray = j->info.jpeg_color_space == JCS_GRAYSCALE;
+            if (!gray && j->info.num_components != 3) ERREXIT(&j->info, JERR_CONVERSION_NOTIMPL);
+            j->info.out_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
+            jpeg_start_decompress(&j->info);
+        },
+        &job);
     if (!headerRead) {
         jpeg_destroy_decompress(&job.info);
         throw std::runtime_error(path.string() + ": not a readable JPEG image (" + errors.message + ")");
@@ -82,14 +85,18 @@ Raster readJpeg(const std::filesystem::path& path) {
     const int32_t height = static_cast<int32_t>(job.info.output_height);
     const int32_t channels = job.info.output_components;
     pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(channels));
-    const bool read = guarded<Decompress>(errors, [](Decompress* j) {
-        const size_t stride = static_cast<size_t>(j->info.output_width) * static_cast<size_t>(j->info.output_components);
-        while (j->info.output_scanline < j->info.output_height) {
-            JSAMPROW row = j->pixels->data() + stride * j->info.output_scanline;
-            jpeg_read_scanlines(&j->info, &row, 1);
-        }
-        jpeg_finish_decompress(&j->info);
-    }, &job);
+    const bool read = guarded<Decompress>(
+        errors,
+        [](Decompress* j) {
+            const size_t stride =
+                static_cast<size_t>(j->info.output_width) * static_cast<size_t>(j->info.output_components);
+            while (j->info.output_scanline < j->info.output_height) {
+                JSAMPROW row = j->pixels->data() + stride * j->info.output_scanline;
+                jpeg_read_scanlines(&j->info, &row, 1);
+            }
+            jpeg_finish_decompress(&j->info);
+        },
+        &job);
     jpeg_destroy_decompress(&job.info);
     if (!read) throw std::runtime_error(path.string() + ": damaged JPEG image (" + errors.message + ")");
 
@@ -117,27 +124,30 @@ void writeJpeg(const std::filesystem::path& path, const Raster& image, int quali
     job.channels = image.channels;
     job.quality = quality;
     jpeg_create_compress(&job.info);
-    const bool written = guarded<Compress>(errors, [](Compress* j) {
-        jpeg_stdio_dest(&j->info, j->file);
-        j->info.image_width = static_cast<JDIMENSION>(j->width);
-        j->info.image_height = static_cast<JDIMENSION>(j->height);
-        j->info.input_components = j->channels;
-        j->info.in_color_space = j->channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
-        jpeg_set_defaults(&j->info);
-        jpeg_set_quality(&j->info, j->quality, TRUE);
-        // Full-resolution colour at high quality: chroma subsampling would
-        // blur exactly the detail that image models restore.
-        if (j->quality >= 90)
-            for (int c = 0; c < j->info.num_components; ++c)
-                j->info.comp_info[c].h_samp_factor = j->info.comp_info[c].v_samp_factor = 1;
-        jpeg_start_compress(&j->info, TRUE);
-        const size_t stride = static_cast<size_t>(j->width) * static_cast<size_t>(j->channels);
-        while (j->info.next_scanline < j->info.image_height) {
-            JSAMPROW row = const_cast<unsigned char*>(j->pixels) + stride * j->info.next_scanline;
-            jpeg_write_scanlines(&j->info, &row, 1);
-        }
-        jpeg_finish_compress(&j->info);
-    }, &job);
+    const bool written = guarded<Compress>(
+        errors,
+        [](Compress* j) {
+            jpeg_stdio_dest(&j->info, j->file);
+            j->info.image_width = static_cast<JDIMENSION>(j->width);
+            j->info.image_height = static_cast<JDIMENSION>(j->height);
+            j->info.input_components = j->channels;
+            j->info.in_color_space = j->channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+            jpeg_set_defaults(&j->info);
+            jpeg_set_quality(&j->info, j->quality, TRUE);
+            // Full-resolution colour at high quality: chroma subsampling would
+            // blur exactly the detail that image models restore.
+            if (j->quality >= 90)
+                for (int c = 0; c < j->info.num_components; ++c)
+                    j->info.comp_info[c].h_samp_factor = j->info.comp_info[c].v_samp_factor = 1;
+            jpeg_start_compress(&j->info, TRUE);
+            const size_t stride = static_cast<size_t>(j->width) * static_cast<size_t>(j->channels);
+            while (j->info.next_scanline < j->info.image_height) {
+                JSAMPROW row = const_cast<unsigned char*>(j->pixels) + stride * j->info.next_scanline;
+                jpeg_write_scanlines(&j->info, &row, 1);
+            }
+            jpeg_finish_compress(&j->info);
+        },
+        &job);
     jpeg_destroy_compress(&job.info);
     if (!written) throw std::runtime_error(path.string() + ": cannot write JPEG (" + errors.message + ")");
     closeWrittenFile(file, path);

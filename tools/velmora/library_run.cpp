@@ -51,8 +51,8 @@ std::string LibraryContext::takeErrorText() {
 void LibraryContext::loadModel(const std::vector<char>& bytes, const std::string& inputName,
                                const std::string& outputName, int inputLayout, int outputLayout) {
     takeErrorText();
-    if (!loadModelEx(context, bytes.data(), static_cast<uint32_t>(bytes.size()), inputName.c_str(),
-                     outputName.c_str(), inputLayout, outputLayout))
+    if (!loadModelEx(context, bytes.data(), static_cast<uint32_t>(bytes.size()), inputName.c_str(), outputName.c_str(),
+                     inputLayout, outputLayout))
         throw libraryFailure(*this, "the runtime refused the model");
     takeErrorText();
 }

@@ -25,11 +25,15 @@ int parseOptions(int argc, char** argv, Options& o) {
     app.add_option("--output-name", o.outputName, "Name of the model's output (default: its first output)");
     std::string inputLayout = "auto", outputLayout = "auto";
     const auto layoutNames = CLI::IsMember({"auto", "nhwc", "nchw"}, CLI::ignore_case);
-    app.add_option("--input-layout", inputLayout, "Layout of the model's input: auto, nhwc or nchw")->check(layoutNames);
-    app.add_option("--output-layout", outputLayout, "Layout of the model's output: auto, nhwc or nchw")->check(layoutNames);
-    app.add_option("-t,--tile", o.tile, "Tile side in pixels; must match the model's input (default: read from the model)")
+    app.add_option("--input-layout", inputLayout, "Layout of the model's input: auto, nhwc or nchw")
+        ->check(layoutNames);
+    app.add_option("--output-layout", outputLayout, "Layout of the model's output: auto, nhwc or nchw")
+        ->check(layoutNames);
+    app.add_option("-t,--tile", o.tile,
+                   "Tile side in pixels; must match the model's input (default: read from the model)")
         ->check(CLI::Range(1, 1 << 16));
-    app.add_option("-s,--step", o.step, "Distance between tiles; the rest of each tile is its overlap (default: tile - tile/8)")
+    app.add_option("-s,--step", o.step,
+                   "Distance between tiles; the rest of each tile is its overlap (default: tile - tile/8)")
         ->check(CLI::Range(1, 1 << 16));
     app.add_option("-d,--downscale", o.downscale,
                    "Shrink the image by this factor before the model and enlarge the result back; "
@@ -43,10 +47,12 @@ int parseOptions(int argc, char** argv, Options& o) {
     app.add_flag("--8bit", o.eightBit, "Use the library's 8-bit RGB path (bytes in, bytes out)");
     app.add_flag("--argmax", o.argmax,
                  "Segmentation: write the index of the strongest output channel per pixel (implies --8bit)");
-    app.add_option("-b,--bits", o.bits, "Bit depth of the result: 8, 16 or 32 (float, TIFF only); default: as the input")
+    app.add_option("-b,--bits", o.bits,
+                   "Bit depth of the result: 8, 16 or 32 (float, TIFF only); default: as the input")
         ->check(CLI::IsMember({8, 16, 32}));
     app.add_option("-q,--quality", o.jpegQuality, "JPEG quality of the result (default 95)")->check(CLI::Range(1, 100));
-    app.add_flag("--info", o.info, "Print the library's version, engine and build, and describe the model if one is given");
+    app.add_flag("--info", o.info,
+                 "Print the library's version, engine and build, and describe the model if one is given");
     app.add_flag("--quiet", o.quiet, "No progress bar and no closing message");
 
     try {

@@ -8,9 +8,9 @@
 enum class Layout { Auto, ChannelsLast, ChannelsFirst };
 
 struct Options {
-    std::string input;   // empty: the demo sample
-    std::string output;  // empty: the demo result in the current folder
-    std::string model;   // empty: the demo model
+    std::string input;       // empty: the demo sample
+    std::string output;      // empty: the demo result in the current folder
+    std::string model;       // empty: the demo model
     std::string inputName;   // empty: the model's first input
     std::string outputName;  // empty: the model's first output
     Layout inputLayout = Layout::Auto;

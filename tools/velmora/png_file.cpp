@@ -74,32 +74,37 @@ Raster readPng(const std::filesystem::path& path) {
         png_infop info;
         std::FILE* file;
     } open{s.info, file.get()};
-    const bool headerRead = guarded<Open>(s.png, [](png_structp png, Open* o) {
-        png_init_io(png, o->file);
-        png_read_info(png, o->info);
-        png_set_expand(png);  // palette to RGB, gray below 8 bits to 8, tRNS to alpha
-        if (png_get_bit_depth(png, o->info) == 16 && std::endian::native == std::endian::little) png_set_swap(png);
-        png_set_interlace_handling(png);
-        png_read_update_info(png, o->info);
-    }, &open);
+    const bool headerRead = guarded<Open>(
+        s.png,
+        [](png_structp png, Open* o) {
+            png_init_io(png, o->file);
+            png_read_info(png, o->info);
+            png_set_expand(png);  // palette to RGB, gray below 8 bits to 8, tRNS to alpha
+            if (png_get_bit_depth(png, o->info) == 16 && std::endian::native == std::endian::little) png_set_swap(png);
+            png_set_interlace_handling(png);
+            png_read_update_info(png, o->info);
+        },
+        &open);
     if (!headerRead) throw failure(path, error);
 
     const int bitDepth = png_get_bit_depth(s.png, s.info);
     const int channels = png_get_channels(s.png, s.info);
     const auto width = static_cast<int32_t>(png_get_image_width(s.png, s.info));
     const auto height = static_cast<int32_t>(png_get_image_height(s.png, s.info));
-    if ((bitDepth != 8 && bitDepth != 16) || channels < 1 || channels > 4)
-        throw failure(path, "unsupported layout");
+    if ((bitDepth != 8 && bitDepth != 16) || channels < 1 || channels > 4) throw failure(path, "unsupported layout");
     Raster image = makeRaster(width, height, channels, bitDepth == 16 ? SampleType::UInt16 : SampleType::UInt8);
     const size_t rowBytes = png_get_rowbytes(s.png, s.info);
     std::vector<png_byte> bytes(rowBytes * static_cast<size_t>(height));
     std::vector<png_bytep> rows(static_cast<size_t>(height));
     for (int32_t y = 0; y < height; ++y) rows[y] = bytes.data() + rowBytes * static_cast<size_t>(y);
     ReadJob job{s.info, rows.data()};
-    const bool read = guarded<ReadJob>(s.png, [](png_structp png, ReadJob* j) {
-        png_read_image(png, j->rows);
-        png_read_end(png, j->info);
-    }, &job);
+    const bool read = guarded<ReadJob>(
+        s.png,
+        [](png_structp png, ReadJob* j) {
+            png_read_image(png, j->rows);
+            png_read_end(png, j->info);
+        },
+        &job);
     if (!read) throw failure(path, error);
 
     const size_t count = image.pixels.size();
@@ -136,17 +141,25 @@ void writePng(const std::filesystem::path& path, const Raster& image, SampleType
     std::string error = "out of memory";
     WriteStruct s(error);
     if (!s.info) throw std::runtime_error(path.string() + ": " + error);
-    WriteJob job{s.info, rows.data(), file.get(), static_cast<png_uint_32>(image.width),
-                 static_cast<png_uint_32>(image.height), bits, colorTypes[image.channels - 1]};
-    const bool written = guarded<WriteJob>(s.png, [](png_structp png, WriteJob* j) {
-        png_init_io(png, j->file);
-        png_set_IHDR(png, j->info, j->width, j->height, j->bitDepth, j->colorType, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(png, j->info);
-        if (j->bitDepth == 16 && std::endian::native == std::endian::little) png_set_swap(png);
-        png_write_image(png, j->rows);
-        png_write_end(png, j->info);
-    }, &job);
+    WriteJob job{s.info,
+                 rows.data(),
+                 file.get(),
+                 static_cast<png_uint_32>(image.width),
+                 static_cast<png_uint_32>(image.height),
+                 bits,
+                 colorTypes[image.channels - 1]};
+    const bool written = guarded<WriteJob>(
+        s.png,
+        [](png_structp png, WriteJob* j) {
+            png_init_io(png, j->file);
+            png_set_IHDR(png, j->info, j->width, j->height, j->bitDepth, j->colorType, PNG_INTERLACE_NONE,
+                         PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+            png_write_info(png, j->info);
+            if (j->bitDepth == 16 && std::endian::native == std::endian::little) png_set_swap(png);
+            png_write_image(png, j->rows);
+            png_write_end(png, j->info);
+        },
+        &job);
     if (!written) throw std::runtime_error(path.string() + ": cannot write PNG (" + error + ")");
     closeWrittenFile(file, path);
 }

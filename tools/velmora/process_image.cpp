@@ -56,7 +56,8 @@ SampleType requestedType(int bits, SampleType fallback) {
 void checkOutputPlace(const fs::path& output) {
     std::error_code ec;
     const fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
-    if (!fs::is_directory(folder, ec)) throw std::runtime_error(output.string() + ": folder " + folder.string() + " does not exist");
+    if (!fs::is_directory(folder, ec))
+        throw std::runtime_error(output.string() + ": folder " + folder.string() + " does not exist");
     if (fs::is_directory(output, ec)) throw std::runtime_error(output.string() + ": is a folder");
 }
 

@@ -8,7 +8,7 @@ struct ProgressState {
     bool ownLines = false;     // standard output shares the terminal: a line per update
     long stopAfterCalls = -1;  // answer "stop" from this call on (for tests), or -1
     long calls = 0;
-    bool stopped = false;      // the callback asked the library to stop
+    bool stopped = false;  // the callback asked the library to stop
     bool drawn = false;
 };
 

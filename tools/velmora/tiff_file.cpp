@@ -78,7 +78,8 @@ Raster readTiff(const std::filesystem::path& path) {
     lastTiffError.clear();
     uint32_t width = 0, height = 0;
     uint16_t samples = 1, bits = 1, format = SAMPLEFORMAT_UINT, planar = PLANARCONFIG_CONTIG, photometric = 0;
-    if (!TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height))
+    if (!TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height))
         throw failure(path, "TIFF without image size");
     TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
     TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
@@ -96,8 +97,8 @@ Raster readTiff(const std::filesystem::path& path) {
     else
         throw failure(path, "unsupported TIFF samples (" + std::to_string(bits) + " bits, format " +
                                 std::to_string(format) + ")");
-    const bool direct = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_RGB) &&
-                        samples >= 1 && samples <= 4 && !TIFFIsTiled(tiff.get());
+    const bool direct = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_RGB) && samples >= 1 &&
+                        samples <= 4 && !TIFFIsTiled(tiff.get());
     if (!direct) {
         if (type == SampleType::UInt8) return readThroughRgba(tiff.get(), path, width, height);
         throw failure(path, "unsupported TIFF layout");
