@@ -3,10 +3,6 @@
 #include "backend/ModelLogicONNX.h"
 #include "backend/runtime_loader.h"
 
-std::atomic<int32_t> predictionsInFlight{0};
-
-const char* buildDate() { return __DATE__; }
-
 namespace {
 // Without a runtime there is no backend; the reason is reported by the first
 // error fetch instead of failing the host.
@@ -27,7 +23,7 @@ bool VelmoraClass::getErrorText(int32_t length, std::string& text) {
     switch (length) {
         case -256: return false;
         case -11: text.clear(); return true;
-        case -12: text = buildDate(); return true;
+        case -12: text = __DATE__; return true;  // "Mmm dd yyyy"
         default: break;
     }
     text = modelLogic ? modelLogic->getErrorText() : runtimeLoadFailure();

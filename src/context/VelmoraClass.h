@@ -2,7 +2,6 @@
 // images, its settings and the errors not yet fetched.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -23,9 +22,6 @@ inline constexpr int32_t kBackendOnnx = 4;
 
 // The engine's name for hosts, also stored as the "Device" setting.
 inline constexpr const char* kEngineName = "Velmora ONNX";
-
-// The library's build date, "Mmm dd yyyy".
-const char* buildDate();
 
 class VelmoraClass {
 public:
@@ -85,6 +81,3 @@ private:
     ImageBuffer<ImageFloat> outputFloatFull;
     ThreadSource pasteThreads;
 };
-
-// Tiled float predictions running in the process.
-extern std::atomic<int32_t> predictionsInFlight;

@@ -1,6 +1,7 @@
 // The main pipeline: a float image of any size, shrunk on request, run tile by
 // tile, stitched from the central square of each tile, enlarged back and
 // optionally given back the detail that shrinking removed.
+#include <atomic>
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +23,9 @@ constexpr const char* kNoRamLog =
     "Not enough RAM to process the image. Please try to downscale the image or add more ram";
 constexpr const char* kInferenceRamText = "Not enough RAM during AI inference";
 
-// Gives the single-caller count back on every way out, exceptions included.
+// Tiled float predictions running in the process, and the guard that admits
+// one and gives the count back on every way out, exceptions included.
+std::atomic<int32_t> predictionsInFlight{0};
 class InFlight {
 public:
     InFlight() {

@@ -20,16 +20,6 @@ T* allocatePixels(int32_t width, int32_t height, int32_t numChannels) noexcept {
     return allocateArray<T>(imageBufferElements(width, height, numChannels, sizeof(T)));
 }
 
-template <typename Record>
-bool ensureRecord(Record& image, int32_t width, int32_t height, int32_t numChannels) {
-    if (image.data && image.width == width && image.height == height && image.numChannels == numChannels) return true;
-    releaseImage(image);
-    auto* data = allocatePixels<std::remove_pointer_t<decltype(image.data)>>(width, height, numChannels);
-    if (!data) return false;
-    image = Record{width, height, numChannels, data};
-    return true;
-}
-
 }  // namespace
 
 template <typename Record>
@@ -46,19 +36,15 @@ template class ImageBuffer<ImageFloat>;
 template class ImageBuffer<ImageByte>;
 
 bool ensureImage(ImageFloat& image, int32_t width, int32_t height, int32_t numChannels) {
-    return ensureRecord(image, width, height, numChannels);
-}
-
-bool ensureImage(ImageByte& image, int32_t width, int32_t height, int32_t numChannels) {
-    return ensureRecord(image, width, height, numChannels);
+    if (image.data && image.width == width && image.height == height && image.numChannels == numChannels) return true;
+    releaseImage(image);
+    float* data = allocatePixels<float>(width, height, numChannels);
+    if (!data) return false;
+    image = ImageFloat{width, height, numChannels, data};
+    return true;
 }
 
 void releaseImage(ImageFloat& image) {
     delete[] image.data;
     image = ImageFloat{0, 0, 0, nullptr};
-}
-
-void releaseImage(ImageByte& image) {
-    delete[] image.data;
-    image = ImageByte{};
 }

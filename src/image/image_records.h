@@ -69,10 +69,8 @@ extern template class ImageBuffer<ImageByte>;
 // these sizes and a buffer (contents included); otherwise releases it and
 // allocates anew. On failure the record is left empty and the result is false.
 bool ensureImage(ImageFloat& image, int32_t width, int32_t height, int32_t numChannels);
-bool ensureImage(ImageByte& image, int32_t width, int32_t height, int32_t numChannels);
 
 void releaseImage(ImageFloat& image);
-void releaseImage(ImageByte& image);
 
 inline int64_t pixelCount(const ImageFloat& image) { return static_cast<int64_t>(image.width) * image.height; }
 inline int64_t elementCount(const ImageFloat& image) { return pixelCount(image) * image.numChannels; }

@@ -8,7 +8,6 @@
 #include <tuple>
 #include <vector>
 
-#include "image/unit_scale_copy.h"
 #include "image/utils_image_resize_float.h"
 #include "image_test_support.h"
 

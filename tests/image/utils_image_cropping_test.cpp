@@ -178,11 +178,12 @@ TEST(PastePatch, WhollyOutsideCopiesNothing) {
 // A tile pasted at the far end of an image of more than 2^31 elements.
 TEST(PastePatch, LandsBeyondTwoToThe31Elements) {
     const ImageFloat& floats = hugeFloatImage();
-    ImageByte bytes{};
-    if (floats.data == nullptr || !ensureImage(bytes, 65536, 32769, 1))
+    ImageBuffer<ImageByte> byteImage;
+    if (floats.data == nullptr || !byteImage.resize(65536, 32769, 1))
         GTEST_SKIP() << "not enough memory for images of 2^31 + 2^16 pixels";
     const int64_t width = 65536;
     auto offset = [&](int64_t x, int64_t y) { return y * width + x; };
+    const ImageByte bytes = byteImage.view();
 
     uint8_t bytePatch[6] = {1, 2, 3, 4, 5, 6};
     float floatPatch[6] = {1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f};
@@ -193,7 +194,7 @@ TEST(PastePatch, LandsBeyondTwoToThe31Elements) {
             EXPECT_EQ(bytes.data[offset(65533 + c, 32767 + r)], bytePatch[r * 3 + c]);
             EXPECT_EQ(floats.data[offset(65533 + c, 32767 + r)], floatPatch[r * 3 + c]);
         }
-    releaseImage(bytes);
+    byteImage.reset();
 
     // And cut back out, reaching past the bottom-right corner.
     float cut[9];
