@@ -13,7 +13,7 @@ HEADERS_IN_PACKAGE='package/Plugins/iOS~/onnxruntime.xcframework/ios-arm64_x86_6
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libclang-rt-14-dev clang
+  libclang-rt-14-dev clang clang-format
   python3-onnx python3-numpy
   libpng-dev libjpeg62-turbo-dev libtiff-dev libexif-dev libcli11-dev
   libopencv-dev

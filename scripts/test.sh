@@ -7,6 +7,11 @@ cd "$root"
 
 scripts/setup.sh
 
+# The tree is formatted as .clang-format says.
+find src tests bench tools hosts -name '*.cpp' -o -name '*.h' -o -name '*.c' |
+  sort | xargs clang-format --dry-run --Werror
+echo "Formatting checked"
+
 jobs="$(nproc)"
 run_suite() {  # build-folder, extra cmake arguments...
   local dir="$1"; shift

@@ -70,8 +70,9 @@ bool vgFitToModel(const VgPixels* layer, int32_t modelChannels, float inputScale
     const int32_t modelColour = colourChannels(given);
     if (given > 4 || !(modelColour == colour || (modelColour == 3 && colour == 1))) {
         if (modelColour == 1 && colour == 3)
-            return vgFail(failure, "the model takes gray pixels and the layer is RGB; convert the image to "
-                                   "grayscale first (Image > Mode > Grayscale)");
+            return vgFail(failure,
+                          "the model takes gray pixels and the layer is RGB; convert the image to "
+                          "grayscale first (Image > Mode > Grayscale)");
         return vgFail(failure, "the model takes %d channels per pixel and the layer is %s", (int)given,
                       arrangementName(have));
     }
@@ -100,8 +101,8 @@ bool vgResultForLayer(const VgPixels* result, float outputScale, bool layerHasAl
     if (have < 1 || have > 4)
         return vgFail(failure, "the model gives %d channels per pixel; a layer takes 1 to 4", (int)have);
     if (alpha && (alpha->width != result->width || alpha->height != result->height || alpha->channels != 1))
-        return vgFail(failure, "the alpha kept aside (%d x %d) does not match the result (%d x %d)",
-                      (int)alpha->width, (int)alpha->height, (int)result->width, (int)result->height);
+        return vgFail(failure, "the alpha kept aside (%d x %d) does not match the result (%d x %d)", (int)alpha->width,
+                      (int)alpha->height, (int)result->width, (int)result->height);
     const int32_t colour = colourChannels(have);
     const bool resultAlpha = hasAlphaChannel(have);
     const int32_t channels = colour + (layerHasAlpha ? 1 : 0);
@@ -120,15 +121,16 @@ bool vgResultForLayer(const VgPixels* result, float outputScale, bool layerHasAl
     return true;
 }
 
-bool vgResultScale(int32_t inputWidth, int32_t inputHeight, int32_t resultWidth, int32_t resultHeight,
-                   int32_t* scale, VgFailure* failure) {
+bool vgResultScale(int32_t inputWidth, int32_t inputHeight, int32_t resultWidth, int32_t resultHeight, int32_t* scale,
+                   VgFailure* failure) {
     *scale = 0;
     if (inputWidth > 0 && inputHeight > 0 && resultWidth > 0 && resultHeight > 0 && resultWidth % inputWidth == 0 &&
         resultHeight % inputHeight == 0 && resultWidth / inputWidth == resultHeight / inputHeight) {
         *scale = resultWidth / inputWidth;
         return true;
     }
-    return vgFail(failure, "the model's result is %d x %d pixels for %d x %d; only results of the same size or a "
-                           "whole multiple of it in both directions can be placed",
+    return vgFail(failure,
+                  "the model's result is %d x %d pixels for %d x %d; only results of the same size or a "
+                  "whole multiple of it in both directions can be placed",
                   (int)resultWidth, (int)resultHeight, (int)inputWidth, (int)inputHeight);
 }

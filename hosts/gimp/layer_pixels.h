@@ -54,8 +54,8 @@ bool vgResultForLayer(const VgPixels* result, float outputScale, bool layerHasAl
 /* How much larger the result is than the input: 1 for the same size, S when
  * both sides are exactly S times as long. False, with the reason, for any
  * other size, which the plug-in cannot place. */
-bool vgResultScale(int32_t inputWidth, int32_t inputHeight, int32_t resultWidth, int32_t resultHeight,
-                   int32_t* scale, VgFailure* failure);
+bool vgResultScale(int32_t inputWidth, int32_t inputHeight, int32_t resultWidth, int32_t resultHeight, int32_t* scale,
+                   VgFailure* failure);
 
 #ifdef __cplusplus
 }

@@ -66,8 +66,8 @@ VgRunOutcome failed(VgFailure* failure, const char* what, const std::string& tex
 }
 
 VgRunOutcome run(const void* modelBytes, size_t modelSize, const VgModelShape* shape, const VgModelFit* fit,
-                 const VgTiling* tiling, const VgPixels* input, VgProgressFn progress, void* userData,
-                 VgPixels* result, VgFailure* failure) {
+                 const VgTiling* tiling, const VgPixels* input, VgProgressFn progress, void* userData, VgPixels* result,
+                 VgFailure* failure) {
     if (modelSize > UINT32_MAX) {
         vgFail(failure, "a model must be smaller than 4 GiB");
         return VG_RUN_FAILED;
@@ -90,8 +90,8 @@ VgRunOutcome run(const void* modelBytes, size_t modelSize, const VgModelShape* s
 
     ProgressRelay relay{progress, userData, false};
     const ImageFloat image{input->width, input->height, input->channels, input->data};
-    const ImageFloat out = predictByTilesImageFloat(context.get(), image, tiling->tile, tiling->step,
-                                                    tiling->downscale, relayProgress, &relay);
+    const ImageFloat out = predictByTilesImageFloat(context.get(), image, tiling->tile, tiling->step, tiling->downscale,
+                                                    relayProgress, &relay);
     if (relay.stopped) {
         vgFail(failure, "the run was stopped");
         return VG_RUN_STOPPED;

@@ -8,12 +8,17 @@
 
 /* Field numbers from onnx.proto. */
 enum {
-    kModelIrVersion = 1, kModelGraph = 7,
-    kGraphInitializer = 5, kGraphInput = 11, kGraphOutput = 12,
+    kModelIrVersion = 1,
+    kModelGraph = 7,
+    kGraphInitializer = 5,
+    kGraphInput = 11,
+    kGraphOutput = 12,
     kTensorProtoName = 8,
-    kValueName = 1, kValueType = 2,
+    kValueName = 1,
+    kValueType = 2,
     kTypeTensor = 1,
-    kTensorTypeElem = 1, kTensorTypeShape = 2,
+    kTensorTypeElem = 1,
+    kTensorTypeShape = 2,
     kShapeDim = 1,
     kDimValue = 1,
 };
@@ -187,8 +192,7 @@ static void shapeText(const VgTensor* t, char* out, size_t size) {
     out[0] = '\0';
     for (int32_t i = 0; i < t->rank && i < VG_MAX_DIMS && used < size; ++i) {
         const int n = t->dims[i] < 0 ? snprintf(out + used, size - used, "%s?", i ? "x" : "")
-                                     : snprintf(out + used, size - used, "%s%lld", i ? "x" : "",
-                                                (long long)t->dims[i]);
+                                     : snprintf(out + used, size - used, "%s%lld", i ? "x" : "", (long long)t->dims[i]);
         if (n < 0) break;
         used += (size_t)n;
     }
@@ -225,14 +229,17 @@ bool vgFitModel(const VgModelShape* shape, int32_t askedTile, VgModelFit* fit, V
     shapeText(in, dims, sizeof dims);
     if (in->elementType != 1) return vgFail(failure, "the model's input \"%s\" is not a float tensor", in->name);
     if (in->rank != 4)
-        return vgFail(failure, "the model's input \"%s\" (%s) is not an image batch of four dimensions", in->name, dims);
+        return vgFail(failure, "the model's input \"%s\" (%s) is not an image batch of four dimensions", in->name,
+                      dims);
     fit->inputLayout = layoutOf(in);
     fit->outputLayout = layoutOf(&shape->output);
     const int64_t h = fit->inputLayout == 0 ? in->dims[2] : in->dims[1];
     const int64_t w = fit->inputLayout == 0 ? in->dims[3] : in->dims[2];
     if (h <= 0 || w <= 0)
-        return vgFail(failure, "the model leaves its input size open (%s); the library runs models on tiles of one "
-                               "fixed size", dims);
+        return vgFail(failure,
+                      "the model leaves its input size open (%s); the library runs models on tiles of one "
+                      "fixed size",
+                      dims);
     if (h != w || h > 65536)
         return vgFail(failure, "the model takes %lld x %lld inputs; the library cuts square tiles", (long long)w,
                       (long long)h);

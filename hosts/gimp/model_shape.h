@@ -17,15 +17,15 @@ extern "C" {
 enum { VG_MAX_DIMS = 8, VG_MAX_NAME = 256 };
 
 typedef struct VgTensor {
-    char name[VG_MAX_NAME];  /* cut short if longer */
-    int32_t elementType;     /* ONNX code: 1 is 32-bit float */
-    int32_t rank;            /* number of dimensions; more than VG_MAX_DIMS are not kept */
+    char name[VG_MAX_NAME];    /* cut short if longer */
+    int32_t elementType;       /* ONNX code: 1 is 32-bit float */
+    int32_t rank;              /* number of dimensions; more than VG_MAX_DIMS are not kept */
     int64_t dims[VG_MAX_DIMS]; /* -1 for a dimension the model leaves open */
 } VgTensor;
 
 /* The graph's first input that is not an initializer and its first output. */
 typedef struct VgModelShape {
-    int32_t inputCount;  /* graph inputs that are not initializers */
+    int32_t inputCount; /* graph inputs that are not initializers */
     int32_t outputCount;
     VgTensor input;
     VgTensor output;

@@ -26,7 +26,8 @@ static void query(void) {
         {GIMP_PDB_IMAGE, "image", "Input image"},
         {GIMP_PDB_DRAWABLE, "drawable", "Input drawable"},
         {GIMP_PDB_STRING, "model-file", "The ONNX model file"},
-        {GIMP_PDB_INT32, "tile", "Side of the square tiles in pixels, the model's input side (0: read it from the model)"},
+        {GIMP_PDB_INT32, "tile",
+         "Side of the square tiles in pixels, the model's input side (0: read it from the model)"},
         {GIMP_PDB_INT32, "step", "Distance between tiles (0: the tile less a sixteenth of it on each side)"},
         {GIMP_PDB_INT32, "downscale",
          "Shrink by this factor before the model and enlarge back (1: none); a negative factor also restores the "
@@ -92,7 +93,7 @@ static void run(const gchar* name, gint parameterCount, const GimpParam* paramet
         storedSettings(&settings);
         if (mode == GIMP_RUN_INTERACTIVE) {
             if (vgRunDialog(&settings, PROCEDURE_NAME))
-                gimp_set_data(PROCEDURE_NAME, &settings, sizeof settings);  /* kept even if the run fails */
+                gimp_set_data(PROCEDURE_NAME, &settings, sizeof settings); /* kept even if the run fails */
             else
                 status = GIMP_PDB_CANCEL;
         }

@@ -47,9 +47,9 @@ static bool writeSameSize(gint32 drawable, const GeglRectangle* read, const Gegl
     const gint dx = target->x - read->x, dy = target->y - read->y;
     /* Without a selection nothing was read around the target: no copies. */
     const bool whole = dx == 0 && dy == 0 && target->width == read->width && target->height == read->height;
-    bool done = whole || (vgCropPixels(result, dx, dy, target->width, target->height, &colour, failure) &&
-                          (!keptAlpha->data ||
-                           vgCropPixels(keptAlpha, dx, dy, target->width, target->height, &alpha, failure)));
+    bool done = whole ||
+                (vgCropPixels(result, dx, dy, target->width, target->height, &colour, failure) &&
+                 (!keptAlpha->data || vgCropPixels(keptAlpha, dx, dy, target->width, target->height, &alpha, failure)));
     const VgPixels* keptPart = whole ? keptAlpha : &alpha;
     done = done &&
            vgResultForLayer(whole ? result : &colour, outputScale, gimp_drawable_has_alpha(drawable),

@@ -17,11 +17,10 @@ VELMORA_API unsigned char* predict(VelmoraContext context, float* data, int32_t 
     });
 }
 
-VELMORA_API float* predictFloat(VelmoraContext context, float* data, int32_t width, int32_t height,
-                                int32_t numChannels, bool) {
-    return atBoundary([&]() -> float* {
-        return context ? live(context)->predictFloat(data, width, height, numChannels) : nullptr;
-    });
+VELMORA_API float* predictFloat(VelmoraContext context, float* data, int32_t width, int32_t height, int32_t numChannels,
+                                bool) {
+    return atBoundary(
+        [&]() -> float* { return context ? live(context)->predictFloat(data, width, height, numChannels) : nullptr; });
 }
 
 VELMORA_API float* predict2InputsFloat(VelmoraContext context, float* data1, float* data2, int32_t width,
@@ -33,9 +32,8 @@ VELMORA_API float* predict2InputsFloat(VelmoraContext context, float* data1, flo
 
 VELMORA_API float* predict3InputsFloat(VelmoraContext context, ImageFloat input1, ImageFloat input2,
                                        ImageFloat input3) {
-    return atBoundary([&]() -> float* {
-        return context ? live(context)->predict3InputsFloat(input1, input2, input3) : nullptr;
-    });
+    return atBoundary(
+        [&]() -> float* { return context ? live(context)->predict3InputsFloat(input1, input2, input3) : nullptr; });
 }
 
 VELMORA_API ImageFloat predictByTilesImageFloat(VelmoraContext context, ImageFloat image, int32_t tileSize,
@@ -52,14 +50,14 @@ VELMORA_API float* predictByTilesFloat(VelmoraContext context, float* data, int3
                                        ProgressCallback callback, void* userData) {
     return atBoundary([&]() -> float* {
         if (!context) return nullptr;
-        return live(context)->predictByTilesFloat(data, width, height, numChannels, tileSize, step, downscale,
-                                                  callback, userData);
+        return live(context)->predictByTilesFloat(data, width, height, numChannels, tileSize, step, downscale, callback,
+                                                  userData);
     });
 }
 
-VELMORA_API unsigned char* predictByTiles(VelmoraContext context, unsigned char* data, int32_t width,
-                                          int32_t height, int32_t numChannels, int32_t tileSize, int32_t step,
-                                          bool argmax, float inputScale, float outputScale, int32_t downscale,
+VELMORA_API unsigned char* predictByTiles(VelmoraContext context, unsigned char* data, int32_t width, int32_t height,
+                                          int32_t numChannels, int32_t tileSize, int32_t step, bool argmax,
+                                          float inputScale, float outputScale, int32_t downscale,
                                           ProgressCallback callback, void* userData) {
     return atBoundary([&]() -> unsigned char* {
         if (!context) return nullptr;

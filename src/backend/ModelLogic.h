@@ -13,20 +13,18 @@ public:
 
     virtual bool loadModel(const void* modelData, uint32_t modelSize, std::string inputName,
                            std::string outputName) = 0;
-    virtual bool loadModelEx(const void* modelData, uint32_t modelSize, std::string inputName,
-                             std::string outputName, int32_t inputLayout, int32_t outputLayout) = 0;
+    virtual bool loadModelEx(const void* modelData, uint32_t modelSize, std::string inputName, std::string outputName,
+                             int32_t inputLayout, int32_t outputLayout) = 0;
     virtual void deallocateModel() = 0;
     // Returns a byte buffer from array new that the caller owns, or null.
-    virtual uint8_t* runModelToBytes(const float* data, int32_t width, int32_t height,
-                                     int32_t numChannels, int32_t* channelCount, bool argmax,
-                                     float scale) = 0;
+    virtual uint8_t* runModelToBytes(const float* data, int32_t width, int32_t height, int32_t numChannels,
+                                     int32_t* channelCount, bool argmax, float scale) = 0;
     // A view of the backend's own output buffer, reused by the next run.
-    virtual ImageFloat runModel(const float* data, int32_t width, int32_t height,
-                                int32_t numChannels) = 0;
-    virtual float* runModel2Inputs(const float* data1, const float* data2, int32_t width,
-                                   int32_t height, int32_t numChannels, int32_t* outputCount) = 0;
-    virtual float* runModel3Inputs(const ImageFloat* input1, const ImageFloat* input2,
-                                   const ImageFloat* input3, int32_t* outputCount) = 0;
+    virtual ImageFloat runModel(const float* data, int32_t width, int32_t height, int32_t numChannels) = 0;
+    virtual float* runModel2Inputs(const float* data1, const float* data2, int32_t width, int32_t height,
+                                   int32_t numChannels, int32_t* outputCount) = 0;
+    virtual float* runModel3Inputs(const ImageFloat* input1, const ImageFloat* input2, const ImageFloat* input3,
+                                   int32_t* outputCount) = 0;
     virtual int32_t reservedQuery() = 0;
     virtual std::string getEngineInfo(int32_t* gpuCount) = 0;
     // UTF-8 text from array new that the caller owns, or null.

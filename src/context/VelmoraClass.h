@@ -2,7 +2,6 @@
 // images, its settings and the errors not yet fetched.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -10,6 +9,7 @@
 
 #include "backend/ModelLogic.h"
 #include "image/image_records.h"
+#include "image/parallel_for.h"
 
 // Raised when a second tiled float prediction enters while one runs.
 class VelmoraException : public std::exception {
@@ -20,13 +20,18 @@ public:
 // The ONNX Runtime backend; the only kind the exports create.
 inline constexpr int32_t kBackendOnnx = 4;
 
-// The library's build date, "Mmm dd yyyy".
-const char* buildDate();
+// The engine's name for hosts, also stored as the "Device" setting.
+inline constexpr const char* kEngineName = "Velmora ONNX";
 
 class VelmoraClass {
 public:
+    // Kind 4 makes the ONNX Runtime backend; any other kind leaves the context
+    // without one. The caller's name is not kept.
     VelmoraClass(int32_t unused, const char* callerName, int32_t backendKind);
-    ~VelmoraClass();
+    // A context on the given backend (null: none) whose float pipeline pastes
+    // on threads from `pasteThreads`, for hosts of the internal units such as
+    // tests and benchmarks.
+    explicit VelmoraClass(std::unique_ptr<ModelLogic> backend, ThreadSource pasteThreads = {});
     VelmoraClass(const VelmoraClass&) = delete;
     VelmoraClass& operator=(const VelmoraClass&) = delete;
 
@@ -47,27 +52,23 @@ public:
 
     // The tiled pipelines. The float one admits one caller per process and
     // raises VelmoraException for a second.
-    ImageFloat predictByTilesImageFloat(ImageFloat original_image, int32_t tileSize, int32_t step,
-                                        int32_t downscale, ProgressCallback callback, void* userData);
+    ImageFloat predictByTilesImageFloat(ImageFloat original_image, int32_t tileSize, int32_t step, int32_t downscale,
+                                        ProgressCallback callback, void* userData);
     float* predictByTilesFloat(float* data, int32_t width, int32_t height, int32_t numChannels, int32_t tileSize,
                                int32_t step, int32_t downscale, ProgressCallback callback, void* userData);
-    uint8_t* predictByTiles(const uint8_t* data, int32_t width, int32_t height, int32_t numChannels,
-                            int32_t tileSize, int32_t step, bool argmax, float inputScale, float outputScale,
-                            int32_t downscale, ProgressCallback callback, void* userData);
+    uint8_t* predictByTiles(const uint8_t* data, int32_t width, int32_t height, int32_t numChannels, int32_t tileSize,
+                            int32_t step, bool argmax, float inputScale, float outputScale, int32_t downscale,
+                            ProgressCallback callback, void* userData);
 
-    // Settings and information.
+    // Settings and information. The host's name is not kept.
     void initializeVelmora(const char* hostName, char* buffer);
     static float getVelmoraVersion();
     void getNNEngineInformation(const char* hostName, char* buffer);
     std::string modelInformation();
 
     ModelLogic* backend() { return modelLogic.get(); }
-    const ImageFloat& floatResult() const { return outputFloatFull; }
-    const ImageByte& byteResult() const { return outputCharFull; }
 
 private:
-    friend struct VelmoraTestAccess;
-
     void log(const std::string& message) const;
     ImageFloat runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step, int32_t downscale,
                         ProgressCallback callback, void* userData);
@@ -76,11 +77,7 @@ private:
     std::unique_ptr<ModelLogic> modelLogic;
     int32_t tiledRunCount = 0;
     bool loggingEnabled = false;
-    ImageByte outputCharFull;
-    ImageFloat outputFloatFull{0, 0, 0, nullptr};
-    std::string hostName;
-    std::string callerName;
+    ImageBuffer<ImageByte> outputCharFull;
+    ImageBuffer<ImageFloat> outputFloatFull;
+    ThreadSource pasteThreads;
 };
-
-// Tiled float predictions running in the process.
-extern std::atomic<int32_t> predictionsInFlight;

@@ -1,35 +1,28 @@
 // Settings, version and descriptions for the host.
-#include <cstdio>
-#include <cstring>
 #include <stdexcept>
-#include <iostream>
 
 #include "context/VelmoraClass.h"
 #include "context/bounded_copy.h"
 #include "context/build_information.h"
+#include "diagnostics/console_sink.h"
 #include "diagnostics/settings_store.h"
+#include "velmora_version.h"
 
 namespace {
-constexpr float kLibraryVersion = 1.207f;
-constexpr const char* kEngineName = "Velmora ONNX";
+constexpr float kLibraryVersion = VELMORA_VERSION_NUMBER;
 constexpr size_t kHostTextLimit = 1000;
 }  // namespace
 
-void VelmoraClass::initializeVelmora(const char* host, char* buffer) {
+void VelmoraClass::initializeVelmora(const char*, char* buffer) {
     tiledRunCount = readRegistryInt(settingsFolder, "tilessplit", 0);
     loggingEnabled = readRegistryInt(settingsFolder, "logging", 0) != 0;
-    hostName = host ? host : "";
-    if (!modelLogic) {
-        std::cout << "Velmora::initializeVelmora - modelLogicNotInitialized!\n";
-        std::cout.flush();
-    }
+    if (!modelLogic) consoleLine("Velmora::initializeVelmora - modelLogicNotInitialized!");
     if (buffer) copyTextBounded(buffer, buildInformation(), kHostTextLimit);
 }
 
 float VelmoraClass::getVelmoraVersion() { return kLibraryVersion; }
 
-void VelmoraClass::getNNEngineInformation(const char* host, char* buffer) {
-    hostName = host ? host : "";
+void VelmoraClass::getNNEngineInformation(const char*, char* buffer) {
     if (buffer) copyTextBounded(buffer, kEngineName, kHostTextLimit);
 }
 

@@ -20,28 +20,34 @@
 
 namespace {
 
-// Working buffers of one call, released on every way out.
+// The working images of one call.
 struct ByteTileWork {
-    ImageFloat tile{0, 0, 0, nullptr};      // side x side, model channels
-    ImageFloat shrunk{0, 0, 0, nullptr};    // tileSize x tileSize (K >= 2)
-    ImageFloat residual{0, 0, 0, nullptr};  // enlarged shrunk tile - tile (negative downscale)
-    ImageFloat enlarged{0, 0, 0, nullptr};  // enlarged model output (K >= 2)
-    ImageByte bytes;
-    ~ByteTileWork() {
-        releaseImage(tile);
-        releaseImage(shrunk);
-        releaseImage(residual);
-        releaseImage(enlarged);
-        releaseImage(bytes);
-    }
+    ImageBuffer<ImageFloat> tile;      // side x side, model channels
+    ImageBuffer<ImageFloat> shrunk;    // tileSize x tileSize (K >= 2)
+    ImageBuffer<ImageFloat> residual;  // enlarged shrunk tile - tile (negative downscale)
+    ImageBuffer<ImageFloat> enlarged;  // enlarged model output (K >= 2)
+    ImageBuffer<ImageByte> bytes;
 };
 
-bool allocate(ImageFloat& image, int32_t side, int32_t channels) { return ensureImage(image, side, side, channels); }
+std::string refusal(const std::string& why) { return "Velmora error: predictByTiles: " + why + "\n"; }
+
+// The grid, or what is wrong with the call's arguments.
+Expected<TileGrid> checkArguments(const uint8_t* data, int32_t width, int32_t height, int32_t numChannels,
+                                  int32_t tileSize, int32_t step, int32_t downscale) {
+    if (!data) return failure("the image has no data");
+    if (width <= 0 || height <= 0) return failure("the image must have a width and a height of 1 or more");
+    if (numChannels < 3) return failure("the model input needs at least the 3 channels of an RGB pixel");
+    if (downscale == 0 || downscale == std::numeric_limits<int32_t>::min())
+        return failure("the downscale factor must be a non-zero 32-bit value");
+    // Tiles are cut at full size, K times the model's side, and shrunk for it.
+    const int64_t K = std::llabs(downscale);
+    return planTiles({width, height, tileSize * K, step * K, step * K, numChannels});
+}
 
 // Fills the tile from the RGB image with edge replication; channels past the
 // third are zero.
 void extractTile(const uint8_t* rgb, int32_t width, int32_t height, int32_t left, int32_t top, float inputScale,
-                 ImageFloat& tile) {
+                 const ImageFloat& tile) {
     const int64_t channels = tile.numChannels;
     for (int32_t r = 0; r < tile.height; ++r) {
         const int64_t sy = std::clamp<int64_t>(static_cast<int64_t>(top) + r, 0, height - 1);
@@ -60,113 +66,79 @@ void extractTile(const uint8_t* rgb, int32_t width, int32_t height, int32_t left
 }  // namespace
 
 uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_t height, int32_t numChannels,
-                                      int32_t tileSize, int32_t step, bool argmax, float inputScale,
-                                      float outputScale, int32_t downscale, ProgressCallback callback,
-                                      void* userData) {
+                                      int32_t tileSize, int32_t step, bool argmax, float inputScale, float outputScale,
+                                      int32_t downscale, ProgressCallback callback, void* userData) {
     if (!modelLogic) return nullptr;
-    auto refuse = [&](const std::string& why) -> uint8_t* {
-        errorText += "Velmora error: predictByTiles: " + why + "\n";
+    // Every failure: its message, as it stands, and no result.
+    auto fail = [&](const std::string& text) -> uint8_t* {
+        errorText += text;
         return nullptr;
     };
-    if (!data) return refuse("the image has no data");
-    if (width <= 0 || height <= 0) return refuse("the image must have a width and a height of 1 or more");
-    if (numChannels < 3) return refuse("the model input needs at least the 3 channels of an RGB pixel");
-    if (tileSize < 1 || step < 1) return refuse("the tile size and the step must be 1 or more");
-    if (downscale == 0 || downscale == std::numeric_limits<int32_t>::min())
-        return refuse("the downscale factor must be a non-zero 32-bit value");
-    const int64_t K = std::llabs(downscale);
-    TileGrid grid;
-    const std::string invalid = planTiles(width, height, tileSize * K, step * K, step * K, grid);
-    if (!invalid.empty()) return refuse(invalid);
-    const int32_t side = static_cast<int32_t>(tileSize * K);
-    const int32_t contribution = static_cast<int32_t>(step * K);
-    // The result image's size is checked when it is allocated (ensureImage).
-    if (imageBufferElements(side, side, numChannels) < 0) return refuse("the tile is too large to address");
+    const Expected<TileGrid> grid = checkArguments(data, width, height, numChannels, tileSize, step, downscale);
+    if (!grid) return fail(refusal(grid.message()));
+    const int32_t K = std::abs(downscale);
+    const int32_t side = tileSize * K;
 
     ByteTileWork work;
+    TileWalk walk(*grid, callback, userData);
     try {
-        int32_t done = 0;
-        for (int32_t row = 0; row < grid.down; ++row) {
-            for (int32_t col = 0; col < grid.across; ++col) {
-                if (callback) {
-                    if (callback(userData, tileProgress(done, grid.count))) return nullptr;
-                    ++done;
-                }
-                if (!work.tile.data && !allocate(work.tile, side, numChannels)) return nullptr;
-                const int32_t originX = col * contribution;
-                const int32_t originY = row * contribution;
-                extractTile(data, width, height, originX - grid.margin, originY - grid.margin, inputScale, work.tile);
+        while (walk.next()) {
+            const Tile& t = walk.tile();
+            if (!work.tile.resize(side, side, numChannels))
+                return fail("Velmora error: failed to allocate RAM buffer for the tile");
+            extractTile(data, width, height, t.left, t.top, inputScale, work.tile.view());
 
-                ImageFloat modelInput = work.tile;
-                if (K >= 2) {
-                    if (!work.shrunk.data && !allocate(work.shrunk, tileSize, numChannels)) {
-                        errorText += "Velmora error - failed to allocate memory for rescaling";
-                        return nullptr;
-                    }
-                    downsampleBox(work.tile, work.shrunk, static_cast<int32_t>(K));
-                    modelInput = work.shrunk;
-                }
-
-                if (!modelLogic->isModelLoaded()) {
-                    errorText += "Velmora error: model not loaded, can't predict";
-                    return nullptr;
-                }
-                modelLogic->preparePrediction();
-                ImageFloat output = modelLogic->runModel(modelInput.data, tileSize, tileSize, numChannels);
-                if (output.numChannels == 0 || !output.data) return nullptr;
-                if (output.width != tileSize || output.height != tileSize)
-                    return refuse("the model returned a " + std::to_string(output.width) + " x " +
-                                  std::to_string(output.height) + " result for a " + std::to_string(tileSize) +
-                                  " x " + std::to_string(tileSize) + " tile");
-
-                if (K >= 2) {
-                    const float inverseK = 1.0f / static_cast<float>(K);
-                    if (!allocate(work.enlarged, side, output.numChannels)) {
-                        errorText += "Velmora error: failed to allocate RAM buffer for argmax";
-                        return nullptr;
-                    }
-                    upsampleBilinearShifted(output, work.enlarged, inverseK, inverseK);
-                    if (downscale < 0 && !argmax) {
-                        if (!allocate(work.residual, side, numChannels)) {
-                            errorText += "Velmora error - failed to allocate memory for rescaling";
-                            return nullptr;
-                        }
-                        upsampleBilinearShifted(work.shrunk, work.residual, inverseK, inverseK);
-                        addScaledImages(work.residual, work.tile, work.residual, -1.0f);
-                        addScaledChannels(work.enlarged, work.residual, work.enlarged, -1.0f);
-                    }
-                    output = work.enlarged;
-                }
-
-                const int32_t byteChannels = argmax ? 1 : output.numChannels;
-                releaseImage(work.bytes);
-                if (!ensureImage(work.bytes, side, side, byteChannels)) {
-                    errorText += argmax ? "Velmora error: failed to allocate RAM buffer for argmax"
-                                        : "Velmora error: failed to allocate RAM buffer for bitdepth conversion";
-                    return nullptr;
-                }
-                const int64_t values = static_cast<int64_t>(side) * side * output.numChannels;
-                if (argmax)
-                    argmaxChannels(output.data, work.bytes.data, static_cast<size_t>(values),
-                                   static_cast<size_t>(output.numChannels));
-                else
-                    floatToByte(output.data, work.bytes.data, values, outputScale);
-
-                if (!ensureImage(outputCharFull, width, height, byteChannels)) {
-                    errorText += "Velmora error: failed to allocated RAM for outputCharFull";
-                    return nullptr;
-                }
-                pastePatch(outputCharFull, work.bytes, originX, originY, grid.margin, grid.margin, contribution,
-                           contribution);
+            ImageFloat modelInput = work.tile.view();
+            if (K >= 2) {
+                if (!work.shrunk.resize(tileSize, tileSize, numChannels))
+                    return fail("Velmora error - failed to allocate memory for rescaling");
+                downsampleBox(work.tile.view(), work.shrunk.view(), K);
+                modelInput = work.shrunk.view();
             }
+
+            if (!modelLogic->isModelLoaded()) return fail("Velmora error: model not loaded, can't predict");
+            const Expected<ImageFloat> result = runModelOnTile(*modelLogic, modelInput);
+            if (!result) return fail(refusal("the model " + result.message()));
+            ImageFloat output = *result;
+
+            if (K >= 2) {
+                const float inverseK = 1.0f / static_cast<float>(K);
+                if (!work.enlarged.resize(side, side, output.numChannels))
+                    return fail("Velmora error: failed to allocate RAM buffer for argmax");
+                upsampleBilinearShifted(output, work.enlarged.view(), inverseK, inverseK);
+                if (downscale < 0 && !argmax) {
+                    if (!work.residual.resize(side, side, numChannels))
+                        return fail("Velmora error - failed to allocate memory for rescaling");
+                    const ImageFloat residual = work.residual.view();
+                    upsampleBilinearShifted(work.shrunk.view(), residual, inverseK, inverseK);
+                    addScaledImages(residual, work.tile.view(), residual, -1.0f);
+                    addScaledChannels(work.enlarged.view(), residual, work.enlarged.view(), -1.0f);
+                }
+                output = work.enlarged.view();
+            }
+
+            const int32_t byteChannels = argmax ? 1 : output.numChannels;
+            if (!work.bytes.resize(side, side, byteChannels))
+                return fail(argmax ? "Velmora error: failed to allocate RAM buffer for argmax"
+                                   : "Velmora error: failed to allocate RAM buffer for bitdepth conversion");
+            const int64_t values = static_cast<int64_t>(side) * side * output.numChannels;
+            if (argmax)
+                argmaxChannels(output.data, work.bytes.view().data, static_cast<size_t>(values),
+                               static_cast<size_t>(output.numChannels));
+            else
+                floatToByte(output.data, work.bytes.view().data, values, outputScale);
+
+            if (!outputCharFull.resize(width, height, byteChannels))
+                return fail("Velmora error: failed to allocated RAM for outputCharFull");
+            pastePatch(outputCharFull.view(), work.bytes.view(), t.originX, t.originY, grid->margin, grid->margin,
+                       grid->step, grid->step);
         }
     } catch (const std::exception& e) {
-        errorText += std::string("Exception in processing tile: ") + e.what();
-        return nullptr;
+        return fail(std::string("Exception in processing tile: ") + e.what());
     } catch (...) {
-        errorText += "Exception in processing tile: ...";
-        return nullptr;
+        return fail("Exception in processing tile: ...");
     }
-    if (callback) callback(userData, 100.0f);
-    return outputCharFull.data;
+    if (walk.stopped()) return nullptr;
+    walk.finish();
+    return outputCharFull.view().data;
 }

@@ -23,16 +23,15 @@ TEST_F(SettingsStore, ConcurrentProcessesLoseNoValue) {
             // Wait until every writer exists, then all start together.
             close(gate[1]);
             char byte;
-            while (read(gate[0], &byte, 1) < 0 && errno == EINTR) {
-            }
+            while (read(gate[0], &byte, 1) < 0 && errno == EINTR) {}
             bool ok = true;
             const std::string own = "writer" + std::to_string(p);
             for (int round = 0; round < rounds; ++round) {
                 // A read-modify-write of its own counter, among the others' writes.
                 const int32_t count = readRegistryInt(settingsFolder, own, 0);
                 ok = writeRegistryString(settingsFolder, own, std::to_string(count + 1)) && ok;
-                ok = writeRegistryString(settingsFolder, "shared",
-                                         std::to_string(p) + ":" + std::to_string(round)) && ok;
+                ok = writeRegistryString(settingsFolder, "shared", std::to_string(p) + ":" + std::to_string(round)) &&
+                     ok;
             }
             _exit(ok ? 0 : 1);
         }

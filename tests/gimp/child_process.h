@@ -8,9 +8,9 @@
 #include <vector>
 
 struct ChildRun {
-    int exitCode = -1;    // -1 when it did not exit normally
+    int exitCode = -1;  // -1 when it did not exit normally
     bool timedOut = false;
-    std::string output;   // standard output and error, interleaved
+    std::string output;  // standard output and error, interleaved
 };
 
 struct ChildCommand {

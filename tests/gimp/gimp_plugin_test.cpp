@@ -118,14 +118,13 @@ LibraryResult runLibrary(const std::string& model, const FloatPicture& input, in
     } else {
         getErrorText(context, text.data(), static_cast<int32_t>(text.size()));
         std::vector<float> pixels = input.values;
-        const ImageFloat result = predictByTilesImageFloat(
-            context, ImageFloat{input.width, input.height, input.channels, pixels.data()}, tile, step, downscale,
-            nullptr, nullptr);
+        const ImageFloat result =
+            predictByTilesImageFloat(context, ImageFloat{input.width, input.height, input.channels, pixels.data()},
+                                     tile, step, downscale, nullptr, nullptr);
         if (result.data) {
             out.picture = {result.width, result.height, result.numChannels, {}};
-            out.picture.values.assign(result.data,
-                                      result.data + static_cast<size_t>(result.width) * result.height *
-                                                        result.numChannels);
+            out.picture.values.assign(
+                result.data, result.data + static_cast<size_t>(result.width) * result.height * result.numChannels);
         } else {
             std::fill(text.begin(), text.end(), '\0');
             getErrorText(context, text.data(), static_cast<int32_t>(text.size()));
@@ -182,19 +181,19 @@ std::string describe(const Difference& d, const FloatPicture& got, const FloatPi
     std::ostringstream s;
     s.precision(9);
     if (got.width != expected.width || got.height != expected.height || got.channels != expected.channels)
-        s << "shapes differ: " << got.width << "x" << got.height << "x" << got.channels << " against "
-          << expected.width << "x" << expected.height << "x" << expected.channels;
+        s << "shapes differ: " << got.width << "x" << got.height << "x" << got.channels << " against " << expected.width
+          << "x" << expected.height << "x" << expected.channels;
     else
-        s << "largest difference " << d.largest << " at (" << d.x << ", " << d.y << ") channel " << d.c << ": "
-          << d.got << " against " << d.expected << ", over " << d.compared << " values";
+        s << "largest difference " << d.largest << " at (" << d.x << ", " << d.y << ") channel " << d.c << ": " << d.got
+          << " against " << d.expected << ", over " << d.compared << " values";
     return s.str();
 }
 
-#define EXPECT_PICTURES_WITHIN(got, expected, tolerance, ...)                             \
-    do {                                                                                  \
-        const Difference d_ = differenceOf((got), (expected), ##__VA_ARGS__);             \
-        EXPECT_GT(d_.compared, 0u) << describe(d_, (got), (expected));                    \
-        EXPECT_LE(d_.largest, (tolerance)) << describe(d_, (got), (expected));           \
+#define EXPECT_PICTURES_WITHIN(got, expected, tolerance, ...)                  \
+    do {                                                                       \
+        const Difference d_ = differenceOf((got), (expected), ##__VA_ARGS__);  \
+        EXPECT_GT(d_.compared, 0u) << describe(d_, (got), (expected));         \
+        EXPECT_LE(d_.largest, (tolerance)) << describe(d_, (got), (expected)); \
     } while (0)
 
 // ---- The batch ----------------------------------------------------------------
@@ -221,7 +220,7 @@ struct Outcome {
     bool recorded = false;
     std::string message;  // "ok" or "failed: " and Script-Fu's words
     int layerWidth = 0, layerHeight = 0, imageWidth = 0, imageHeight = 0;
-    FloatPicture layer;   // the layer's pixels after the run
+    FloatPicture layer;  // the layer's pixels after the run
 };
 
 const Selection kRectangle{"rectangle", 40, 30, 150, 100};
@@ -300,28 +299,29 @@ public:
         // Each batch command is evaluated afresh, so each loads the helpers.
         for (const Case& c : cases) {
             std::ostringstream call;
-            call << std::fixed << "(begin (load " << quoted(helpers.string()) << ") (velmora-case " << quoted(outFolder(runName).string()) << " " << quoted(c.name) << " "
-                 << quoted(picturePath(c.picture).string()) << " " << quoted(c.model) << " " << c.tile << " "
-                 << c.step << " " << c.downscale << " " << c.inputScale << " " << c.outputScale << " (list "
-                 << quoted(c.selection.kind) << " " << c.selection.x << " " << c.selection.y << " "
-                 << c.selection.width << " " << c.selection.height << ")))";
+            call << std::fixed << "(begin (load " << quoted(helpers.string()) << ") (velmora-case "
+                 << quoted(outFolder(runName).string()) << " " << quoted(c.name) << " "
+                 << quoted(picturePath(c.picture).string()) << " " << quoted(c.model) << " " << c.tile << " " << c.step
+                 << " " << c.downscale << " " << c.inputScale << " " << c.outputScale << " (list "
+                 << quoted(c.selection.kind) << " " << c.selection.x << " " << c.selection.y << " " << c.selection.width
+                 << " " << c.selection.height << ")))";
             command.arguments.push_back("-b");
             command.arguments.push_back(call.str());
         }
         command.arguments.push_back("-b");
         command.arguments.push_back("(gimp-quit 0)");
         command.setEnvironment = {{"HOME", (root / "home").string()},
-                               {"XDG_CONFIG_HOME", (root / "config").string()},
-                               {"XDG_CACHE_HOME", (root / "cache").string()},
-                               {"XDG_DATA_HOME", (root / "data").string()},
-                               {"TMPDIR", (root / "tmp").string()},
-                               // In the sanitizer builds: GEGL's modules leave a few
-                               // allocations behind in every plug-in process;
-                               // memory errors are still reported.
-                               {"ASAN_OPTIONS", "detect_leaks=0"}};
+                                  {"XDG_CONFIG_HOME", (root / "config").string()},
+                                  {"XDG_CACHE_HOME", (root / "cache").string()},
+                                  {"XDG_DATA_HOME", (root / "data").string()},
+                                  {"TMPDIR", (root / "tmp").string()},
+                                  // In the sanitizer builds: GEGL's modules leave a few
+                                  // allocations behind in every plug-in process;
+                                  // memory errors are still reported.
+                                  {"ASAN_OPTIONS", "detect_leaks=0"}};
         // The plug-in must find libvelmora through its own folder alone.
-        command.unsetEnvironment = {"LD_LIBRARY_PATH", "LD_PRELOAD", "GIMP2_DIRECTORY", "GIMP2_PLUGINDIR",
-                                 "DISPLAY", "WAYLAND_DISPLAY"};
+        command.unsetEnvironment = {"LD_LIBRARY_PATH", "LD_PRELOAD", "GIMP2_DIRECTORY",
+                                    "GIMP2_PLUGINDIR", "DISPLAY",    "WAYLAND_DISPLAY"};
         for (const char* folder : {"home", "config", "cache", "data", "tmp"}) fs::create_directories(root / folder);
         command.workingFolder = root;
         command.outputFile = root / ("gimp-" + runName + ".log");
@@ -358,10 +358,8 @@ protected:
         fs::create_directories(root / "pictures");
         session = new GimpSession(root);
         pictures = new std::map<std::string, FloatPicture>{
-            {"rgb", makePicture(kWidth, kHeight, 3, 1)},
-            {"rgba", makePicture(kWidth, kHeight, 4, 2)},
-            {"gray", makePicture(kWidth, kHeight, 1, 3)},
-            {"small-rgba", makePicture(37, 29, 4, 4)},
+            {"rgb", makePicture(kWidth, kHeight, 3, 1)},  {"rgba", makePicture(kWidth, kHeight, 4, 2)},
+            {"gray", makePicture(kWidth, kHeight, 1, 3)}, {"small-rgba", makePicture(37, 29, 4, 4)},
             {"small-gray", makePicture(37, 29, 1, 5)},
         };
         for (const auto& [key, picture] : *pictures) writeFloatTiff(session->picturePath(key), picture);
@@ -371,7 +369,11 @@ protected:
         installed = root / "prefix";
         ChildRun install = runChild({{VELMORA_TEST_CMAKE, "--install", VELMORA_TEST_BUILD_DIR, "--component",
                                       "gimp_plugin", "--prefix", installed.string()},
-                                     {}, {}, root, root / "install.log", 120});
+                                     {},
+                                     {},
+                                     root,
+                                     root / "install.log",
+                                     120});
         installLog = new std::string(install.output);
         const fs::path plugins = installed / "lib/gimp/2.0/plug-ins";
         const fs::path gimprc = root / "gimprc";
@@ -550,14 +552,16 @@ TEST_F(InGimp, AnAntialiasedSelectionBlendsTheResultIn) {
                 const float got = ellipse.layer.at(x, y, c), before = rgb.at(x, y, c), after = sharp.at(x, y, c);
                 if (std::fabs(got - after) > 1e-5f) isReplaced = false;
                 if (std::fabs(got - before) > 1e-6f) isKept = false;
-                if (got < std::fmin(before, after) - 1e-5f || got > std::fmax(before, after) + 1e-5f)
-                    ++outsideTheBlend;
+                if (got < std::fmin(before, after) - 1e-5f || got > std::fmax(before, after) + 1e-5f) ++outsideTheBlend;
             }
             if (r < 0.95f && !isReplaced) ADD_FAILURE() << "inside the ellipse, not replaced at " << x << ", " << y;
             if (r > 1.05f && !isKept) ADD_FAILURE() << "outside the ellipse, changed at " << x << ", " << y;
-            if (isReplaced) ++replaced;
-            else if (isKept) ++kept;
-            else ++blended;
+            if (isReplaced)
+                ++replaced;
+            else if (isKept)
+                ++kept;
+            else
+                ++blended;
         }
     EXPECT_EQ(outsideTheBlend, 0u);
     EXPECT_GT(replaced, 10000u);

@@ -32,7 +32,7 @@ bool logProgress(void* userData, double fraction) {
 }
 
 ModelRun runModel(const std::string& name, std::vector<float> pixels, int32_t w, int32_t h, int32_t c, VgTiling tiling,
-             int stopAt = -1) {
+                  int stopAt = -1) {
     const std::vector<char> bytes = readModel(name);
     VgModelShape shape;
     VgModelFit fit;

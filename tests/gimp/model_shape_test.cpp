@@ -19,7 +19,9 @@ std::string varint(uint64_t v) {
     } while (v);
     return s;
 }
-std::string field(uint32_t number, const std::string& payload) { return varint(number << 3 | 2) + varint(payload.size()) + payload; }
+std::string field(uint32_t number, const std::string& payload) {
+    return varint(number << 3 | 2) + varint(payload.size()) + payload;
+}
 std::string number(uint32_t fieldNumber, uint64_t value) { return varint(fieldNumber << 3) + varint(value); }
 
 std::string valueInfo(const std::string& name, int elementType, const std::vector<int64_t>& dims) {
@@ -109,11 +111,11 @@ TEST(ModelShape, RefusesModelsThatCannotRunInTiles) {
     const VgModelShape two = describeFile("add2_t16_c3.onnx");
     EXPECT_NE(fitFailure(&two, 0).find("takes 2 inputs"), std::string::npos);
 
-    const VgModelShape oblong =
-        describe(modelBytes(field(11, valueInfo("x", 1, {1, 16, 32, 3})) + field(12, valueInfo("y", 1, {1, 16, 32, 3}))));
+    const VgModelShape oblong = describe(
+        modelBytes(field(11, valueInfo("x", 1, {1, 16, 32, 3})) + field(12, valueInfo("y", 1, {1, 16, 32, 3}))));
     EXPECT_NE(fitFailure(&oblong, 0).find("32 x 16 inputs; the library cuts square tiles"), std::string::npos);
-    const VgModelShape bytes =
-        describe(modelBytes(field(11, valueInfo("x", 2, {1, 16, 16, 3})) + field(12, valueInfo("y", 1, {1, 16, 16, 3}))));
+    const VgModelShape bytes = describe(
+        modelBytes(field(11, valueInfo("x", 2, {1, 16, 16, 3})) + field(12, valueInfo("y", 1, {1, 16, 16, 3}))));
     EXPECT_NE(fitFailure(&bytes, 0).find("is not a float tensor"), std::string::npos);
     const VgModelShape flat =
         describe(modelBytes(field(11, valueInfo("x", 1, {256, 3})) + field(12, valueInfo("y", 1, {256, 3}))));
