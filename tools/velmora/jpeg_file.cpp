@@ -3,8 +3,9 @@
 // the EXIF orientation (APP1, read with libexif) come along.
 #include <cstdio>
 // jpeglib.h needs size_t and FILE declared before it.
-#include <jerror.h>
 #include <jpeglib.h>
+// jerror.h's codes depend on what jpeglib.h configures.
+#include <jerror.h>
 
 #include <algorithm>
 #include <cmath>
