@@ -50,7 +50,7 @@ up{S}_{kind}_{in}_{out}_{types}_{size}.onnx  the mix, then enlarged S times:
   (i S + j + 1) / 16; kind near: nearest neighbour (Resize, floor)
   (up2_d2s_cf_cf_f32_t16, up3_near_cl_cl_f64f16_open, up4_d2s_cf_cl_f16f32_open,
    up2_near_cf_cf_f32_open)
-up1.5_near_cf_cf_f32_open.onnx, up2x3_near_cf_cf_f32_open.onnx
+up1.5_near_cf_cf_f32_{open,t16}.onnx, up2x3_near_cf_cf_f32_open.onnx
                                   the mix enlarged 1.5 times, or 2 times down and
                                   3 times across: results no tile pipeline takes
 *.twin.onnx                       for every model above with a type other than
@@ -380,7 +380,7 @@ def image_model(first_in, first_out, in_type, out_type, tile, scale=1, kind=None
         down, across = scale
     batch = 1 if tile else "batch"
     space_in = [tile, tile] if tile else ["height", "width"]
-    if tile and float(down).is_integer() and float(across).is_integer():
+    if tile and float(tile * down).is_integer() and float(tile * across).is_integer():
         space_out = [int(tile * down), int(tile * across)]
     else:
         space_out = ["out_height", "out_width"]
@@ -444,6 +444,7 @@ IMAGE_MODELS = [
     (True, False, F16, FLOAT, None, 4, "d2s"),
     (True, True, FLOAT, FLOAT, None, 2, "near"),
     (True, True, FLOAT, FLOAT, None, 1.5, "near"),
+    (True, True, FLOAT, FLOAT, 16, 1.5, "near"),
     (True, True, FLOAT, FLOAT, None, (2, 3), "near"),
 ]
 

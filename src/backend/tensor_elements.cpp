@@ -51,7 +51,11 @@ float floatFromHalf(uint16_t h) {
         const float magnitude = static_cast<float>(mantissa) * 0x1p-24f;
         return sign ? -magnitude : magnitude;
     }
-    if (exponent == 0x1f) return std::bit_cast<float>(sign | 0x7f800000u | (mantissa << 13));
+    if (exponent == 0x1f) {
+        // Infinity; a NaN comes back quiet, as the processor's conversion gives it.
+        const uint32_t quiet = mantissa ? 0x400000u : 0u;
+        return std::bit_cast<float>(sign | 0x7f800000u | quiet | (mantissa << 13));
+    }
     return std::bit_cast<float>(sign | ((exponent + 112) << 23) | (mantissa << 13));
 }
 
