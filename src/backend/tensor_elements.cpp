@@ -7,6 +7,8 @@
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
 #define VELMORA_HAVE_F16C_PATH 1
+#elif defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 namespace {
@@ -136,14 +138,68 @@ void loadPlanesInRuns(int64_t pixels, int64_t channels, float* interleaved, Load
     }
 }
 
+#if defined(__SSE2__)
+// Four pixels of three channels, (r0 g0 b0 r1) (g1 b1 r2 g2) (b2 r3 g3 b3),
+// to one register per channel, and back.
+inline void splitFour(const float* in, float* r, float* g, float* b) {
+    const __m128 x = _mm_loadu_ps(in), y = _mm_loadu_ps(in + 4), z = _mm_loadu_ps(in + 8);
+    const __m128 yz02 = _mm_shuffle_ps(y, z, _MM_SHUFFLE(1, 1, 2, 2));  // r2 r2 r3 r3
+    _mm_storeu_ps(r, _mm_shuffle_ps(x, yz02, _MM_SHUFFLE(2, 0, 3, 0)));
+    const __m128 xy1 = _mm_shuffle_ps(x, y, _MM_SHUFFLE(0, 0, 1, 1));  // g0 g0 g1 g1
+    const __m128 yz3 = _mm_shuffle_ps(y, z, _MM_SHUFFLE(2, 2, 3, 3));  // g2 g2 g3 g3
+    _mm_storeu_ps(g, _mm_shuffle_ps(xy1, yz3, _MM_SHUFFLE(2, 0, 2, 0)));
+    const __m128 xy2 = _mm_shuffle_ps(x, y, _MM_SHUFFLE(1, 1, 2, 2));  // b0 b0 b1 b1
+    const __m128 zz = _mm_shuffle_ps(z, z, _MM_SHUFFLE(3, 3, 0, 0));   // b2 b2 b3 b3
+    _mm_storeu_ps(b, _mm_shuffle_ps(xy2, zz, _MM_SHUFFLE(2, 0, 2, 0)));
+}
+
+inline void joinFour(const float* r, const float* g, const float* b, float* out) {
+    const __m128 R = _mm_loadu_ps(r), G = _mm_loadu_ps(g), B = _mm_loadu_ps(b);
+    const __m128 rg0 = _mm_shuffle_ps(R, G, _MM_SHUFFLE(0, 0, 0, 0));  // r0 r0 g0 g0
+    const __m128 br0 = _mm_shuffle_ps(B, R, _MM_SHUFFLE(1, 1, 0, 0));  // b0 b0 r1 r1
+    _mm_storeu_ps(out, _mm_shuffle_ps(rg0, br0, _MM_SHUFFLE(2, 0, 2, 0)));
+    const __m128 gb1 = _mm_shuffle_ps(G, B, _MM_SHUFFLE(1, 1, 1, 1));  // g1 g1 b1 b1
+    const __m128 rg2 = _mm_shuffle_ps(R, G, _MM_SHUFFLE(2, 2, 2, 2));  // r2 r2 g2 g2
+    _mm_storeu_ps(out + 4, _mm_shuffle_ps(gb1, rg2, _MM_SHUFFLE(2, 0, 2, 0)));
+    const __m128 br2 = _mm_shuffle_ps(B, R, _MM_SHUFFLE(3, 3, 2, 2));  // b2 b2 r3 r3
+    const __m128 gb3 = _mm_shuffle_ps(G, B, _MM_SHUFFLE(3, 3, 3, 3));  // g3 g3 b3 b3
+    _mm_storeu_ps(out + 8, _mm_shuffle_ps(br2, gb3, _MM_SHUFFLE(2, 0, 2, 0)));
+}
+#endif
+
+#ifdef VELMORA_HAVE_F16C_PATH
+// Three channels into half-precision planes in one pass: four pixels split
+// into a register per channel, each converted by the processor.
+__attribute__((target("avx,f16c"))) int64_t storeThreeHalfPlanesF16c(const float* interleaved, int64_t pixels,
+                                                                     uint16_t* planes) {
+    uint16_t* r = planes;
+    uint16_t* g = planes + pixels;
+    uint16_t* b = planes + 2 * pixels;
+    alignas(16) float split[3][4];
+    int64_t p = 0;
+    for (; p + 4 <= pixels; p += 4, interleaved += 12) {
+        splitFour(interleaved, split[0], split[1], split[2]);
+        uint16_t* outs[3] = {r + p, g + p, b + p};
+        for (int ch = 0; ch < 3; ++ch)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(outs[ch]),
+                             _mm_cvtps_ph(_mm_load_ps(split[ch]), _MM_FROUND_TO_NEAREST_INT));
+    }
+    return p;  // the pixels done
+}
+#endif
+
 // Single precision: a transposition and nothing else, three channels (the
-// common image) unrolled.
+// common image) four pixels at a time where the processor allows.
 void transposeToPlanes(const float* interleaved, int64_t pixels, int64_t channels, float* planes) {
     if (channels == 3) {
         float* r = planes;
         float* g = planes + pixels;
         float* b = planes + 2 * pixels;
-        for (int64_t p = 0; p < pixels; ++p, interleaved += 3) {
+        int64_t p = 0;
+#if defined(__SSE2__)
+        for (; p + 4 <= pixels; p += 4, interleaved += 12) splitFour(interleaved, r + p, g + p, b + p);
+#endif
+        for (; p < pixels; ++p, interleaved += 3) {
             r[p] = interleaved[0];
             g[p] = interleaved[1];
             b[p] = interleaved[2];
@@ -159,7 +215,11 @@ void transposeFromPlanes(const float* planes, int64_t pixels, int64_t channels, 
         const float* r = planes;
         const float* g = planes + pixels;
         const float* b = planes + 2 * pixels;
-        for (int64_t p = 0; p < pixels; ++p, interleaved += 3) {
+        int64_t p = 0;
+#if defined(__SSE2__)
+        for (; p + 4 <= pixels; p += 4, interleaved += 12) joinFour(r + p, g + p, b + p, interleaved);
+#endif
+        for (; p < pixels; ++p, interleaved += 3) {
             interleaved[0] = r[p];
             interleaved[1] = g[p];
             interleaved[2] = b[p];
@@ -257,6 +317,15 @@ void storePlanar(const float* interleaved, int64_t pixels, int64_t channels, ONN
     if (channels == 1) return storeElements(interleaved, static_cast<size_t>(pixels), type, planes);
     if (type == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT)
         return transposeToPlanes(interleaved, pixels, channels, static_cast<float*>(planes));
+#ifdef VELMORA_HAVE_F16C_PATH
+    if (type == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16 && channels == 3 && processorConvertsHalves()) {
+        auto* halves = static_cast<uint16_t*>(planes);
+        const int64_t done = storeThreeHalfPlanesF16c(interleaved, pixels, halves);
+        for (int64_t p = done; p < pixels; ++p)
+            for (int64_t ch = 0; ch < 3; ++ch) halves[ch * pixels + p] = floatToHalf(interleaved[p * 3 + ch]);
+        return;
+    }
+#endif
     const size_t bytes = convertedElementBytes(type);
     storePlanesInRuns(interleaved, pixels, channels, [&](const float* run, size_t n, int64_t at) {
         storeElements(run, n, type, static_cast<char*>(planes) + static_cast<size_t>(at) * bytes);

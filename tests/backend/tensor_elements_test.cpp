@@ -190,3 +190,20 @@ TEST(TensorElements, TypesAreNamedAndOnlyFourConverted) {
     EXPECT_EQ(elementTypeName(ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT8E4M3FN), "float8e4m3fn");
     EXPECT_EQ(elementTypeName(static_cast<ONNXTensorElementDataType>(999)), "element type 999");
 }
+
+TEST(TensorElements, PlanarConversionsRoundAsOneValueAtATime) {
+    const std::vector<float> values = hardValues();
+    for (int64_t channels : {3, 4}) {
+        const int64_t pixels = static_cast<int64_t>(values.size()) / channels;
+        std::vector<uint16_t> halves(static_cast<size_t>(pixels * channels)), bfloats(halves.size());
+        storePlanar(values.data(), pixels, channels, ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16, halves.data());
+        storePlanar(values.data(), pixels, channels, ONNX_TENSOR_ELEMENT_DATA_TYPE_BFLOAT16, bfloats.data());
+        for (int64_t p = 0; p < pixels; ++p)
+            for (int64_t ch = 0; ch < channels; ++ch) {
+                const float v = values[p * channels + ch];
+                if (std::isnan(v)) continue;
+                ASSERT_EQ(halves[ch * pixels + p], floatToHalf(v)) << std::hexfloat << v;
+                ASSERT_EQ(bfloats[ch * pixels + p], floatToBfloat16(v)) << std::hexfloat << v;
+            }
+    }
+}
