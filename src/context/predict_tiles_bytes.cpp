@@ -81,6 +81,7 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
 
     ByteTileWork work;
     TileWalk walk(*grid, callback, userData);
+    int32_t modelChannels = 0;  // of the first tile's result, which every tile must keep
     try {
         while (walk.next()) {
             const Tile& t = walk.tile();
@@ -100,6 +101,13 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
             const Expected<ImageFloat> result = runModelOnTile(*modelLogic, modelInput);
             if (!result) return fail(refusal("the model " + result.message()));
             ImageFloat output = *result;
+            // Another channel count has no consistent result: the result
+            // image would be reallocated for it, losing the tiles already
+            // stitched, and arg-max would weigh other classes.
+            if (modelChannels == 0)
+                modelChannels = output.numChannels;
+            else if (output.numChannels != modelChannels)
+                return fail(refusal("the model changed its channel count between tiles"));
 
             if (K >= 2) {
                 const float inverseK = 1.0f / static_cast<float>(K);
