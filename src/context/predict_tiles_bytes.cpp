@@ -80,7 +80,8 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
     const int32_t side = tileSize * K;
 
     ByteTileWork work;
-    TileWalk walk(*grid, callback, userData);
+    Progress progress{callback, userData, *this};
+    TileWalk walk(*grid, progress.forWalk(), &progress);
     int32_t modelChannels = 0;  // of the first tile's result, which every tile must keep
     try {
         while (walk.next()) {
@@ -148,5 +149,6 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
     }
     if (walk.stopped()) return nullptr;
     walk.finish();
+    if (deleted) return nullptr;  // by the host, at the end
     return outputCharFull.view().data;
 }
