@@ -89,7 +89,9 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
     const int32_t side = tileSize * K;
 
     ByteTileWork work;
-    TileWalk walk(*grid, callback, userData);
+    Progress progress{callback, userData, *this};
+    TileWalk walk(*grid, progress.forWalk(), &progress);
+    int32_t modelChannels = 0;  // of the first tile's result, which every tile must keep
     try {
         // What the model's shapes say of its tiles and results, before
         // anything is allocated.
@@ -120,6 +122,13 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
             const Expected<ImageFloat> result = runModelOnTile(*modelLogic, modelInput, scale);
             if (!result) return fail(refusal("the model " + result.message()));
             ImageFloat output = *result;
+            // Another channel count has no consistent result: the result
+            // image would be reallocated for it, losing the tiles already
+            // stitched, and arg-max would weigh other classes.
+            if (modelChannels == 0)
+                modelChannels = output.numChannels;
+            else if (output.numChannels != modelChannels)
+                return fail(refusal("the model changed its channel count between tiles"));
             // The tile's result at full resolution: S times the tile's side.
             const int32_t resultSide = side * scale;
 
@@ -179,6 +188,7 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
         return nullptr;
     }
     walk.finish();
+    if (deleted) return nullptr;  // by the host, at the end
     const ImageByte& result = outputCharFull.view();
     lastTiledResult =
         TiledResultSizes{result.width, result.height, result.numChannels, width ? result.width / width : 0};
