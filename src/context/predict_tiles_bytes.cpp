@@ -130,6 +130,9 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
             else if (output.numChannels != modelChannels)
                 return fail(refusal("the model changed its channel count between tiles"));
             // The tile's result at full resolution: S times the tile's side.
+            if (int64_t{side} * scale > std::numeric_limits<int32_t>::max())
+                return fail(refusal("the model's result for a tile of " + std::to_string(side) +
+                                    " pixels is too large to address"));
             const int32_t resultSide = side * scale;
 
             if (K >= 2) {

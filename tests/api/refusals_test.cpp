@@ -150,3 +150,33 @@ TEST(Refusals, DirectRunSizesThatCannotBeCountedAreRefused) {
     // The context still runs.
     EXPECT_NE(predictFloat(context, data.data(), 16, 16, 3, false), nullptr);
 }
+
+TEST(Refusals, ExtremeArgumentsAreRefusedInWordsByBothPipelines) {
+    HostContext context;
+    ASSERT_TRUE(context.load("mix_cf_cf_f32_open.onnx"));  // open sizes: only the arguments limit
+    std::vector<float> image(13 * 5 * 3, 0.5f);
+    std::vector<unsigned char> rgb(13 * 5 * 3, 7);
+    struct Case {
+        int tile, step, channels, downscale;
+    };
+    const Case cases[] = {
+        {INT32_MAX, 1, 3, 1},   {1 << 29, 1 << 29, 3, 1},       {16, 16, INT32_MAX, 1}, {16, 16, 1 << 20, 1},
+        {16, 16, 3, INT32_MAX}, {16, 16, 3, -(1 << 30)},        {16, 1, 3, INT32_MIN},  {-16, 16, 3, 1},
+        {16, 16, -3, 1},        {1 << 16, 1 << 16, 3, 1 << 16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "tile " << c.tile << " step " << c.step << " channels " << c.channels
+                                        << " downscale " << c.downscale);
+        Heard heard;
+        const float* floats = predictByTilesFloat(context, image.data(), 13, 5, c.channels, c.tile, c.step, c.downscale,
+                                                  Heard::record, &heard);
+        EXPECT_EQ(floats, nullptr);
+        std::string text = context.errors();
+        EXPECT_FALSE(text.empty());
+        const unsigned char* bytes = predictByTiles(context, rgb.data(), 13, 5, c.channels, c.tile, c.step, false, 1.0f,
+                                                    1.0f, c.downscale, Heard::record, &heard);
+        text = context.errors();
+        EXPECT_EQ(bytes, nullptr);
+        EXPECT_FALSE(text.empty());
+    }
+}
