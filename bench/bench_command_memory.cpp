@@ -13,7 +13,7 @@
 //                  beyond what is available)
 // The float path and the 8-bit path are measured. The picture (1.2 GB) is
 // written to the temporary folder first; the runs take minutes and need
-// about 15 GB of memory, so run this benchmark alone:
+// about 10 GB of memory, so run this benchmark alone:
 //   build/bin/bench_command_memory --benchmark_filter=Picture
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
