@@ -10,6 +10,9 @@
 #include "backend/ort_owners.h"
 #include "diagnostics/expected.h"
 
+// The most threads a processor session is given, whatever a host asks for.
+inline constexpr int32_t kMostProcessorThreads = 256;
+
 // One input of a run: the caller's buffer, wrapped without copying. The sizes
 // describe the buffer so that a short one is refused before the runtime reads it.
 struct InputDescriptor {
@@ -52,6 +55,10 @@ public:
 
     virtual bool reloadOnCpu();
 
+    // Whether the idle threads of a processor session spin before they sleep,
+    // from the next load on; for internal hosts such as benchmarks.
+    void setSpinning(bool on) { spinning = on; }
+
     bool createSession(const void* modelData, uint32_t modelSize, std::string inputName, std::string outputName,
                        bool useGpu);
     bool runSession(const InputDescriptor* inputs, int32_t count);
@@ -75,6 +82,7 @@ private:
     bool runAndFetch(const InputDescriptor* inputs, int32_t count);
 
     bool modelLoaded = false;
+    bool spinning = true;
     int32_t errorCount = 0;
     ImageBuffer<ImageFloat> outputImage;
     std::vector<std::vector<int64_t>> inputShapes;
