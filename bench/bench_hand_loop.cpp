@@ -398,6 +398,7 @@ int main(int argc, char** argv) {
             ->Args({0, 0})
             ->Args({5, 1})
             ->Args({5, 0})
+            ->Args({1, 0})
             ->Iterations(2)
             ->UseManualTime()
             ->Unit(benchmark::kSecond);
