@@ -42,6 +42,8 @@ typedef struct ImageFloat {
 
 /* Called before each tile with the share done so far (0 to 100) and once with
  * 100 at the end. Returning true asks the running tiled prediction to stop.
+ * It may delete the context it reports on: the run then stops as if asked to,
+ * returns its failure result, and the context is gone when the call returns.
  * It must not let an exception out: the library's clean-up would be skipped. */
 typedef bool (*ProgressCallback)(void* userData, float percent);
 

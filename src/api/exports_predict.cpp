@@ -6,6 +6,11 @@ using boundary::atBoundary;
 
 namespace {
 VelmoraClass* live(VelmoraContext context) { return static_cast<VelmoraClass*>(context); }
+
+// The tiled paths call the host back, and the host may delete the context
+// there. The call is held inside the boundary's body, so that it ends (and
+// destroys such a context) before an exception is raised in the host's form.
+using HostCall = VelmoraClass::HostCall;
 }  // namespace
 
 extern "C" {
@@ -41,6 +46,7 @@ VELMORA_API ImageFloat predictByTilesImageFloat(VelmoraContext context, ImageFlo
                                                 void* userData) {
     return atBoundary([&] {
         if (!context) return ImageFloat{0, 0, 0, nullptr};
+        const HostCall call(*live(context));
         return live(context)->predictByTilesImageFloat(image, tileSize, step, downscale, callback, userData);
     });
 }
@@ -50,6 +56,7 @@ VELMORA_API float* predictByTilesFloat(VelmoraContext context, float* data, int3
                                        ProgressCallback callback, void* userData) {
     return atBoundary([&]() -> float* {
         if (!context) return nullptr;
+        const HostCall call(*live(context));
         return live(context)->predictByTilesFloat(data, width, height, numChannels, tileSize, step, downscale, callback,
                                                   userData);
     });
@@ -61,6 +68,7 @@ VELMORA_API unsigned char* predictByTiles(VelmoraContext context, unsigned char*
                                           ProgressCallback callback, void* userData) {
     return atBoundary([&]() -> unsigned char* {
         if (!context) return nullptr;
+        const HostCall call(*live(context));
         return live(context)->predictByTiles(data, width, height, numChannels, tileSize, step, argmax, inputScale,
                                              outputScale, downscale, callback, userData);
     });

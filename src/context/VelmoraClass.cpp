@@ -19,6 +19,19 @@ VelmoraClass::VelmoraClass(std::unique_ptr<ModelLogic> backend, ThreadSource thr
     if (!modelLogic) errorText += "VelmoraClass: modelLogic is null!";
 }
 
+void VelmoraClass::destroy(VelmoraClass* context) {
+    if (context && context->hostCalls > 0)
+        context->deleted = true;
+    else
+        delete context;
+}
+
+bool VelmoraClass::Progress::heard(void* self, float percent) {
+    const Progress& progress = *static_cast<const Progress*>(self);
+    const bool stop = progress.callback(progress.userData, percent);
+    return stop || progress.context.deleted;
+}
+
 bool VelmoraClass::getErrorText(int32_t length, std::string& text) {
     switch (length) {
         case -256: return false;

@@ -35,6 +35,28 @@ public:
     VelmoraClass(const VelmoraClass&) = delete;
     VelmoraClass& operator=(const VelmoraClass&) = delete;
 
+    // Ends a context made with new. One inside a call of the host's (deleted
+    // by the host's progress callback) is only marked: that call stops as if
+    // asked to and the context is destroyed as the call returns.
+    static void destroy(VelmoraClass* context);
+
+    // Held across each call that runs the host's progress callback, so that
+    // the callback may delete the context; the last one to end destroys a
+    // context deleted meanwhile. Whatever the call returns must not point
+    // into the context by then.
+    class HostCall {
+    public:
+        explicit HostCall(VelmoraClass& context) : context_(context) { ++context_.hostCalls; }
+        ~HostCall() {
+            if (--context_.hostCalls == 0 && context_.deleted) delete &context_;
+        }
+        HostCall(const HostCall&) = delete;
+        HostCall& operator=(const HostCall&) = delete;
+
+    private:
+        VelmoraClass& context_;
+    };
+
     // The text for getErrorText's `length`; false when nothing is to be written.
     bool getErrorText(int32_t length, std::string& text);
 
@@ -69,6 +91,17 @@ public:
     ModelLogic* backend() { return modelLogic.get(); }
 
 private:
+    // The host's progress callback as the pipelines pass it on: a deletion of
+    // the context from inside it stops the run as an answer of true does.
+    struct Progress {
+        ProgressCallback callback;
+        void* userData;
+        const VelmoraClass& context;
+        static bool heard(void* self, float percent);
+        // The callback for the tile walk: null when the host gave none.
+        ProgressCallback forWalk() const { return callback ? &Progress::heard : nullptr; }
+    };
+
     void log(const std::string& message) const;
     ImageFloat runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step, int32_t downscale,
                         ProgressCallback callback, void* userData);
@@ -80,4 +113,6 @@ private:
     ImageBuffer<ImageByte> outputCharFull;
     ImageBuffer<ImageFloat> outputFloatFull;
     ThreadSource pasteThreads;
+    int32_t hostCalls = 0;  // calls of the host's running on this context
+    bool deleted = false;   // by the host, inside one of them
 };

@@ -80,7 +80,9 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
     const int32_t side = tileSize * K;
 
     ByteTileWork work;
-    TileWalk walk(*grid, callback, userData);
+    Progress progress{callback, userData, *this};
+    TileWalk walk(*grid, progress.forWalk(), &progress);
+    int32_t modelChannels = 0;  // of the first tile's result, which every tile must keep
     try {
         while (walk.next()) {
             const Tile& t = walk.tile();
@@ -100,6 +102,13 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
             const Expected<ImageFloat> result = runModelOnTile(*modelLogic, modelInput);
             if (!result) return fail(refusal("the model " + result.message()));
             ImageFloat output = *result;
+            // Another channel count has no consistent result: the result
+            // image would be reallocated for it, losing the tiles already
+            // stitched, and arg-max would weigh other classes.
+            if (modelChannels == 0)
+                modelChannels = output.numChannels;
+            else if (output.numChannels != modelChannels)
+                return fail(refusal("the model changed its channel count between tiles"));
 
             if (K >= 2) {
                 const float inverseK = 1.0f / static_cast<float>(K);
@@ -140,5 +149,6 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
     }
     if (walk.stopped()) return nullptr;
     walk.finish();
+    if (deleted) return nullptr;  // by the host, at the end
     return outputCharFull.view().data;
 }

@@ -117,7 +117,8 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
         // into it, with no second full-size image and no copy.
         ImageBuffer<ImageFloat>& stitched = K == 1 ? outputFloatFull : work.stitched;
 
-        TileWalk walk(*grid, callback, userData);
+        Progress progress{callback, userData, *this};
+        TileWalk walk(*grid, progress.forWalk(), &progress);
         bool firstTile = true;
         while (walk.next()) {
             const Tile& t = walk.tile();
@@ -158,6 +159,8 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
         if (downscale < -1) transferDetail(output, output, original_image, workingImage, K);
 
         walk.finish();
+        // Deleted by the host at the end: no result, and nothing counted.
+        if (deleted) return fail("", "");
         // Saturates rather than overflowing after 2^31 - 1 runs.
         if (tiledRunCount < std::numeric_limits<int32_t>::max()) ++tiledRunCount;
         writeRegistryString(settingsFolder, "tilessplit", std::to_string(tiledRunCount));
@@ -183,5 +186,6 @@ float* VelmoraClass::predictByTilesFloat(float* data, int32_t width, int32_t hei
                                          void* userData) {
     predictByTilesImageFloat(ImageFloat{width, height, numChannels, data}, tileSize, step, downscale, callback,
                              userData);
-    return outputFloatFull.view().data;
+    // A context the host deleted meanwhile is about to go: nothing of it is handed out.
+    return deleted ? nullptr : outputFloatFull.view().data;
 }

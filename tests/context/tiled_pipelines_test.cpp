@@ -150,3 +150,56 @@ TEST(TiledPipelines, UnshrunkTheFloatResultIsTheModelsOutputBitForBit) {
     ASSERT_NE(result.data, nullptr);
     EXPECT_EQ(std::memcmp(result.data, image.data(), image.size() * sizeof(float)), 0);
 }
+
+TEST(TiledPipelines, AModelWhoseChannelCountChangesBetweenTilesFailsBothPipelines) {
+    // The first tile comes back with `first` channels, every later one with `later`.
+    for (auto [first, later] : {std::pair{3, 1}, std::pair{1, 3}}) {
+        SCOPED_TRACE(testing::Message() << first << " then " << later << " channels");
+        Scripted s;
+        s.backend->model = [&, first = first, later = later](const ImageFloat& tile) {
+            const int32_t channels = s.backend->runs == 1 ? first : later;
+            std::vector<float> values(static_cast<size_t>(tile.width) * tile.height * channels, 0.5f);
+            return s.backend->answer(tile.width, tile.height, channels, values.data());
+        };
+        std::vector<float> image(40 * 20 * 3, 0.5f);
+        EXPECT_EQ(
+            s.context->predictByTilesImageFloat(ImageFloat{40, 20, 3, image.data()}, 16, 16, 1, nullptr, nullptr).data,
+            nullptr);
+        EXPECT_EQ(s.errors(), "\n\nModel changed its channel count between tiles\n");
+        EXPECT_EQ(s.backend->runs, 2);
+
+        // The 8-bit pipeline, scaled or by arg-max, stops at the same tile
+        // rather than handing back a result whose earlier tiles were lost.
+        std::vector<uint8_t> rgb(40 * 20 * 3, 7);
+        for (bool argmax : {false, true}) {
+            SCOPED_TRACE(argmax ? "arg-max" : "scaled");
+            s.backend->runs = 0;
+            EXPECT_EQ(
+                s.context->predictByTiles(rgb.data(), 40, 20, 3, 16, 16, argmax, 1.0f, 255.0f, 1, nullptr, nullptr),
+                nullptr);
+            EXPECT_EQ(s.errors(),
+                      "\nVelmora error: predictByTiles: the model changed its channel count between tiles\n");
+            EXPECT_EQ(s.backend->runs, 2);
+        }
+    }
+}
+
+TEST(TiledPipelines, TheEightBitResultKeepsItsChannelsAcrossCallsOfOneModel) {
+    // A model of 2 output channels after one of 3: each call is consistent
+    // within itself, so each succeeds, with its own channel count.
+    Scripted s;
+    int32_t channels = 3;
+    s.backend->model = [&](const ImageFloat& tile) {
+        std::vector<float> values(static_cast<size_t>(tile.width) * tile.height * channels);
+        for (size_t i = 0; i < values.size(); ++i) values[i] = static_cast<float>(i % channels) / 255.0f;
+        return s.backend->answer(tile.width, tile.height, channels, values.data());
+    };
+    std::vector<uint8_t> rgb(40 * 20 * 3, 7);
+    for (int32_t c : {3, 2}) {
+        channels = c;
+        const uint8_t* out =
+            s.context->predictByTiles(rgb.data(), 40, 20, 3, 16, 16, false, 1.0f, 255.0f, 1, nullptr, nullptr);
+        ASSERT_NE(out, nullptr) << s.errors();
+        for (int32_t i = 0; i < 40 * 20 * c; ++i) ASSERT_EQ(out[i], i % c) << i;
+    }
+}
