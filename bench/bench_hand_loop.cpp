@@ -15,7 +15,9 @@
 // Arguments of the library's session: `threads` as the "threads" setting
 // gives it (0: the runtime's choice for the machine; 5: the sessions of
 // earlier versions, 5 intra- and 5 inter-operation threads) and `spin` 1 or
-// 0, whether idle runtime threads spin before they sleep.
+// 0, whether idle runtime threads spin before they sleep. `paste1` 1 is a
+// what-if: the library pastes each tile on the calling thread only instead
+// of on short-lived worker threads.
 //
 // `library_own_ms_tile` and `loop_own_ms_tile` are each side's time per tile
 // outside its model runs: the library's crop, paste and grid, the loop's cut
@@ -263,7 +265,8 @@ struct Library {
     std::unique_ptr<VelmoraClass> context;
     TimedBackend* timed = nullptr;
 
-    Library(const std::string& modelName, int32_t threads, bool spinning) : bytes(bench::readModel(modelName)) {
+    Library(const std::string& modelName, int32_t threads, bool spinning, bool pasteOnCaller)
+        : bytes(bench::readModel(modelName)) {
         bench::Redirect quietOut(1, "/dev/null");
         bench::Redirect quietErr(2, "/dev/null");
         auto backend = std::make_unique<TimedBackend>();
@@ -271,7 +274,9 @@ struct Library {
         backend->setProcessorThreads(threads);
         backend->setSpinning(spinning);
         ModelLogicONNX& onnx = *backend;
-        context = std::make_unique<VelmoraClass>(std::move(backend));
+        ThreadSource pasteThreads;
+        if (pasteOnCaller) pasteThreads.hardwareThreads = [] { return 1u; };
+        context = std::make_unique<VelmoraClass>(std::move(backend), pasteThreads);
         if (!context->loadModel(bytes.data(), static_cast<uint32_t>(bytes.size()), "input", "output"))
             throw std::runtime_error("cannot load " + modelName);
         std::vector<float> tile(static_cast<size_t>(kTile) * kTile * kChannels);
@@ -316,7 +321,7 @@ int64_t tileCount() {
     return across * across;
 }
 
-// Arguments: threads, spin.
+// Arguments: threads, spin, paste1.
 void BM_LibraryVsHandLoop(benchmark::State& state, const char* modelName) {
     if (!bench::modelExists(modelName)) {
         state.SkipWithError((std::string(modelName) + " is missing: run scripts/setup.sh and build again").c_str());
@@ -324,8 +329,9 @@ void BM_LibraryVsHandLoop(benchmark::State& state, const char* modelName) {
     }
     const int32_t threads = static_cast<int32_t>(state.range(0));
     const bool spinning = state.range(1) != 0;
+    const bool pasteOnCaller = state.range(2) != 0;
     HandLoop& loop = handLoop(modelName);
-    Library library(modelName, threads, spinning);
+    Library library(modelName, threads, spinning, pasteOnCaller);
     const ImageFloat& image = page();
     std::vector<float> loopPage;
     int32_t loopChannels = 0;
@@ -426,12 +432,13 @@ int main(int argc, char** argv) {
     }
     for (const char* model : {kTextDetection, kSixConvolutions}) {
         benchmark::RegisterBenchmark((std::string("LibraryVsHandLoop/") + model).c_str(), BM_LibraryVsHandLoop, model)
-            ->ArgNames({"threads", "spin"})
-            ->Args({0, 1})
-            ->Args({0, 0})
-            ->Args({5, 1})
-            ->Args({5, 0})
-            ->Args({1, 0})
+            ->ArgNames({"threads", "spin", "paste1"})
+            ->Args({0, 1, 0})
+            ->Args({0, 0, 0})
+            ->Args({5, 1, 0})
+            ->Args({5, 0, 0})
+            ->Args({1, 0, 0})
+            ->Args({0, 1, 1})
             ->Iterations(2)
             ->UseManualTime()
             ->Unit(benchmark::kSecond);
