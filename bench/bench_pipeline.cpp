@@ -3,7 +3,7 @@
 // PipelineVsBareLoop: a realistic model (six 3 x 3 convolutions of 32
 // channels, channels-last, tile 256, step 224) over a square RGB float image.
 // Each repetition runs the same number of tiles twice: once as a bare loop of
-// backend runModel calls on one tile buffer (no crop, paste or resize) and once
+// backend runTile calls on one tile buffer (no crop, paste or resize) and once
 // through the pipeline; `ratio` is pipeline / bare loop. The order of the two
 // alternates between repetitions so that drift on a shared machine favours
 // neither. A timing backend also splits the pipeline call into the model's
@@ -175,9 +175,9 @@ std::vector<char> readModel(const std::string& name) {
 // split into the model's share and the pipeline's own.
 class TimedBackend : public ModelLogicONNX {
 public:
-    ImageFloat runModel(const float* data, int32_t width, int32_t height, int32_t numChannels) override {
+    Expected<ImageFloat> runTile(const ImageFloat& tile) override {
         const auto start = std::chrono::steady_clock::now();
-        const ImageFloat result = ModelLogicONNX::runModel(data, width, height, numChannels);
+        Expected<ImageFloat> result = ModelLogicONNX::runTile(tile);
         inModel += std::chrono::steady_clock::now() - start;
         return result;
     }
@@ -208,8 +208,8 @@ struct LoadedModel {
 
     void runTile() {
         const ImageFloat& t = tile->image;
-        const ImageFloat r = backend->runModel(t.data, t.width, t.height, t.numChannels);
-        if (!r.data) throw std::runtime_error("the model returned nothing");
+        const Expected<ImageFloat> r = backend->runTile(t);
+        if (!r || !r->data) throw std::runtime_error("the model returned nothing");
     }
 };
 

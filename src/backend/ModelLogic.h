@@ -5,7 +5,16 @@
 #include <cstdint>
 #include <string>
 
+#include "diagnostics/expected.h"
 #include "image/image_records.h"
+
+// What a model's shapes say of its result for square tiles before any run:
+// how many times the tile's side it is, and its channel count; 0 where the
+// model leaves them open (or says nothing, as a backend without shapes).
+struct TilePlan {
+    int32_t scale = 0;
+    int32_t outputChannels = 0;
+};
 
 class ModelLogic {
 public:
@@ -37,6 +46,23 @@ public:
     virtual int64_t getGpuMemory() { return 0; }
     virtual void preparePrediction() {}
     virtual bool fetchModelOutput(ImageFloat* /*record*/, int32_t /*index*/) { return false; }
+
+    // Tiled runs. Whether the model takes square tiles of side x side pixels
+    // with `channels` interleaved channels, and what its shapes say of the
+    // result; the failure names what does not fit, without a subject ("takes
+    // 16 x 16 tiles, not 32 x 32"). Asked before anything is allocated.
+    virtual Expected<TilePlan> describeTiles(int32_t /*side*/, int32_t /*channels*/) { return TilePlan{}; }
+    // Runs the model on one interleaved tile and gives its result
+    // interleaved, whatever layout and element types the model has: a view
+    // of a buffer the backend owns, valid until its next run. An empty
+    // record when the run was refused (the reason is in the error text); a
+    // failure, without a subject, when the result cannot be read as an image.
+    virtual Expected<ImageFloat> runTile(const ImageFloat& tile) {
+        return runModel(tile.data, tile.width, tile.height, tile.numChannels);
+    }
+    // The loaded model's inputs and outputs, a line each: name, element
+    // type, shape ("?" where open) and layout. Empty without a model.
+    virtual std::string modelDescription() { return {}; }
 
     // Threads a processor session runs each operation on, from the next model
     // load on; 0 or less lets the runtime choose for the machine.

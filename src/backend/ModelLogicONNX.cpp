@@ -17,6 +17,7 @@ OwnedEnv ModelLogicONNX::createEnvironment() {
 
 ModelLogicONNX::ModelLogicONNX() : env(createEnvironment()) {
     throwOnError(ortApi->CreateSessionOptions(out(sessionOptions)));
+    throwOnError(ortApi->CreateCpuMemoryInfo(OrtDeviceAllocator, OrtMemTypeCPU, out(memoryInfo)));
 }
 
 ModelLogicONNX::~ModelLogicONNX() { consoleLine("Dealloc ModelLogicONNX"); }

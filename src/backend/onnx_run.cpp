@@ -1,23 +1,28 @@
-// Running a loaded session and copying its outputs into image records.
+// Running a loaded session on whole inputs and copying its outputs into
+// image records: the caller's buffer goes to the model as it is (converted
+// only in element type) and an output is copied in its own element order.
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "backend/ModelLogicONNX.h"
 #include "backend/ort_call.h"
+#include "backend/tensor_elements.h"
+#include "backend/tile_layout.h"
 #include "diagnostics/console_sink.h"
 #include "image/utils_image_operations.h"
 
 namespace {
 
-// Elements the runtime reads for an input of this stored shape.
-int64_t inputElementCount(const std::vector<int64_t>& shape) {
-    if (shape.size() == 4) {
-        int64_t product = 1;
-        for (int64_t d : shape) product *= d;
-        return product < 0 ? -product : product;
-    }
-    return shape.empty() ? 0 : shape[0];
+ONNXTensorElementDataType elementType(int32_t code) { return static_cast<ONNXTensorElementDataType>(code); }
+
+// The product of the dimensions, or -1 when one is negative or it does not
+// fit in 64 bits.
+int64_t countOf(const std::vector<int64_t>& dims) {
+    int64_t product = 1;
+    for (int64_t d : dims)
+        if (d < 0 || __builtin_mul_overflow(product, d, &product)) return -1;
+    return product;
 }
 
 struct OutputSizes {
@@ -37,64 +42,78 @@ OutputSizes outputSizes(const std::vector<int64_t>& d, int32_t layout) {
     return {low32(d[0]), 1, static_cast<int64_t>(d.size())};
 }
 
-// Bytes per element of a tensor type, for bounding the reads.
-size_t elementBytes(ONNXTensorElementDataType type) {
-    switch (type) {
-        case ONNX_TENSOR_ELEMENT_DATA_TYPE_DOUBLE:
-        case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT64:
-        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT64: return 8;
-        case ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16:
-        case ONNX_TENSOR_ELEMENT_DATA_TYPE_BFLOAT16:
-        case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT16:
-        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT16: return 2;
-        case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT8:
-        case ONNX_TENSOR_ELEMENT_DATA_TYPE_UINT8:
-        case ONNX_TENSOR_ELEMENT_DATA_TYPE_BOOL: return 1;
-        default: return 4;
-    }
-}
-
 // The count of floats a copy of the record reports, within 32 bits.
 int32_t reportedCount(const ImageFloat& output) {
     return static_cast<int32_t>(std::min<int64_t>(elementCount(output), std::numeric_limits<int32_t>::max()));
 }
 
-void copyPixels(const ImageFloat& output, float* destination) {
-    const int64_t count = elementCount(output);
-    if (count > 0) std::memcpy(destination, output.data, static_cast<size_t>(count) * sizeof(float));
+std::string sizesText(const InputDescriptor& in) {
+    return std::to_string(in.width) + " x " + std::to_string(in.height) + " x " + std::to_string(in.numChannels);
 }
 
 }  // namespace
 
-bool ModelLogicONNX::runSession(const InputDescriptor* inputs, int32_t count) {
-    if (!isModelLoaded() || !session) return false;
-    if (count < 0 || static_cast<size_t>(count) != inputShapes.size()) return false;
+std::string ModelLogicONNX::unconvertedInput(size_t k) const {
+    const auto type = elementType(inputTypes[k]);
+    if (convertedElementBytes(type) != 0) return {};
+    return "takes " + elementTypeName(type) + " values at its input \"" + inputNames[k] +
+           "\", which the library does not convert";
+}
 
-    std::vector<OwnedValue> values(count);
-    for (int32_t k = 0; k < count; ++k) {
-        const std::vector<int64_t>& shape = inputShapes[k];
-        const int64_t elements = inputElementCount(shape);
-        const InputDescriptor& in = inputs[k];
-        // The runtime reads as many values as the model's shape asks for: a
-        // shorter buffer would be read past its end.
-        const int64_t provided = static_cast<int64_t>(in.width) * in.height * in.numChannels;
-        if (!in.data || in.width < 0 || in.height < 0 || in.numChannels < 0 || provided < elements) {
-            appendErrorText("Error: input " + std::to_string(k) + " holds " + std::to_string(provided) +
-                            " values, the model needs " + std::to_string(elements) + "\n");
-            return false;
-        }
-        OwnedMemoryInfo memoryInfo;
-        throwOnError(ortApi->CreateCpuMemoryInfo(OrtDeviceAllocator, OrtMemTypeCPU, out(memoryInfo)));
-        throwOnError(ortApi->CreateTensorWithDataAsOrtValue(
-            memoryInfo.get(), const_cast<float*>(in.data), static_cast<size_t>(elements) * sizeof(float), shape.data(),
-            shape.size(), ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT, out(values[k])));
+std::string ModelLogicONNX::unconvertedOutput(size_t j) const {
+    const auto type = elementType(outputTypes[j]);
+    if (convertedElementBytes(type) != 0) return {};
+    return "gives " + elementTypeName(type) + " values at its output \"" + outputNames[j] +
+           "\", which the library does not convert";
+}
+
+void ModelLogicONNX::forgetInputs() {
+    boundInputs.clear();
+    staging.clear();
+}
+
+void* ModelLogicONNX::stagingFor(size_t k, size_t bytes) {
+    if (staging.size() <= k) staging.resize(k + 1);
+    Staging& s = staging[k];
+    if (s.size < bytes) {
+        s.bytes.reset();
+        s.size = 0;
+        s.bytes.reset(allocateArray<std::byte>(static_cast<int64_t>(std::min<size_t>(bytes, INT64_MAX))));
+        if (!s.bytes) return nullptr;
+        s.size = bytes;
     }
+    return s.bytes.get();
+}
 
+void ModelLogicONNX::bindBuffer(size_t k, const void* data, size_t bytes, const std::vector<int64_t>& dims) {
+    if (boundInputs.size() <= k) boundInputs.resize(k + 1);
+    BoundInput& b = boundInputs[k];
+    if (b.value && b.data == data && b.bytes == bytes && b.dims == dims) return;
+    b.value.reset();
+    // The runtime refuses a byte length shorter than the shape requires.
+    throwOnError(ortApi->CreateTensorWithDataAsOrtValue(memoryInfo.get(), const_cast<void*>(data), bytes, dims.data(),
+                                                        dims.size(), elementType(inputTypes[k]), out(b.value)));
+    b.data = data;
+    b.bytes = bytes;
+    b.dims = dims;
+}
+
+void ModelLogicONNX::bindInput(size_t k, const float* data, size_t elements, const std::vector<int64_t>& dims) {
+    const auto type = elementType(inputTypes[k]);
+    const size_t bytes = elements * convertedElementBytes(type);
+    if (type == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT) return bindBuffer(k, data, bytes, dims);
+    void* converted = stagingFor(k, bytes);
+    if (!converted) throw std::bad_alloc();
+    storeElements(data, elements, type, converted);
+    bindBuffer(k, converted, bytes, dims);
+}
+
+void ModelLogicONNX::runBound(int32_t count) {
     std::vector<const char*> inNames(count);
     std::vector<const OrtValue*> inValues(count);
     for (int32_t k = 0; k < count; ++k) {
         inNames[k] = inputNames[k].c_str();
-        inValues[k] = values[k].get();
+        inValues[k] = boundInputs[k].value.get();
     }
     std::vector<const char*> outNames(outputNames.size());
     for (size_t j = 0; j < outputNames.size(); ++j) outNames[j] = outputNames[j].c_str();
@@ -108,68 +127,132 @@ bool ModelLogicONNX::runSession(const InputDescriptor* inputs, int32_t count) {
                              outNames.size(), results.data()));
     for (OrtValue* value : results) kept.emplace_back(value);
     outputTensors = std::move(kept);
+}
+
+bool ModelLogicONNX::runSession(const InputDescriptor* inputs, int32_t count) {
+    if (!isModelLoaded() || !session) return false;
+    if (count < 0 || static_cast<size_t>(count) != inputShapes.size()) return false;
+
+    for (int32_t k = 0; k < count; ++k) {
+        const InputDescriptor& in = inputs[k];
+        const std::string refused = unconvertedInput(k);
+        if (!refused.empty()) {
+            appendErrorText("Error: the model " + refused + "\n");
+            return false;
+        }
+        int64_t provided = 0;
+        if (in.width < 0 || in.height < 0 || in.numChannels < 0 ||
+            __builtin_mul_overflow(static_cast<int64_t>(in.width), static_cast<int64_t>(in.height), &provided) ||
+            __builtin_mul_overflow(provided, static_cast<int64_t>(in.numChannels), &provided)) {
+            appendErrorText("Error: input " + std::to_string(k) + " of " + sizesText(in) +
+                            " values cannot be counted\n");
+            return false;
+        }
+        // Open dimensions take the caller's sizes; the runtime reads as many
+        // values as the shape asks for, so a shorter buffer is refused.
+        const std::vector<int64_t> dims =
+            directInputDims(inputDeclared[k], in.width, in.height, in.numChannels, inputLayout);
+        const int64_t elements = countOf(dims);
+        if (elements < 0 || static_cast<uint64_t>(elements) > SIZE_MAX / sizeof(double)) {
+            appendErrorText("Error: input " + std::to_string(k) + " of shape " + shapeText(dims) +
+                            " cannot be counted\n");
+            return false;
+        }
+        if (!in.data || provided < elements) {
+            appendErrorText("Error: input " + std::to_string(k) + " holds " + std::to_string(in.data ? provided : 0) +
+                            " values, the model needs " + std::to_string(elements) + "\n");
+            return false;
+        }
+        bindInput(k, in.data, static_cast<size_t>(elements), dims);
+    }
+    runBound(count);
     return true;
 }
 
-Expected<ImageFloat> ModelLogicONNX::readOutput(int32_t index) {
+Expected<ModelLogicONNX::OutputTensor> ModelLogicONNX::outputTensor(int32_t index) {
     if (index < 0 || static_cast<size_t>(index) >= outputTensors.size())
         return failure("Error: output tensors < output index!");
+    const std::string refused = unconvertedOutput(static_cast<size_t>(index));
+    if (!refused.empty()) return failure("Error: the model " + refused + "\n");
     OrtValue* tensor = outputTensors[index].get();
-    float* tensorData = nullptr;
-    throwOnError(ortApi->GetTensorMutableData(tensor, reinterpret_cast<void**>(&tensorData)));
+    OutputTensor t;
+    void* data = nullptr;
+    throwOnError(ortApi->GetTensorMutableData(tensor, &data));
+    t.data = data;
     OwnedTensorTypeAndShapeInfo info;
     throwOnError(ortApi->GetTensorTypeAndShape(tensor, out(info)));
     size_t dimCount = 0;
     throwOnError(ortApi->GetDimensionsCount(info.get(), &dimCount));
-    std::vector<int64_t> dims(dimCount);
-    throwOnError(ortApi->GetDimensions(info.get(), dims.data(), dimCount));
-    size_t tensorElements = 0;
-    throwOnError(ortApi->GetTensorShapeElementCount(info.get(), &tensorElements));
+    t.dims.resize(dimCount);
+    throwOnError(ortApi->GetDimensions(info.get(), t.dims.data(), dimCount));
+    throwOnError(ortApi->GetTensorShapeElementCount(info.get(), &t.elements));
     ONNXTensorElementDataType type{};
     throwOnError(ortApi->GetTensorElementType(info.get(), &type));
+    t.type = static_cast<int32_t>(type);
+    // The value's own type decides how it is read, whatever the model declared.
+    if (convertedElementBytes(type) == 0)
+        return failure("Error: the model gives " + elementTypeName(type) + " values at its output \"" +
+                       outputNames[index] + "\", which the library does not convert\n");
+    return t;
+}
 
-    const OutputSizes s = outputSizes(dims, outputLayout);
+Expected<ModelLogicONNX::OutputRecord> ModelLogicONNX::readOutput(int32_t index) {
+    Expected<OutputTensor> tensor = outputTensor(index);
+    if (!tensor) return failure(tensor.message());
+    const OutputSizes s = outputSizes(tensor->dims, outputLayout);
     if (s.width < 0 || s.height < 0 || s.numChannels < 0)
         return failure("Error: output " + std::to_string(index) + " has sizes that do not fit an image\n");
     const int64_t wanted = s.width * s.height * s.numChannels;
-    // The copy reads 32-bit values: never more than the tensor holds.
-    const uint64_t availableFloats = static_cast<uint64_t>(tensorElements) * elementBytes(type) / sizeof(float);
-    if (static_cast<uint64_t>(wanted) > availableFloats)
-        return failure("Error: output " + std::to_string(index) + " holds " + std::to_string(availableFloats) +
+    // Never more elements than the tensor holds, whatever their size.
+    if (static_cast<uint64_t>(wanted) > tensor->elements)
+        return failure("Error: output " + std::to_string(index) + " holds " + std::to_string(tensor->elements) +
                        " values, fewer than the " + std::to_string(s.width) + " x " + std::to_string(s.height) + " x " +
                        std::to_string(s.numChannels) + " its layout asks for\n");
     constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
     if (s.width > kMax || s.height > kMax || s.numChannels > kMax) return failure("Error: Not enough memory!");
-    return ImageFloat{static_cast<int32_t>(s.width), static_cast<int32_t>(s.height),
-                      static_cast<int32_t>(s.numChannels), tensorData};
+    const bool floats = tensor->type == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT;
+    const ImageFloat sizes{static_cast<int32_t>(s.width), static_cast<int32_t>(s.height),
+                           static_cast<int32_t>(s.numChannels),
+                           floats ? static_cast<float*>(const_cast<void*>(tensor->data)) : nullptr};
+    return OutputRecord{sizes, *tensor};
 }
 
+namespace {
+// The record's elements from the tensor, converted to floats.
+void copyElements(const ModelLogicONNX::OutputTensor& tensor, const ImageFloat& sizes, float* destination) {
+    const int64_t count = elementCount(sizes);
+    if (count > 0) loadElements(tensor.data, elementType(tensor.type), static_cast<size_t>(count), destination);
+}
+}  // namespace
+
 int32_t ModelLogicONNX::getModelOutput(ImageFloat* record, int32_t index) {
-    const Expected<ImageFloat> output = readOutput(index);
+    const Expected<OutputRecord> output = readOutput(index);
     if (!output) {
         appendErrorText(output.message());
         return 0;
     }
-    if (!ensureImage(*record, output->width, output->height, output->numChannels)) {
+    const ImageFloat& s = output->sizes;
+    if (!ensureImage(*record, s.width, s.height, s.numChannels)) {
         appendErrorText("Error: Not enough memory!");
         return 0;
     }
-    copyPixels(*output, record->data);
-    return reportedCount(*output);
+    copyElements(output->tensor, s, record->data);
+    return reportedCount(s);
 }
 
 bool ModelLogicONNX::runAndFetch(const InputDescriptor* inputs, int32_t count) {
     if (!runSession(inputs, count)) return false;
-    const Expected<ImageFloat> output = readOutput(0);
+    const Expected<OutputRecord> output = readOutput(0);
     if (!output) {
         appendErrorText(output.message());
         return false;
     }
-    if (!outputImage.resize(output->width, output->height, output->numChannels)) {
+    const ImageFloat& s = output->sizes;
+    if (!outputImage.resize(s.width, s.height, s.numChannels)) {
         appendErrorText("Error: Not enough memory!");
         return false;
     }
-    copyPixels(*output, outputImage.view().data);
+    copyElements(output->tensor, s, outputImage.view().data);
     return true;
 }
 
@@ -207,24 +290,32 @@ uint8_t* ModelLogicONNX::runModelToBytes(const float* data, int32_t width, int32
                                          int32_t* channelCount, bool argmax, float scale) {
     const InputDescriptor input{data, width, height, numChannels};
     if (!runSession(&input, 1)) return nullptr;
-    // Read where the runtime left it: the bytes need no float copy first.
-    const Expected<ImageFloat> output = readOutput(0);
+    // Floats are read where the runtime left them; other types are converted first.
+    const Expected<OutputRecord> output = readOutput(0);
     if (!output) {
         appendErrorText(output.message());
         return nullptr;
     }
-    if (static_cast<int64_t>(output->width) * output->height * output->numChannels * 4 == 0) return nullptr;
+    ImageFloat values = output->sizes;
+    if (static_cast<int64_t>(values.width) * values.height * values.numChannels * 4 == 0) return nullptr;
+    std::unique_ptr<float[]> converted;
+    if (!values.data) {
+        converted.reset(allocateArray<float>(elementCount(values)));
+        if (!converted) return nullptr;
+        copyElements(output->tensor, values, converted.get());
+        values.data = converted.get();
+    }
     // The output's own channel count sizes and fills the buffer.
-    const int32_t channels = output->numChannels;
+    const int32_t channels = values.numChannels;
     if (channelCount) *channelCount = channels;
-    const int32_t n = reportedCount(*output);
+    const int32_t n = reportedCount(values);
     const int64_t pixels = static_cast<int64_t>(n) / channels;
     uint8_t* bytes = allocateArray<uint8_t>(argmax ? pixels : n);
     if (!bytes) return nullptr;
     if (argmax)
-        argmaxChannels(output->data, bytes, static_cast<uint64_t>(n), channels);
+        argmaxChannels(values.data, bytes, static_cast<uint64_t>(n), channels);
     else
-        floatToByteTruncating(output->data, bytes, n, scale);
+        floatToByteTruncating(values.data, bytes, n, scale);
     consoleLine(" ------------------ check runModel ---------------- ");
     return bytes;
 }

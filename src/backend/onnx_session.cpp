@@ -106,6 +106,8 @@ bool ModelLogicONNX::reloadOnCpu() {
 void ModelLogicONNX::deallocateModel() {
     // The model's outputs go with it, so that no later run hands out a stale result.
     outputTensors.clear();
+    forgetInputs();
+    tileResult.reset();
     session.reset();
     outputImage.reset();
     env.reset();
@@ -139,6 +141,7 @@ bool ModelLogicONNX::createSession(const void* data, uint32_t size, std::string 
         throwOnError(ortApi->CreateSessionFromArray(env.get(), data, size, sessionOptions.get(), out(session)));
 
         describeModel();
+        forgetInputs();
         modelLoaded = true;
         if (!inName.empty()) inputName = inName;
         if (!outName.empty()) outputName = outName;
@@ -163,14 +166,25 @@ struct Side {
     OrtStatus*(ORT_API_CALL* typeInfo)(const OrtSession*, size_t, OrtTypeInfo**)NO_EXCEPTION;
 };
 
-// Prints one side's names, types and dimensions and records them, every
-// dimension made non-negative (an open dimension, -1, becomes 1).
-void describeSide(OrtSession* session, OrtAllocator* allocator, const Side& side, std::vector<std::string>& names,
-                  std::vector<std::vector<int64_t>>& shapes) {
+// What describing one side of the model records.
+struct SideRecord {
+    std::vector<std::string>& names;
+    std::vector<std::vector<int64_t>>& shapes;    // every dimension made non-negative
+    std::vector<std::vector<int64_t>>& declared;  // as the model gives them, -1 where open
+    std::vector<int32_t>& types;
+};
+
+// Prints one side's names, types and dimensions and records them; in the
+// shapes an open dimension, -1, becomes 1.
+void describeSide(OrtSession* session, OrtAllocator* allocator, const Side& side, const SideRecord& record) {
     size_t count = 0;
     throwOnError(side.count(session, &count));
+    std::vector<std::string>& names = record.names;
+    std::vector<std::vector<int64_t>>& shapes = record.shapes;
     names.clear();
     shapes.clear();
+    record.declared.clear();
+    record.types.clear();
     names.reserve(count);
     if (side.printsType) consoleLine("Number of inputs = " + std::to_string(count));
     for (size_t i = 0; i < count; ++i) {
@@ -184,6 +198,8 @@ void describeSide(OrtSession* session, OrtAllocator* allocator, const Side& side
         throwOnError(side.typeInfo(session, i, out(typeInfo)));
         ONNXTensorElementDataType type{};
         std::vector<int64_t> dims = tensorDimensions(typeInfo.get(), &type);
+        record.declared.push_back(dims);
+        record.types.push_back(static_cast<int32_t>(type));
         if (side.printsType) consoleLine(prefix + "type = " + std::to_string(static_cast<int>(type)));
         consoleLine(prefix + "num_dims = " + std::to_string(dims.size()));
         for (size_t j = 0; j < dims.size(); ++j) {
@@ -203,6 +219,6 @@ void ModelLogicONNX::describeModel() {
                       ortApi->SessionGetInputTypeInfo};
     const Side outputs{"Output", false, ortApi->SessionGetOutputCount, ortApi->SessionGetOutputName,
                        ortApi->SessionGetOutputTypeInfo};
-    describeSide(session.get(), allocator, inputs, inputNames, inputShapes);
-    describeSide(session.get(), allocator, outputs, outputNames, outputShapes);
+    describeSide(session.get(), allocator, inputs, {inputNames, inputShapes, inputDeclared, inputTypes});
+    describeSide(session.get(), allocator, outputs, {outputNames, outputShapes, outputDeclared, outputTypes});
 }

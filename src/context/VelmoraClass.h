@@ -86,7 +86,9 @@ public:
     void initializeVelmora(const char* hostName, char* buffer);
     static float getVelmoraVersion();
     void getNNEngineInformation(const char* hostName, char* buffer);
-    std::string modelInformation();
+    // The model information text; with `details`, also the model's inputs
+    // and outputs and the sizes of the last tiled result.
+    std::string modelInformation(bool details = false);
 
     ModelLogic* backend() { return modelLogic.get(); }
 
@@ -106,8 +108,15 @@ private:
     ImageFloat runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step, int32_t downscale,
                         ProgressCallback callback, void* userData);
 
+    // Sizes of the last tiled call's result (either pipeline), all 0 when
+    // it gave none.
+    struct TiledResultSizes {
+        int32_t width = 0, height = 0, numChannels = 0, scale = 0;
+    };
+
     std::string errorText;
     std::unique_ptr<ModelLogic> modelLogic;
+    TiledResultSizes lastTiledResult;
     int32_t tiledRunCount = 0;
     bool loggingEnabled = false;
     ImageBuffer<ImageByte> outputCharFull;

@@ -1,6 +1,7 @@
 // The main pipeline: a float image of any size, shrunk on request, run tile by
 // tile, stitched from the central square of each tile, enlarged back and
 // optionally given back the detail that shrinking removed.
+#include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <cstdio>
@@ -66,6 +67,22 @@ Expected<TileGrid> checkArguments(const ImageFloat& image, int32_t tileSize, int
     return planTiles({image.width, image.height, tileSize, step, k * step, image.numChannels});
 }
 
+// The detail that shrinking by K removed (the image less its shrunk copy
+// enlarged back), enlarged by the model's scale and added to the result.
+// False when its working image cannot be had.
+bool addLostDetail(const ImageFloat& image, const ImageFloat& shrunk, int32_t K, int32_t scale,
+                   const ImageFloat& result) {
+    ImageBuffer<ImageFloat> detail;
+    const int32_t channels = std::min(image.numChannels, result.numChannels);
+    if (!detail.resize(image.width, image.height, channels)) return false;
+    const ImageFloat d = detail.view();
+    std::fill_n(d.data, elementCount(d), 0.0f);
+    transferDetail(d, d, image, shrunk, K);
+    const float inverseScale = 1.0f / static_cast<float>(scale);
+    addBilinear(d, result, inverseScale, inverseScale);
+    return true;
+}
+
 }  // namespace
 
 void VelmoraClass::log(const std::string& message) const {
@@ -90,20 +107,33 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
         errorText += text;
         if (!line.empty()) log(line);
         outputFloatFull.reset();
+        lastTiledResult = {};
         return empty;
+    };
+    auto refuse = [&](const std::string& why) {
+        const std::string text = "predictByTilesImageFloat: " + why;
+        return fail(text + "\n", text);
     };
     if (!modelLogic) return fail("", "");
     const Expected<TileGrid> grid = checkArguments(original_image, tileSize, step, downscale);
-    if (!grid) {
-        const std::string text = "predictByTilesImageFloat: " + grid.message();
-        return fail(text + "\n", text);
-    }
+    if (!grid) return refuse(grid.message());
 
     TileWork work;
     bool inModel = false;
     try {
         const int32_t K = std::abs(downscale);
         const int32_t C = original_image.numChannels;
+        // What the model's shapes say of its tiles and results, before
+        // anything is allocated.
+        const Expected<TilePlan> plan = modelLogic->describeTiles(tileSize, C);
+        if (!plan) return refuse("the model " + plan.message());
+        int32_t scale = plan->scale;
+        if (scale > 0) {
+            const Expected<ImageFloat> sizes =
+                scaledSizes(original_image.width, original_image.height, scale, std::max(plan->outputChannels, 1));
+            if (!sizes) return refuse(sizes.message());
+        }
+
         ImageFloat workingImage = original_image;
         if (K >= 2) {
             if (!work.shrunk.resize(original_image.width / K, original_image.height / K, C))
@@ -125,29 +155,40 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
             cropPatch(workingImage, work.tileBuffer.view(), t.left, t.top);
             if (loggingEnabled) log("*** Processing tile " + std::to_string(t.column) + "x" + std::to_string(t.row));
             inModel = true;
-            const Expected<ImageFloat> R = runModelOnTile(*modelLogic, work.tileBuffer.view());
+            const Expected<ImageFloat> R = runModelOnTile(*modelLogic, work.tileBuffer.view(), scale);
             inModel = false;
             if (!R) {
                 const std::string text = "Model " + R.message();
                 return fail("\n" + text + "\n", "PredictByTilesImageFloat " + text);
             }
             if (firstTile) {
+                const Expected<ImageFloat> sizes =
+                    scaledSizes(workingImage.width, workingImage.height, scale, R->numChannels);
+                if (!sizes) return refuse(sizes.message());
                 // A result kept from an earlier call is reused when its sizes match.
-                if (!stitched.resize(workingImage.width, workingImage.height, R->numChannels))
-                    return fail(kInferenceRamText, "");
+                if (!stitched.resize(sizes->width, sizes->height, R->numChannels)) return fail(kInferenceRamText, "");
                 preferLargePages(stitched.view());
                 firstTile = false;
             } else if (R->numChannels != stitched.view().numChannels) {
                 const std::string text = "Model changed its channel count between tiles";
                 return fail("\n" + text + "\n", "PredictByTilesImageFloat " + text);
             }
-            pastePatch(stitched.view(), *R, t.originX, t.originY, grid->margin, grid->margin, step, step, pasteThreads);
+            // Each tile gives its central square, all of it S times larger
+            // when the model enlarges. Origins past the stitched image give
+            // nothing.
+            const int64_t x = int64_t{t.originX} * scale, y = int64_t{t.originY} * scale;
+            if (x < stitched.view().width && y < stitched.view().height)
+                pastePatch(stitched.view(), *R, static_cast<int32_t>(x), static_cast<int32_t>(y), grid->margin * scale,
+                           grid->margin * scale, step * scale, step * scale, pasteThreads);
         }
         if (walk.stopped()) return fail("", "");
         work.tileBuffer.reset();
 
         if (K >= 2) {
-            if (!outputFloatFull.resize(original_image.width, original_image.height, stitched.view().numChannels))
+            const Expected<ImageFloat> sizes =
+                scaledSizes(original_image.width, original_image.height, scale, stitched.view().numChannels);
+            if (!sizes) return refuse(sizes.message());
+            if (!outputFloatFull.resize(sizes->width, sizes->height, sizes->numChannels))
                 return fail(kInferenceRamText, "");
             preferLargePages(outputFloatFull.view());
             const float inverseK = 1.0f / static_cast<float>(K);
@@ -155,8 +196,14 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
             stitched.reset();
         }
         const ImageFloat output = outputFloatFull.view();
-        assert(output.width == original_image.width && output.height == original_image.height);
-        if (downscale < -1) transferDetail(output, output, original_image, workingImage, K);
+        assert(output.width == original_image.width * scale && output.height == original_image.height * scale);
+        if (downscale < -1) {
+            if (scale == 1) {
+                transferDetail(output, output, original_image, workingImage, K);
+            } else if (!addLostDetail(original_image, workingImage, K, scale, output)) {
+                return fail(kInferenceRamText, "");
+            }
+        }
 
         walk.finish();
         // Deleted by the host at the end: no result, and nothing counted.
@@ -171,6 +218,7 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
             std::snprintf(first, sizeof first, "%f", static_cast<double>(output.data[0]));
             log(std::string("PredictByTilesImageFloat Done, returning ") + first);
         }
+        lastTiledResult = TiledResultSizes{output.width, output.height, output.numChannels, scale};
         return output;
     } catch (const std::exception& e) {
         const char* what = e.what() ? e.what() : "Unknown exception";

@@ -51,12 +51,30 @@ bool TileWalk::next() {
     return true;
 }
 
-Expected<ImageFloat> runModelOnTile(ModelLogic& backend, const ImageFloat& tile) {
+Expected<ImageFloat> runModelOnTile(ModelLogic& backend, const ImageFloat& tile, int32_t& scale) {
     backend.preparePrediction();
-    const ImageFloat result = backend.runModel(tile.data, tile.width, tile.height, tile.numChannels);
+    const Expected<ImageFloat> run = backend.runTile(tile);
+    if (!run) return run;
+    const ImageFloat& result = *run;
     if (result.numChannels == 0 || !result.data) return failure("returned 0 channels");
-    if (result.width != tile.width || result.height != tile.height)
-        return failure("returned a " + std::to_string(result.width) + " x " + std::to_string(result.height) +
-                       " result for a " + std::to_string(tile.width) + " x " + std::to_string(tile.height) + " tile");
+    const std::string sizes = "returned a " + std::to_string(result.width) + " x " + std::to_string(result.height) +
+                              " result for a " + std::to_string(tile.width) + " x " + std::to_string(tile.height) +
+                              " tile";
+    const int64_t side = tile.width;
+    const bool whole = result.width == result.height && side > 0 && result.width % side == 0 &&
+                       result.width / side >= 1 && result.width / side <= kMaxResultScale;
+    if (!whole) return failure(sizes);
+    const auto s = static_cast<int32_t>(result.width / side);
+    if (scale != 0 && s != scale)
+        return failure(sizes + " where the model's results are " + std::to_string(scale) + " times the tile");
+    scale = s;
     return result;
+}
+
+Expected<ImageFloat> scaledSizes(int64_t width, int64_t height, int64_t scale, int64_t channels) {
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    const int64_t w = width * scale, h = height * scale;
+    if (w > kMax || h > kMax || imageBufferElements(w, h, channels) < 0)
+        return failure("the " + std::to_string(w) + " x " + std::to_string(h) + " result is too large to address");
+    return ImageFloat{static_cast<int32_t>(w), static_cast<int32_t>(h), static_cast<int32_t>(channels), nullptr};
 }

@@ -61,8 +61,18 @@ private:
     Tile tile_;
 };
 
-// The model's result for a square tile, a view of the backend's buffer,
-// checked against the tile's side, which the stitching reads it with. The
-// message has no subject ("returned 0 channels"): each pipeline names the
+// The scale of a run's results: S when every tile's result is S times the
+// tile on both sides, S a whole number from 1 to kMaxResultScale. 0 until a
+// result (or the model's shapes) fixes it.
+inline constexpr int32_t kMaxResultScale = 16;
+
+// The model's result for a square tile, interleaved, a view of the backend's
+// buffer, checked against the tile's side times the run's scale, which the
+// stitching reads it with; the first result fixes the scale when nothing has.
+// The message has no subject ("returned 0 channels"): each pipeline names the
 // model in its own words.
-Expected<ImageFloat> runModelOnTile(ModelLogic& backend, const ImageFloat& tile);
+Expected<ImageFloat> runModelOnTile(ModelLogic& backend, const ImageFloat& tile, int32_t& scale);
+
+// Sizes of a run's result: the image's times the scale, when they can be
+// addressed with `channels` channels.
+Expected<ImageFloat> scaledSizes(int64_t width, int64_t height, int64_t scale, int64_t channels);

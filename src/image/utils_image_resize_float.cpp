@@ -473,6 +473,22 @@ void transferImage(const Transfer& tr, float invK) {
                     });
 }
 
+// ---- Adding a sample ------------------------------------------------------
+
+// out[ch] += sample for the first `channels` channels of one pixel.
+inline void addSample(const SampleRows& rows, const SampleColumn& c, int64_t channels, float* out) {
+    constexpr int64_t kGroup = 16;
+    float sample[kGroup];
+    for (int64_t ch0 = 0; ch0 < channels; ch0 += kGroup) {
+        const int64_t n = std::min(kGroup, channels - ch0);
+        SampleRows shifted = rows;
+        shifted.row0 += ch0;
+        shifted.row1 += ch0;
+        sampleScalar(shifted, c, n, sample);
+        for (int64_t ch = 0; ch < n; ++ch) out[ch0 + ch] += sample[ch];
+    }
+}
+
 // ---- Unit scale -------------------------------------------------------------
 
 // At scale 1 every sample lands on a pixel: the weights are 1 for the pixel
@@ -519,6 +535,27 @@ void resizeBilinear(const ImageFloat& src, ImageFloat dest, float scaleX, float 
 
 void upsampleBilinearShifted(const ImageFloat& src, ImageFloat dest, float scaleX, float scaleY) {
     resizeAnyChannels(src, dest, scaleX, scaleY, kShift);
+}
+
+void addBilinear(const ImageFloat& src, ImageFloat dest, float scaleX, float scaleY) {
+    const int64_t channels = std::min(src.numChannels, dest.numChannels);
+    if (channels <= 0 || src.width <= 0 || src.height <= 0 || dest.width <= 0 || dest.height <= 0) return;
+    const int64_t cd = dest.numChannels;
+    if (!tableFits(src)) {
+        for (int64_t y = 0; y < dest.height; ++y) {
+            const SampleRows rows = sampleRows(src, y, scaleY, 0.0f);
+            float* out = dest.data + y * dest.width * cd;
+            for (int64_t x = 0; x < dest.width; ++x, out += cd)
+                addSample(rows, wideColumn(x, scaleX, 0.0f, src), channels, out);
+        }
+        return;
+    }
+    forEachRowChunk(src, dest.width, dest.height, scaleX, scaleY, 0.0f,
+                    [&](const ColumnChunk& t, int64_t first, int64_t count, const SampleRows& rows, int64_t y) {
+                        float* out = dest.data + (y * dest.width + first) * cd;
+                        for (int64_t i = 0; i < count; ++i, out += cd)
+                            addSample(rows, tableColumn(t, i), channels, out);
+                    });
 }
 
 void transferDetail(const ImageFloat& src_full_scale, ImageFloat target_full_scale, const ImageFloat& reference,

@@ -37,6 +37,12 @@ bool copyAtUnitScale(const ImageFloat& src, const ImageFloat& dest);
 // row clamped to 0 and the column fraction from the unclamped column.
 void upsampleBilinearShifted(const ImageFloat& src, ImageFloat dest, float scaleX, float scaleY);
 
+// dest(x, y, ch) += bilinear sample of src at (x * scaleX, y * scaleY), edges
+// replicated, for the channels below min(src.numChannels, dest.numChannels);
+// dest's other channels are left as they are. Enlarging by S takes scales
+// 1.0f / S.
+void addBilinear(const ImageFloat& src, ImageFloat dest, float scaleX, float scaleY);
+
 // target_full_scale(x, y, ch) = reference(x, y, ch)
 //     - (bilinear sample of low at (x / K, y / K), channel ch) + src_full_scale(x, y, ch)
 // for the channels below min(src_full_scale.numChannels, low.numChannels);
