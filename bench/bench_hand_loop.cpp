@@ -8,9 +8,11 @@
 // on a shared machine favours neither. `ratio` is library / hand loop (the
 // target is at most 1.03).
 //
-// Models: the published text-detection network, wrapped at build time into a
-// channels-last model with a fixed 256 x 256 input (scripts/wrap_channels_last.py),
-// and the generated six-convolution model (conv6x32_t256.onnx).
+// Models: the published text-detection network as scripts/setup.sh fetches it
+// (input "x" [?, 3, ?, ?], channels-first with open sizes; a one-channel
+// probability map out), and the generated six-convolution model
+// (conv6x32_t256.onnx, channels-last). The hand loop cuts each tile straight
+// into the model's layout and stitches from the output's, as its user would.
 //
 // Arguments of the library's session: `threads` as the "threads" setting
 // gives it (0: the runtime's choice for the machine; 5: the sessions of
@@ -21,9 +23,8 @@
 //
 // `library_own_ms_tile` and `loop_own_ms_tile` are each side's time per tile
 // outside its model runs: the library's crop, paste and grid, the loop's cut
-// and copy. The library's run path (its input value, the output's copy and
-// the two console lines) counts as model time there; HandLoopSetupCost below
-// measures what such per-tile setup costs.
+// and copy. The library's tiled step (layout, the runtime's Run, the result's
+// reading and the console line) counts as model time there.
 //
 // Each case also compares the two pages it made: `max_rel_diff` is the
 // largest |library - loop| / max(|library|, |loop|) over all values and
@@ -33,9 +34,8 @@
 //
 // HandLoopSetupCost times two hand loops on the default session: one that
 // makes the memory information and the input value once and reads the output
-// in place, and one that makes both for every tile and copies every output
-// out, as the library's run path does; `setup_ratio` is the second over the
-// first.
+// in place, and a less careful one that makes both for every tile and copies
+// every output out; `setup_us_tile` is what that setup costs per tile.
 //
 // The library prints two lines per tile on standard output; they go to
 // /dev/null while a case runs. Run on a quiet machine, for instance
@@ -47,6 +47,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -66,8 +69,32 @@ constexpr int32_t kMargin = (kTile - kStep) / 2;
 constexpr int32_t kChannels = 3;
 constexpr int kWarmUpRuns = 3;
 
-constexpr const char* kTextDetection = "text_detection_nhwc_t256.onnx";
-constexpr const char* kSixConvolutions = "conv6x32_t256.onnx";
+// A model of the benchmark and how to feed it.
+struct ModelCase {
+    const char* label;
+    std::string path;
+    const char* inputName;
+    const char* outputName;
+    bool channelsFirst;  // [1, C, H, W] in and out; else [1, H, W, C]
+};
+
+const ModelCase& textDetection() {
+    static const ModelCase m{"text_detection",
+                             std::string(VELMORA_BENCH_PUBLISHED_MODELS) + "/ch_PP-OCRv4_det_infer.onnx", "x",
+                             "sigmoid_0.tmp_0", true};
+    return m;
+}
+
+const ModelCase& sixConvolutions() {
+    static const ModelCase m{"conv6x32_t256", bench::modelPath("conv6x32_t256.onnx"), "input", "output", false};
+    return m;
+}
+
+std::vector<char> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("missing model " + path);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 using Clock = std::chrono::steady_clock;
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -97,12 +124,12 @@ std::string sessionName(OrtSession* session, bool input) {
 }
 
 // What a user writes: a session with the runtime's default options, one tile
-// buffer wrapped once as the input value, each tile cut into it with edge
-// replication, run, and its central square copied straight from the output
-// tensor into the page.
+// buffer in the model's layout wrapped once as the input value, each tile cut
+// into it with edge replication, run, and its central square copied straight
+// from the output tensor into the page.
 class HandLoop {
 public:
-    explicit HandLoop(const std::vector<char>& model) {
+    HandLoop(const std::vector<char>& model, bool channelsFirst) : channelsFirst_(channelsFirst) {
         throwOnError(ortApi->CreateEnv(ORT_LOGGING_LEVEL_WARNING, "hand-loop", out(env_)));
         OwnedSessionOptions options;
         throwOnError(ortApi->CreateSessionOptions(out(options)));
@@ -119,7 +146,7 @@ public:
 
     // Fills `result` with the stitched page. `setupPerTile`: make the memory
     // information and the input value anew for every tile and copy each
-    // output out before stitching, as the library's run path does.
+    // output out before stitching.
     void run(const ImageFloat& image, std::vector<float>& result, int32_t& resultChannels, bool setupPerTile) {
         const int32_t across = (image.width + kStep - 1) / kStep;
         const int32_t down = (image.height + kStep - 1) / kStep;
@@ -155,7 +182,7 @@ public:
 
 private:
     OwnedValue wrapTile(OrtMemoryInfo* memory = nullptr) {
-        const int64_t shape[4] = {1, kTile, kTile, kChannels};
+        const int64_t shape[4] = {1, channelsFirst_ ? kChannels : kTile, kTile, channelsFirst_ ? kTile : kChannels};
         OwnedValue value;
         throwOnError(ortApi->CreateTensorWithDataAsOrtValue(memory ? memory : memory_.get(), tile_.data(),
                                                             tile_.size() * sizeof(float), shape, 4,
@@ -171,51 +198,57 @@ private:
         return OwnedValue(output);
     }
 
-    static int32_t outputChannels(const OrtValue* output) {
+    int32_t outputChannels(const OrtValue* output) const {
         OwnedTensorTypeAndShapeInfo info;
         throwOnError(ortApi->GetTensorTypeAndShape(output, out(info)));
         int64_t dims[4] = {};
         size_t count = 0;
         throwOnError(ortApi->GetDimensionsCount(info.get(), &count));
-        if (count != 4) throw std::runtime_error("the model's output is not [1, H, W, C]");
+        if (count != 4) throw std::runtime_error("the model's output is not an image");
         throwOnError(ortApi->GetDimensions(info.get(), dims, 4));
-        if (dims[1] != kTile || dims[2] != kTile) throw std::runtime_error("the model's output is not a tile");
-        return static_cast<int32_t>(dims[3]);
+        const int64_t channels = channelsFirst_ ? dims[1] : dims[3];
+        const int64_t height = channelsFirst_ ? dims[2] : dims[1];
+        const int64_t width = channelsFirst_ ? dims[3] : dims[2];
+        if (width != kTile || height != kTile) throw std::runtime_error("the model's output is not a tile");
+        return static_cast<int32_t>(channels);
     }
 
-    // The tile whose top left corner is (left, top), pixels beyond the image
-    // taken from its nearest edge.
+    // The tile whose top left corner is (left, top), in the model's layout,
+    // pixels beyond the image taken from its nearest edge.
     void cut(const ImageFloat& image, int32_t left, int32_t top) {
         const int32_t c = image.numChannels;
-        const int32_t inFrom = std::clamp(left, 0, image.width);
-        const int32_t inTo = std::clamp(left + kTile, 0, image.width);
+        const size_t plane = static_cast<size_t>(kTile) * kTile;
         for (int32_t y = 0; y < kTile; ++y) {
             const int32_t sy = std::clamp(top + y, 0, image.height - 1);
             const float* source = image.data + static_cast<int64_t>(sy) * image.width * c;
-            float* target = tile_.data() + static_cast<size_t>(y) * kTile * c;
             for (int32_t x = 0; x < kTile; ++x) {
-                if (x == inFrom - left && inTo > inFrom) {
-                    std::memcpy(target + static_cast<size_t>(x) * c, source + static_cast<size_t>(inFrom) * c,
-                                static_cast<size_t>(inTo - inFrom) * c * sizeof(float));
-                    x += inTo - inFrom - 1;
-                    continue;
+                const float* pixel = source + static_cast<size_t>(std::clamp(left + x, 0, image.width - 1)) * c;
+                const size_t at = static_cast<size_t>(y) * kTile + x;
+                if (channelsFirst_) {
+                    for (int32_t ch = 0; ch < c; ++ch) tile_[ch * plane + at] = pixel[ch];
+                } else {
+                    std::memcpy(&tile_[at * c], pixel, c * sizeof(float));
                 }
-                const int32_t sx = std::clamp(left + x, 0, image.width - 1);
-                std::memcpy(target + static_cast<size_t>(x) * c, source + static_cast<size_t>(sx) * c,
-                            c * sizeof(float));
             }
         }
     }
 
-    // The tile's central step x step square, clipped to the page.
-    static void paste(const float* values, int32_t c, const ImageFloat& image, int32_t originX, int32_t originY,
-                      float* result) {
+    // The tile's central step x step square, clipped to the page, which
+    // holds `c` interleaved channels.
+    void paste(const float* values, int32_t c, const ImageFloat& image, int32_t originX, int32_t originY,
+               float* result) const {
         const int32_t width = std::min(kStep, image.width - originX);
         const int32_t height = std::min(kStep, image.height - originY);
+        const size_t plane = static_cast<size_t>(kTile) * kTile;
         for (int32_t y = 0; y < height; ++y) {
-            const float* from = values + (static_cast<size_t>(kMargin + y) * kTile + kMargin) * c;
+            const size_t from = static_cast<size_t>(kMargin + y) * kTile + kMargin;
             float* to = result + (static_cast<size_t>(originY + y) * image.width + originX) * c;
-            std::memcpy(to, from, static_cast<size_t>(width) * c * sizeof(float));
+            if (!channelsFirst_ || c == 1) {
+                std::memcpy(to, values + from * c, static_cast<size_t>(width) * c * sizeof(float));
+                continue;
+            }
+            for (int32_t x = 0; x < width; ++x)
+                for (int32_t ch = 0; ch < c; ++ch) to[static_cast<size_t>(x) * c + ch] = values[ch * plane + from + x];
         }
     }
 
@@ -223,6 +256,7 @@ public:
     Clock::duration inRun{};  // within the runtime's Run, summed over tiles
 
 private:
+    bool channelsFirst_;
     OwnedEnv env_;
     OwnedSession session_;
     OwnedMemoryInfo memory_;
@@ -232,27 +266,27 @@ private:
 };
 
 // One hand loop per model for the whole process.
-HandLoop& handLoop(const std::string& modelName) {
-    static std::map<std::string, std::vector<char>> models;
+HandLoop& handLoop(const ModelCase& model) {
+    static std::map<std::string, std::vector<char>> files;
     static std::map<std::string, std::unique_ptr<HandLoop>> loops;
-    auto& loop = loops[modelName];
+    auto& loop = loops[model.path];
     if (!loop) {
         bench::Redirect quiet(2, "/dev/null");
-        models[modelName] = bench::readModel(modelName);
-        loop = std::make_unique<HandLoop>(models[modelName]);
+        files[model.path] = readFile(model.path);
+        loop = std::make_unique<HandLoop>(files[model.path], model.channelsFirst);
     }
     return *loop;
 }
 
 // ---- The library ---------------------------------------------------------------
 
-// The library's backend, timing its model runs (the run path: the input value,
-// the runtime's Run, the output's copy and the two console lines).
+// The library's backend, timing its tiled steps (the tile into the model's
+// layout, the runtime's Run, the result's reading and the console line).
 class TimedBackend : public ModelLogicONNX {
 public:
-    ImageFloat runModel(const float* data, int32_t width, int32_t height, int32_t numChannels) override {
+    Expected<ImageFloat> runTile(const ImageFloat& tile) override {
         const auto start = Clock::now();
-        const ImageFloat result = ModelLogicONNX::runModel(data, width, height, numChannels);
+        Expected<ImageFloat> result = ModelLogicONNX::runTile(tile);
         inRun += Clock::now() - start;
         return result;
     }
@@ -265,25 +299,27 @@ struct Library {
     std::unique_ptr<VelmoraClass> context;
     TimedBackend* timed = nullptr;
 
-    Library(const std::string& modelName, int32_t threads, bool spinning, bool pasteOnCaller)
-        : bytes(bench::readModel(modelName)) {
+    Library(const ModelCase& model, int32_t threads, bool spinning, bool pasteOnCaller) : bytes(readFile(model.path)) {
         bench::Redirect quietOut(1, "/dev/null");
         bench::Redirect quietErr(2, "/dev/null");
         auto backend = std::make_unique<TimedBackend>();
         timed = backend.get();
         backend->setProcessorThreads(threads);
         backend->setSpinning(spinning);
-        ModelLogicONNX& onnx = *backend;
         ThreadSource pasteThreads;
         if (pasteOnCaller) pasteThreads.hardwareThreads = [] { return 1u; };
         context = std::make_unique<VelmoraClass>(std::move(backend), pasteThreads);
-        if (!context->loadModel(bytes.data(), static_cast<uint32_t>(bytes.size()), "input", "output"))
-            throw std::runtime_error("cannot load " + modelName);
+        // Layout codes channels-last: a channels-first model's shapes overrule them.
+        if (!context->loadModelEx(bytes.data(), static_cast<uint32_t>(bytes.size()), model.inputName, model.outputName,
+                                  1, 1))
+            throw std::runtime_error(std::string("cannot load ") + model.path);
         std::vector<float> tile(static_cast<size_t>(kTile) * kTile * kChannels);
         bench::fillRandom(tile.data(), static_cast<int64_t>(tile.size()));
-        for (int i = 0; i < kWarmUpRuns; ++i)
-            if (!onnx.runModel(tile.data(), kTile, kTile, kChannels).data)
-                throw std::runtime_error("the model returned nothing");
+        const ImageFloat warmUp{kTile, kTile, kChannels, tile.data()};
+        for (int i = 0; i < kWarmUpRuns; ++i) {
+            const Expected<ImageFloat> result = timed->runTile(warmUp);
+            if (!result || !result->data) throw std::runtime_error("the model returned nothing");
+        }
     }
     ~Library() {
         bench::Redirect quiet(1, "/dev/null");  // the backend says goodbye
@@ -322,16 +358,16 @@ int64_t tileCount() {
 }
 
 // Arguments: threads, spin, paste1.
-void BM_LibraryVsHandLoop(benchmark::State& state, const char* modelName) {
-    if (!bench::modelExists(modelName)) {
-        state.SkipWithError((std::string(modelName) + " is missing: run scripts/setup.sh and build again").c_str());
+void BM_LibraryVsHandLoop(benchmark::State& state, const ModelCase* model) {
+    if (!std::filesystem::exists(model->path)) {
+        state.SkipWithError((model->path + " is missing: run scripts/setup.sh and build again").c_str());
         return;
     }
     const int32_t threads = static_cast<int32_t>(state.range(0));
     const bool spinning = state.range(1) != 0;
     const bool pasteOnCaller = state.range(2) != 0;
-    HandLoop& loop = handLoop(modelName);
-    Library library(modelName, threads, spinning, pasteOnCaller);
+    HandLoop& loop = handLoop(*model);
+    Library library(*model, threads, spinning, pasteOnCaller);
     const ImageFloat& image = page();
     std::vector<float> loopPage;
     int32_t loopChannels = 0;
@@ -384,12 +420,12 @@ void BM_LibraryVsHandLoop(benchmark::State& state, const char* modelName) {
 }
 
 // Two hand loops on the same session: setup once against setup per tile.
-void BM_HandLoopSetupCost(benchmark::State& state, const char* modelName) {
-    if (!bench::modelExists(modelName)) {
-        state.SkipWithError((std::string(modelName) + " is missing: run scripts/setup.sh and build again").c_str());
+void BM_HandLoopSetupCost(benchmark::State& state, const ModelCase* model) {
+    if (!std::filesystem::exists(model->path)) {
+        state.SkipWithError((model->path + " is missing: run scripts/setup.sh and build again").c_str());
         return;
     }
-    HandLoop& loop = handLoop(modelName);
+    HandLoop& loop = handLoop(*model);
     const ImageFloat& image = page();
     std::vector<float> once, perTile;
     int32_t onceChannels = 0, perTileChannels = 0;
@@ -430,8 +466,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", runtimeLoadFailure().c_str());
         return 1;
     }
-    for (const char* model : {kTextDetection, kSixConvolutions}) {
-        benchmark::RegisterBenchmark((std::string("LibraryVsHandLoop/") + model).c_str(), BM_LibraryVsHandLoop, model)
+    for (const ModelCase* model : {&textDetection(), &sixConvolutions()}) {
+        benchmark::RegisterBenchmark((std::string("LibraryVsHandLoop/") + model->label).c_str(), BM_LibraryVsHandLoop,
+                                     model)
             ->ArgNames({"threads", "spin", "paste1"})
             ->Args({0, 1, 0})
             ->Args({0, 0, 0})
@@ -442,7 +479,8 @@ int main(int argc, char** argv) {
             ->Iterations(2)
             ->UseManualTime()
             ->Unit(benchmark::kSecond);
-        benchmark::RegisterBenchmark((std::string("HandLoopSetupCost/") + model).c_str(), BM_HandLoopSetupCost, model)
+        benchmark::RegisterBenchmark((std::string("HandLoopSetupCost/") + model->label).c_str(), BM_HandLoopSetupCost,
+                                     model)
             ->Iterations(2)
             ->UseManualTime()
             ->Unit(benchmark::kSecond);

@@ -80,8 +80,6 @@ private:
 
 inline std::string modelPath(const std::string& name) { return std::string(VELMORA_BENCH_MODELS) + "/" + name; }
 
-inline bool modelExists(const std::string& name) { return std::filesystem::exists(modelPath(name)); }
-
 inline std::vector<char> readModel(const std::string& name) {
     const std::string path = modelPath(name);
     std::ifstream in(path, std::ios::binary);
