@@ -64,6 +64,11 @@ public:
     // type, shape ("?" where open) and layout. Empty without a model.
     virtual std::string modelDescription() { return {}; }
 
+    // Threads a processor session runs each operation on, from the next model
+    // load on; 0 or less lets the runtime choose for the machine.
+    void setProcessorThreads(int32_t count) { processorThreads = count; }
+    int32_t getProcessorThreads() const { return processorThreads; }
+
 protected:
     const void* modelData = nullptr;  // borrowed from the host; reloads read it again
     uint32_t modelSize = 0;
@@ -71,4 +76,5 @@ protected:
     std::string outputName;
     int32_t inputLayout = 1;   // stored only
     int32_t outputLayout = 1;  // 0 channels-first, 1 channels-last, else neither
+    int32_t processorThreads = 0;
 };

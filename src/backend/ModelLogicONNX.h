@@ -12,6 +12,9 @@
 #include "backend/ort_owners.h"
 #include "diagnostics/expected.h"
 
+// The most threads a processor session is given, whatever a host asks for.
+inline constexpr int32_t kMostProcessorThreads = 256;
+
 // One input of a run: the caller's buffer, wrapped without copying. The sizes
 // describe the buffer so that a short one is refused before the runtime reads it.
 struct InputDescriptor {
@@ -57,6 +60,13 @@ public:
     std::string modelDescription() override;
 
     virtual bool reloadOnCpu();
+
+    // Whether the idle threads of a processor session spin before they sleep,
+    // from the next load on; for internal hosts such as benchmarks. On, as
+    // the runtime has it: without spinning its threads fall asleep between
+    // the model's many small operations, and the text-detection network took
+    // 1.3 times as long on an otherwise idle machine.
+    void setSpinning(bool on) { spinning = on; }
 
     bool createSession(const void* modelData, uint32_t modelSize, std::string inputName, std::string outputName,
                        bool useGpu);
@@ -110,6 +120,7 @@ private:
     bool runAndFetch(const InputDescriptor* inputs, int32_t count);
 
     bool modelLoaded = false;
+    bool spinning = true;
     int32_t errorCount = 0;
     ImageBuffer<ImageFloat> outputImage;
     std::vector<std::vector<int64_t>> inputShapes;

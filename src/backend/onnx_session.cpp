@@ -1,4 +1,5 @@
 // Turning model bytes into a runtime session, and describing the model.
+#include <algorithm>
 #include <cstring>
 
 #include "backend/ModelLogicONNX.h"
@@ -42,12 +43,20 @@ OwnedSessionOptions gpuOptions() {
     return options;
 }
 
-OwnedSessionOptions cpuOptions() {
+// Without a count the runtime sizes the pool for the machine (one thread per
+// physical core) and keeps its defaults for the rest. A count sets the
+// inter-operation pool too, which only a parallel execution mode starts, so
+// that 5 gives exactly the sessions of earlier versions.
+OwnedSessionOptions cpuOptions(int32_t threads, bool spinning) {
     OwnedSessionOptions options;
     throwOnError(ortApi->CreateSessionOptions(out(options)));
     throwOnError(ortApi->SetSessionLogSeverityLevel(options.get(), 0));
-    throwOnError(ortApi->SetIntraOpNumThreads(options.get(), 5));
-    throwOnError(ortApi->SetInterOpNumThreads(options.get(), 5));
+    if (threads > 0) {
+        const int count = std::min(threads, kMostProcessorThreads);
+        throwOnError(ortApi->SetIntraOpNumThreads(options.get(), count));
+        throwOnError(ortApi->SetInterOpNumThreads(options.get(), count));
+    }
+    if (!spinning) throwOnError(ortApi->AddSessionConfigEntry(options.get(), "session.intra_op.allow_spinning", "0"));
     return options;
 }
 
@@ -125,7 +134,7 @@ bool ModelLogicONNX::createSession(const void* data, uint32_t size, std::string 
                 return false;
             }
         }
-        sessionOptions = chosen ? std::move(chosen) : cpuOptions();
+        sessionOptions = chosen ? std::move(chosen) : cpuOptions(processorThreads, spinning);
 
         if (!env) env = createEnvironment();
         // A refused model leaves the previous session where it was.

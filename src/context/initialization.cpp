@@ -17,6 +17,9 @@ constexpr size_t kModelTextLimit = 2047;  // the host's 2048 bytes with the term
 void VelmoraClass::initializeVelmora(const char*, char* buffer) {
     tiledRunCount = readRegistryInt(settingsFolder, "tilessplit", 0);
     loggingEnabled = readRegistryInt(settingsFolder, "logging", 0) != 0;
+    // The backend applies the count when it next makes a session.
+    const int32_t threads = readRegistryInt(settingsFolder, "threads", 0);
+    if (modelLogic) modelLogic->setProcessorThreads(threads);
     if (!modelLogic) consoleLine("Velmora::initializeVelmora - modelLogicNotInitialized!");
     if (buffer) copyTextBounded(buffer, buildInformation(), kHostTextLimit);
 }

@@ -14,6 +14,7 @@ TEST(Initialization, FirstCallCreatesTheSettingsAndDescribesTheBuild) {
     const auto values = storedSettings();
     EXPECT_EQ(values.at("logging"), "0");
     EXPECT_EQ(values.at("tilessplit"), "0");
+    EXPECT_EQ(values.at("threads"), "0");
 
     const std::string info(buffer.data());
     ASSERT_LT(info.size(), 1000u);

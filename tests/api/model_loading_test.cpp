@@ -4,6 +4,7 @@
 
 #include "api/host.h"
 #include "api/process_threads.h"
+#include "api/stored_settings.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
@@ -161,6 +162,10 @@ TEST(ModelLoading, ReloadsAndDeallocationsReleaseTheirSessions) {
     const size_t before = processThreads();
     {
         HostContext context;
+        // Threads of its own on any machine, however few cores it has.
+        storeSetting("threads", "3");
+        char info[1000];
+        initializeVelmora(context, "host", nullptr, info);
         ASSERT_TRUE(context.load("identity_t16_c1.onnx"));
         const size_t oneSession = processThreads();
         ASSERT_GT(oneSession, before);
@@ -172,4 +177,5 @@ TEST(ModelLoading, ReloadsAndDeallocationsReleaseTheirSessions) {
         EXPECT_EQ(processThreads(), oneSession);
     }
     EXPECT_EQ(processThreads(), before);
+    storeSetting("threads", "0");
 }
