@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "backend/ModelLogicONNX.h"
+#include "bench_support.h"
 #include "context/VelmoraClass.h"
 #include "image/image_records.h"
 #include "image/utils_image_cropping.h"
@@ -52,61 +53,9 @@ namespace {
 
 constexpr double kMiB = 1024.0 * 1024.0;
 
-// ---- Process environment ----------------------------------------------------
+// ---- Process environment ------------------------------------------------------
 
-// Each pipeline run stores its run count among the per-user settings: point
-// those (and the log folder) at a scratch folder for the whole process.
-class ScratchSettings {
-public:
-    ScratchSettings() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "velmora-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a scratch folder");
-        root_ = pattern;
-        std::filesystem::create_directories(root_ / "config");
-        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-        setenv("TEMP", root_.c_str(), 1);
-    }
-    ~ScratchSettings() {
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-    std::string file(const char* name) const { return (root_ / name).string(); }
-
-private:
-    std::filesystem::path root_;
-};
-
-ScratchSettings& scratch() {
-    static ScratchSettings settings;
-    return settings;
-}
-
-// While alive, standard output (file descriptor 1) goes to `path`; the
-// benchmark's own report is written after it has been restored.
-class StdoutTo {
-public:
-    explicit StdoutTo(const std::string& path) {
-        std::cout.flush();
-        std::fflush(stdout);
-        saved_ = dup(1);
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (saved_ < 0 || fd < 0 || dup2(fd, 1) < 0) throw std::runtime_error("cannot redirect stdout");
-        close(fd);
-    }
-    ~StdoutTo() {
-        std::cout.flush();
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-    StdoutTo(const StdoutTo&) = delete;
-    StdoutTo& operator=(const StdoutTo&) = delete;
-
-private:
-    int saved_ = -1;
-};
-
-std::string stdoutTarget(int64_t kind) { return kind == 0 ? "/dev/null" : scratch().file("stdout.txt"); }
+std::string stdoutTarget(int64_t kind) { return kind == 0 ? "/dev/null" : bench::scratch().file("stdout.txt"); }
 
 // ---- Resident memory ----------------------------------------------------------
 
@@ -152,25 +101,6 @@ struct OwnedImage {
     size_t bytes() const { return static_cast<size_t>(elementCount(image)) * sizeof(float); }
 };
 
-// Values in [0, 1) from a fixed seed, so that every run sees the same image.
-void fillRandom(const ImageFloat& image) {
-    uint64_t s = 0x9E3779B97F4A7C15ull;
-    const int64_t n = elementCount(image);
-    for (int64_t i = 0; i < n; ++i) {
-        s ^= s << 13;
-        s ^= s >> 7;
-        s ^= s << 17;
-        image.data[i] = static_cast<float>(s >> 40) * (1.0f / 16777216.0f);
-    }
-}
-
-std::vector<char> readModel(const std::string& name) {
-    const std::string path = std::string(VELMORA_BENCH_MODELS) + "/" + name;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("missing model " + path);
-    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The context's backend times the model runs, so that a pipeline call can be
 // split into the model's share and the pipeline's own.
 class TimedBackend : public ModelLogicONNX {
@@ -194,15 +124,15 @@ struct LoadedModel {
     std::unique_ptr<OwnedImage> tile;
 
     LoadedModel(const std::string& name, int32_t tileSize, int32_t channels, ThreadSource pasteThreads = {})
-        : bytes(readModel(name)) {
-        StdoutTo quiet("/dev/null");
+        : bytes(bench::readModel(name)) {
+        bench::Redirect quiet(1, "/dev/null");
         auto timed = std::make_unique<TimedBackend>();
         backend = timed.get();
         context = std::make_unique<VelmoraClass>(std::move(timed), pasteThreads);
         if (!context->loadModel(bytes.data(), static_cast<uint32_t>(bytes.size()), "input", "output"))
             throw std::runtime_error("cannot load " + name);
         tile = std::make_unique<OwnedImage>(tileSize, tileSize, channels);
-        fillRandom(tile->image);
+        bench::fillRandom(tile->image.data, elementCount(tile->image));
         for (int i = 0; i < 3; ++i) runTile();
     }
 
@@ -274,7 +204,7 @@ std::unique_ptr<IdentitySession> identitySession;
 
 template <typename T>
 void releaseQuietly(std::unique_ptr<T>& owner) {
-    StdoutTo quiet("/dev/null");
+    bench::Redirect quiet(1, "/dev/null");
     owner.reset();
 }
 
@@ -303,7 +233,7 @@ void BM_PipelineVsBareLoop(benchmark::State& state, const char* modelName) {
         loadedSingle = singlePasteThread;
     }
     OwnedImage image(side, side, kChannels);
-    fillRandom(image.image);
+    bench::fillRandom(image.image.data, elementCount(image.image));
     // The bare loop runs on real image content: the first tile of the grid.
     cropPatch(image.image, model->tile->image, -(tileSize - step) / 2, -(tileSize - step) / 2);
     const int64_t tiles = tileCount(side, step);
@@ -311,7 +241,7 @@ void BM_PipelineVsBareLoop(benchmark::State& state, const char* modelName) {
 
     PairTimes sum;
     for (auto _ : state) {
-        StdoutTo sink(stdoutTarget(state.range(3)));
+        bench::Redirect sink(1, stdoutTarget(state.range(3)));
         PairTimes t;
         if (round++ % 2 == 0) {
             t.bare = timeBareLoop(*model, tiles);
@@ -359,7 +289,7 @@ void BM_IdentityThroughput(benchmark::State& state) {
     }
 
     OwnedImage image(side, side, kChannels);
-    fillRandom(image.image);
+    bench::fillRandom(image.image.data, elementCount(image.image));
     cropPatch(image.image, model.tile->image, -(tileSize - step) / 2, -(tileSize - step) / 2);
     const double inputBytes = static_cast<double>(image.bytes());
     const double tileBytes = static_cast<double>(model.tile->bytes());
@@ -370,7 +300,7 @@ void BM_IdentityThroughput(benchmark::State& state) {
     // the growth of its own allocations (the peak less those pages).
     double peak = 0.0, filePages = 0.0, allocated = 0.0, before = 0.0, runs = 0.0;
     for (auto _ : state) {
-        StdoutTo sink(stdoutTarget(state.range(3)));
+        bench::Redirect sink(1, stdoutTarget(state.range(3)));
         PairTimes t;
         // Every call makes its result anew, as a host's first call does.
         model.context->deallocateImage();
@@ -414,7 +344,7 @@ void BM_IdentityThroughput(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    scratch();
+    bench::scratch();
     benchmark::RegisterBenchmark("PipelineVsBareLoop/conv6x32_t256", BM_PipelineVsBareLoop, "conv6x32_t256.onnx")
         ->ArgNames({"side", "tile", "step", "stdout", "paste1"})
         ->Args({2048, 256, 224, 0, 0})

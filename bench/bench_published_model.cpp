@@ -28,35 +28,13 @@
 
 #include "backend/ModelLogicONNX.h"
 #include "backend/tensor_elements.h"
+#include "bench_support.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-// While alive, standard output goes to /dev/null: the backend prints two
-// lines per tile.
-class Quiet {
-public:
-    Quiet() {
-        std::fflush(stdout);
-        saved_ = dup(1);
-        const int fd = open("/dev/null", O_WRONLY);
-        if (saved_ < 0 || fd < 0 || dup2(fd, 1) < 0) throw std::runtime_error("cannot silence stdout");
-        close(fd);
-    }
-    ~Quiet() {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-    }
-    Quiet(const Quiet&) = delete;
-    Quiet& operator=(const Quiet&) = delete;
-
-private:
-    int saved_ = -1;
-};
 
 std::vector<char> readPublishedModel() {
     const std::string path = std::string(VELMORA_BENCH_PUBLISHED_MODELS) + "/ch_PP-OCRv4_det_infer.onnx";
@@ -83,7 +61,7 @@ double median(std::vector<double> v) {
 void TextDetectorTile(benchmark::State& state) {
     const int side = static_cast<int>(state.range(0));
     const std::vector<char> bytes = readPublishedModel();
-    Quiet quiet;
+    bench::Redirect quiet(1, "/dev/null");  // the backend prints two lines per tile
     ModelLogicONNX backend;
     if (!backend.loadModel(bytes.data(), static_cast<uint32_t>(bytes.size()), "x", "sigmoid_0.tmp_0"))
         throw std::runtime_error("cannot load the text detector: " + backend.getErrorText());

@@ -1,11 +1,11 @@
 // Turning model bytes into a runtime session, and describing the model.
 #include <algorithm>
-#include <cstring>
 
 #include "backend/ModelLogicONNX.h"
 #include "backend/backend_error_text.h"
 #include "backend/gpu_devices.h"
 #include "backend/ort_call.h"
+#include "backend/runtime_providers.h"
 #include "diagnostics/console_sink.h"
 
 namespace {
@@ -13,14 +13,9 @@ namespace {
 constexpr const char* kDmlProviderName = "DmlExecutionProvider";
 
 bool runtimeOffersDml() {
-    char** providers = nullptr;
-    int count = 0;
-    throwOnError(ortApi->GetAvailableProviders(&providers, &count));
-    bool found = false;
-    for (int i = 0; i < count; ++i)
-        if (std::strcmp(providers[i], kDmlProviderName) == 0) found = true;
-    ignoreError(ortApi->ReleaseAvailableProviders(providers, count));
-    return found;
+    const auto providers = availableProviders();
+    if (!providers) throw Ort::Exception(std::string(providers.message()), ORT_FAIL);
+    return std::find(providers->begin(), providers->end(), kDmlProviderName) != providers->end();
 }
 
 // Options for a GPU session when a DirectML device can be made; null otherwise.

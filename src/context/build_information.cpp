@@ -3,6 +3,7 @@
 #include <onnxruntime_c_api.h>
 
 #include "backend/runtime_loader.h"
+#include "backend/runtime_providers.h"
 #include "velmora_version.h"
 
 namespace {
@@ -23,18 +24,13 @@ const char* platformName() {
 
 std::string executionProviders() {
     if (!ortApi) return "none";
-    char** providers = nullptr;
-    int count = 0;
-    if (OrtStatus* status = ortApi->GetAvailableProviders(&providers, &count)) {
-        ortApi->ReleaseStatus(status);
-        return "unknown";
-    }
+    const auto providers = availableProviders();
+    if (!providers) return "unknown";
     std::string list;
-    for (int i = 0; i < count; ++i) {
-        if (i) list += ", ";
-        list += providers[i];
+    for (const std::string& name : *providers) {
+        if (!list.empty()) list += ", ";
+        list += name;
     }
-    if (OrtStatus* status = ortApi->ReleaseAvailableProviders(providers, count)) ortApi->ReleaseStatus(status);
     return list.empty() ? "none" : list;
 }
 

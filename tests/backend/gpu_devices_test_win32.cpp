@@ -9,6 +9,7 @@
 
 #include <onnxruntime_c_api.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "backend/dynamic_library.h"
 #include "backend/gpu_devices.h"
 #include "backend/runtime_loader.h"
+#include "backend/runtime_providers.h"
 #include "support/model_files.h"
 
 using testing::internal::CaptureStderr;
@@ -51,16 +53,8 @@ std::optional<std::vector<std::string>> systemAdapterNames() {
 }
 
 bool runtimeOffersDirectML() {
-    char** providers = nullptr;
-    int count = 0;
-    if (OrtStatus* status = ortApi->GetAvailableProviders(&providers, &count)) {
-        ortApi->ReleaseStatus(status);
-        return false;
-    }
-    bool found = false;
-    for (int i = 0; i < count; ++i) found = found || std::string(providers[i]) == "DmlExecutionProvider";
-    if (OrtStatus* status = ortApi->ReleaseAvailableProviders(providers, count)) ortApi->ReleaseStatus(status);
-    return found;
+    const auto providers = availableProviders();
+    return providers && std::find(providers->begin(), providers->end(), "DmlExecutionProvider") != providers->end();
 }
 
 struct ArrayText {
