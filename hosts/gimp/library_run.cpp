@@ -62,9 +62,9 @@ bool relayProgress(void* userData, float percent) {
     return relay->stopped;
 }
 
-VgRunOutcome failed(VgFailure* failure, const char* what, const std::string& text) {
-    vgFail(failure, "%s: %s", what, text.empty() ? "the library gave no reason" : text.c_str());
-    return VG_RUN_FAILED;
+// The library's words on a failure, after what failed; false.
+bool failed(VgFailure* failure, const char* what, const std::string& text) {
+    return vgFail(failure, "%s: %s", what, text.empty() ? "the library gave no reason" : text.c_str());
 }
 
 // Reports what escaped the library as an exception; false.
@@ -100,12 +100,10 @@ extern "C" VgLoadedModel* vgLoadModel(const void* modelBytes, size_t modelSize, 
         char build[1024] = {0};
         initializeVelmora(context, kHostName, nullptr, build);
         model->context.takeErrorText();
-        // The layout codes decide only where a shape cannot tell; channels-last
-        // is then the library's own reading of an image.
-        if (!loadModelEx(context, modelBytes, static_cast<uint32_t>(modelSize), "", "", 1, 1)) {
-            failed(failure, "the runtime refused the model", model->context.takeErrorText());
-            return false;
-        }
+        // The library reads each end's layout from its shape; the codes say
+        // channels-last only where a shape cannot tell, as in [?, ?, ?, ?].
+        if (!loadModelEx(context, modelBytes, static_cast<uint32_t>(modelSize), "", "", 1, 1))
+            return failed(failure, "the runtime refused the model", model->context.takeErrorText());
         model->context.takeErrorText();  // what loading printed is not a failure of the run
         std::vector<char> text(kModelTextLength, '\0');
         getModelInformation(context, nullptr, VELMORA_MODEL_DETAILS, text.data());
@@ -134,10 +132,8 @@ extern "C" VgRunOutcome vgRunModel(VgLoadedModel* model, const VgTiling* tiling,
             outcome = VG_RUN_STOPPED;
             return vgFail(failure, "the run was stopped");
         }
-        if (!out.data || out.width <= 0 || out.height <= 0 || out.numChannels <= 0) {
-            failed(failure, "the model run failed", model->context.takeErrorText());
-            return false;
-        }
+        if (!out.data || out.width <= 0 || out.height <= 0 || out.numChannels <= 0)
+            return failed(failure, "the model run failed", model->context.takeErrorText());
         if (!vgAllocPixels(result, out.width, out.height, out.numChannels, failure)) return false;
         std::memcpy(result->data, out.data,
                     vgPixelCount(result) * static_cast<size_t>(out.numChannels) * sizeof(float));
