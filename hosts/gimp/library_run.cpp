@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 namespace {
 
 constexpr int32_t kErrorTextLength = 1 << 16;
+constexpr size_t kModelTextLength = 2048;  // what getModelInformation may write
 constexpr const char* kHostName = "velmora GIMP plug-in";
 
 class Context {
@@ -60,63 +62,85 @@ bool relayProgress(void* userData, float percent) {
     return relay->stopped;
 }
 
-VgRunOutcome failed(VgFailure* failure, const char* what, const std::string& text) {
-    vgFail(failure, "%s: %s", what, text.empty() ? "the library gave no reason" : text.c_str());
-    return VG_RUN_FAILED;
+// The library's words on a failure, after what failed; false.
+bool failed(VgFailure* failure, const char* what, const std::string& text) {
+    return vgFail(failure, "%s: %s", what, text.empty() ? "the library gave no reason" : text.c_str());
 }
 
-VgRunOutcome run(const void* modelBytes, size_t modelSize, const VgModelShape* shape, const VgModelFit* fit,
-                 const VgTiling* tiling, const VgPixels* input, VgProgressFn progress, void* userData, VgPixels* result,
-                 VgFailure* failure) {
-    if (modelSize > UINT32_MAX) {
-        vgFail(failure, "a model must be smaller than 4 GiB");
-        return VG_RUN_FAILED;
+// Reports what escaped the library as an exception; false.
+template <typename Step>
+bool guarded(VgFailure* failure, Step step) {
+    try {
+        return step();
+    } catch (const std::exception& e) {
+        vgFail(failure, "the library failed: %s", e.what());
+    } catch (...) {
+        vgFail(failure, "the library failed with an unexpected exception");
     }
-    Context context;
-    if (!context.get()) {
-        vgFail(failure, "the library could not create a context");
-        return VG_RUN_FAILED;
-    }
-    char build[1024] = {0};
-    initializeVelmora(context.get(), kHostName, nullptr, build);
-    context.takeErrorText();
-
-    const char* inputName = shape ? shape->input.name : "";
-    const char* outputName = shape ? shape->output.name : "";
-    if (!loadModelEx(context.get(), modelBytes, static_cast<uint32_t>(modelSize), inputName, outputName,
-                     fit->inputLayout, fit->outputLayout))
-        return failed(failure, "the runtime refused the model", context.takeErrorText());
-    context.takeErrorText();  // what loading printed is not a failure of the run
-
-    ProgressRelay relay{progress, userData, false};
-    const ImageFloat image{input->width, input->height, input->channels, input->data};
-    const ImageFloat out = predictByTilesImageFloat(context.get(), image, tiling->tile, tiling->step, tiling->downscale,
-                                                    relayProgress, &relay);
-    if (relay.stopped) {
-        vgFail(failure, "the run was stopped");
-        return VG_RUN_STOPPED;
-    }
-    if (!out.data || out.width <= 0 || out.height <= 0 || out.numChannels <= 0)
-        return failed(failure, "the model run failed", context.takeErrorText());
-    if (!vgAllocPixels(result, out.width, out.height, out.numChannels, failure)) return VG_RUN_FAILED;
-    std::memcpy(result->data, out.data, vgPixelCount(result) * static_cast<size_t>(out.numChannels) * sizeof(float));
-    return VG_RUN_DONE;
+    return false;
 }
 
 }  // namespace
 
-extern "C" VgRunOutcome vgRunModel(const void* modelBytes, size_t modelSize, const VgModelShape* shape,
-                                   const VgModelFit* fit, const VgTiling* tiling, const VgPixels* input,
+struct VgLoadedModel {
+    Context context;
+    std::string details;
+};
+
+extern "C" VgLoadedModel* vgLoadModel(const void* modelBytes, size_t modelSize, VgFailure* failure) {
+    if (modelSize > UINT32_MAX) {
+        vgFail(failure, "a model must be smaller than 4 GiB");
+        return nullptr;
+    }
+    std::unique_ptr<VgLoadedModel> model;
+    const bool loaded = guarded(failure, [&] {
+        model = std::make_unique<VgLoadedModel>();
+        const VelmoraContext context = model->context.get();
+        if (!context) return vgFail(failure, "the library could not create a context");
+        char build[1024] = {0};
+        initializeVelmora(context, kHostName, nullptr, build);
+        model->context.takeErrorText();
+        // The library reads each end's layout from its shape; the codes say
+        // channels-last only where a shape cannot tell, as in [?, ?, ?, ?].
+        if (!loadModelEx(context, modelBytes, static_cast<uint32_t>(modelSize), "", "", 1, 1))
+            return failed(failure, "the runtime refused the model", model->context.takeErrorText());
+        model->context.takeErrorText();  // what loading printed is not a failure of the run
+        std::vector<char> text(kModelTextLength, '\0');
+        getModelInformation(context, nullptr, VELMORA_MODEL_DETAILS, text.data());
+        text.back() = '\0';
+        model->details = text.data();
+        return true;
+    });
+    return loaded ? model.release() : nullptr;
+}
+
+extern "C" void vgUnloadModel(VgLoadedModel* model) { delete model; }
+
+extern "C" const char* vgModelDetails(const VgLoadedModel* model) { return model->details.c_str(); }
+
+extern "C" VgRunOutcome vgRunModel(VgLoadedModel* model, const VgTiling* tiling, const VgPixels* input,
                                    VgProgressFn progress, void* userData, VgPixels* result, VgFailure* failure) {
     std::memset(result, 0, sizeof *result);
-    try {
-        return run(modelBytes, modelSize, shape, fit, tiling, input, progress, userData, result, failure);
-    } catch (const std::exception& e) {
-        vgFreePixels(result);
-        vgFail(failure, "the library failed: %s", e.what());
-    } catch (...) {
-        vgFreePixels(result);
-        vgFail(failure, "the library failed with an unexpected exception");
-    }
-    return VG_RUN_FAILED;
+    VgRunOutcome outcome = VG_RUN_FAILED;
+    guarded(failure, [&] {
+        const VelmoraContext context = model->context.get();
+        ProgressRelay relay{progress, userData, false};
+        const ImageFloat image{input->width, input->height, input->channels, input->data};
+        const ImageFloat out = predictByTilesImageFloat(context, image, tiling->tile, tiling->step, tiling->downscale,
+                                                        relayProgress, &relay);
+        if (relay.stopped) {
+            outcome = VG_RUN_STOPPED;
+            return vgFail(failure, "the run was stopped");
+        }
+        if (!out.data || out.width <= 0 || out.height <= 0 || out.numChannels <= 0)
+            return failed(failure, "the model run failed", model->context.takeErrorText());
+        if (!vgAllocPixels(result, out.width, out.height, out.numChannels, failure)) return false;
+        std::memcpy(result->data, out.data,
+                    vgPixelCount(result) * static_cast<size_t>(out.numChannels) * sizeof(float));
+        deallocateImage(context);
+        outcome = VG_RUN_DONE;
+        return true;
+    });
+    if (outcome != VG_RUN_DONE) vgFreePixels(result);
+    return outcome;
 }

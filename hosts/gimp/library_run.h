@@ -1,6 +1,6 @@
-/* One model run through libvelmora's exported functions, as any host makes
- * it: a fresh context, the model loaded from bytes, one tiled float
- * prediction, and everything released again. */
+/* Model runs through libvelmora's exported functions, as any host makes
+ * them: a fresh context with the model loaded from bytes, its description
+ * read, one tiled float prediction, and everything released again. */
 #ifndef VELMORA_GIMP_LIBRARY_RUN_H
 #define VELMORA_GIMP_LIBRARY_RUN_H
 
@@ -8,7 +8,6 @@
 
 #include "failure.h"
 #include "layer_pixels.h"
-#include "model_shape.h"
 #include "run_settings.h"
 
 #ifdef __cplusplus
@@ -20,16 +19,27 @@ typedef bool (*VgProgressFn)(void* userData, double fraction);
 
 typedef enum VgRunOutcome { VG_RUN_DONE, VG_RUN_FAILED, VG_RUN_STOPPED } VgRunOutcome;
 
+/* A context of the library with one model loaded. */
+typedef struct VgLoadedModel VgLoadedModel;
+
+/* Loads the model from |modelBytes|, which are borrowed and must outlive the
+ * returned model. Null, with the library's words in |failure|, when the
+ * runtime refuses it. Released with vgUnloadModel. */
+VgLoadedModel* vgLoadModel(const void* modelBytes, size_t modelSize, VgFailure* failure);
+void vgUnloadModel(VgLoadedModel* model);
+
+/* The library's detailed text on the model (its inputs' and outputs' names,
+ * types, shapes and layouts), owned by |model|. */
+const char* vgModelDetails(const VgLoadedModel* model);
+
 /* Runs the model over |input| with |tiling| (its scales are not applied
- * here). |shape| may be null when the file could not be described. On
- * VG_RUN_DONE |result| owns the library's result, whose size may differ from
- * the input's; otherwise it is empty and |failure| holds the library's words
- * (VG_RUN_FAILED) or says that the run was stopped. The model bytes are only
- * borrowed. Failures that leave the library as C++ exceptions are reported the
- * same way, since a C host cannot catch them. */
-VgRunOutcome vgRunModel(const void* modelBytes, size_t modelSize, const VgModelShape* shape, const VgModelFit* fit,
-                        const VgTiling* tiling, const VgPixels* input, VgProgressFn progress, void* userData,
-                        VgPixels* result, VgFailure* failure);
+ * here). On VG_RUN_DONE |result| owns the library's result, whose size may
+ * differ from the input's; otherwise it is empty and |failure| holds the
+ * library's words (VG_RUN_FAILED) or says that the run was stopped. Failures
+ * that leave the library as C++ exceptions are reported the same way, since a
+ * C host cannot catch them. */
+VgRunOutcome vgRunModel(VgLoadedModel* model, const VgTiling* tiling, const VgPixels* input, VgProgressFn progress,
+                        void* userData, VgPixels* result, VgFailure* failure);
 
 #ifdef __cplusplus
 }

@@ -4,7 +4,8 @@
 #include <libgimp/gimpui.h>
 #include <string.h>
 
-#include "model_shape.h"
+#include "library_run.h"
+#include "model_details.h"
 
 typedef struct Widgets {
     GtkWidget* chooser;
@@ -17,13 +18,28 @@ typedef struct Widgets {
     GtkAdjustment* outputScale;
 } Widgets;
 
-/* Says what the chosen model takes, or why it cannot be read. */
+/* What a described model takes, in words for the dialog. */
+static gchar* takesText(const VgModelFit* fit) {
+    gchar* channels = fit->inputChannels > 0 ? g_strdup_printf(" with %d channel%s", (int)fit->inputChannels,
+                                                               fit->inputChannels == 1 ? "" : "s")
+                                             : g_strdup("");
+    gchar* text =
+        fit->openSize
+            ? g_strdup_printf("Takes tiles of any size%s (tile size 0: %d).", channels, (int)VG_OPEN_SIZE_TILE)
+            : g_strdup_printf("Takes tiles of %d x %d pixels%s.", (int)fit->tile, (int)fit->tile, channels);
+    g_free(channels);
+    return text;
+}
+
+/* Says what the chosen model takes, or why it cannot be used: the library
+ * loads it and describes it. */
 static void describeChoice(GtkFileChooser* chooser, Widgets* w) {
     gchar* path = gtk_file_chooser_get_filename(chooser);
     gchar* bytes = NULL;
     gsize size = 0;
     GError* error = NULL;
     gchar* text = NULL;
+    VgLoadedModel* loaded = NULL;
     VgModelShape shape;
     VgModelFit fit;
     VgFailure failure = {{0}};
@@ -32,15 +48,15 @@ static void describeChoice(GtkFileChooser* chooser, Widgets* w) {
     } else if (!g_file_get_contents(path, &bytes, &size, &error)) {
         text = g_strdup(error->message);
         g_error_free(error);
-    } else if (!vgDescribeModel(bytes, size, &shape, &failure) || !vgFitModel(&shape, 0, &fit, &failure)) {
+    } else if (!(loaded = vgLoadModel(bytes, size, &failure)) ||
+               !vgReadModelDetails(vgModelDetails(loaded), &shape, &failure) ||
+               !vgFitModel(&shape, 0, &fit, &failure)) {
         text = g_strdup(failure.text);
-    } else if (fit.inputChannels > 0) {
-        text = g_strdup_printf("Takes tiles of %d x %d pixels with %d channel%s.", (int)fit.tile, (int)fit.tile,
-                               (int)fit.inputChannels, fit.inputChannels == 1 ? "" : "s");
     } else {
-        text = g_strdup_printf("Takes tiles of %d x %d pixels.", (int)fit.tile, (int)fit.tile);
+        text = takesText(&fit);
     }
     gtk_label_set_text(GTK_LABEL(w->about), text);
+    vgUnloadModel(loaded);
     g_free(text);
     g_free(bytes);
     g_free(path);
@@ -90,7 +106,8 @@ bool vgRunDialog(VgRunSettings* settings, const char* procedureName) {
     gtk_table_attach(GTK_TABLE(table), w.about, 1, 2, 1, 2, GTK_FILL, GTK_FILL, 0, 0);
 
     w.tile = addSpin(table, 2, "_Tile size:", settings->tile, 0, 65536, 1, 0,
-                     "Side of the square tiles in pixels; it must match the model's input. 0 takes the model's.");
+                     "Side of the square tiles in pixels; it must match a model that fixes its input size. "
+                     "0 takes the model's, or 256 for a model of any size.");
     w.step = addSpin(table, 3, "_Step:", settings->step, 0, 65536, 1, 0,
                      "Distance between tiles; the rest of each tile is overlap that is discarded. "
                      "0 takes the tile less a sixteenth of it on each side.");

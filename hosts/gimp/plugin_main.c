@@ -27,7 +27,8 @@ static void query(void) {
         {GIMP_PDB_DRAWABLE, "drawable", "Input drawable"},
         {GIMP_PDB_STRING, "model-file", "The ONNX model file"},
         {GIMP_PDB_INT32, "tile",
-         "Side of the square tiles in pixels, the model's input side (0: read it from the model)"},
+         "Side of the square tiles in pixels, the model's input side (0: read it from the model; 256 for a model "
+         "that takes any size)"},
         {GIMP_PDB_INT32, "step", "Distance between tiles (0: the tile less a sixteenth of it on each side)"},
         {GIMP_PDB_INT32, "downscale",
          "Shrink by this factor before the model and enlarge back (1: none); a negative factor also restores the "

@@ -4,16 +4,15 @@
 
 #include "drawable_io.h"
 #include "layer_pixels.h"
-#include "model_shape.h"
+#include "model_details.h"
 
+/* The model's bytes, which the library borrows while it holds the model. */
 typedef struct ModelFile {
     gchar* bytes;
     gsize size;
-    VgModelShape shape;
-    bool described;
 } ModelFile;
 
-static bool readModel(const char* path, ModelFile* model, VgFailure* failure) {
+static bool readModelFile(const char* path, ModelFile* model, VgFailure* failure) {
     memset(model, 0, sizeof *model);
     if (!path[0]) return vgFail(failure, "no model file was given");
     GError* error = NULL;
@@ -22,13 +21,18 @@ static bool readModel(const char* path, ModelFile* model, VgFailure* failure) {
         g_error_free(error);
         return false;
     }
-    VgFailure ignored;
-    model->described = vgDescribeModel(model->bytes, model->size, &model->shape, &ignored);
-    if (!model->described) {
-        /* With a tile size given the runtime has the last word on the file. */
-        vgFail(failure, "%s: %s", path, ignored.text);
-    }
     return true;
+}
+
+/* Fits the loaded model to the run's tile. A model the library describes in
+ * words the plug-in cannot read still runs with a given tile size, and the
+ * library has the last word on it. */
+static bool fitLoadedModel(const VgLoadedModel* loaded, int32_t askedTile, VgModelFit* fit, VgFailure* failure) {
+    VgModelShape shape;
+    VgFailure unread;
+    if (vgReadModelDetails(vgModelDetails(loaded), &shape, &unread)) return vgFitModel(&shape, askedTile, fit, failure);
+    if (askedTile == 0) return vgFail(failure, "%s; give the tile size", unread.text);
+    return vgFitModel(NULL, askedTile, fit, failure);
 }
 
 static bool showProgress(void* userData, double fraction) {
@@ -104,13 +108,14 @@ end:
 VgRunOutcome vgProcessDrawable(gint32 image, gint32 drawable, const VgRunSettings* settings, VgFailure* failure) {
     VgRunOutcome outcome = VG_RUN_FAILED;
     ModelFile model;
+    VgLoadedModel* loaded = NULL;
     VgModelFit fit;
     VgTiling tiling;
     VgPixels layer = {0}, input = {0}, keptAlpha = {0}, result = {0};
     GeglRectangle target, read;
-    if (!readModel(settings->modelPath, &model, failure)) return VG_RUN_FAILED;
-    if (!model.described && settings->tile == 0) goto end;
-    if (!vgFitModel(model.described ? &model.shape : NULL, settings->tile, &fit, failure) ||
+    if (!readModelFile(settings->modelPath, &model, failure)) return VG_RUN_FAILED;
+    loaded = vgLoadModel(model.bytes, model.size, failure);
+    if (!loaded || !fitLoadedModel(loaded, settings->tile, &fit, failure) ||
         !vgResolveTiling(settings, &fit, &tiling, failure))
         goto end;
 
@@ -130,8 +135,7 @@ VgRunOutcome vgProcessDrawable(gint32 image, gint32 drawable, const VgRunSetting
     vgFreePixels(&layer);
 
     gimp_progress_init("Running the model");
-    outcome = vgRunModel(model.bytes, model.size, model.described ? &model.shape : NULL, &fit, &tiling, &input,
-                         showProgress, NULL, &result, failure);
+    outcome = vgRunModel(loaded, &tiling, &input, showProgress, NULL, &result, failure);
     vgFreePixels(&input);
     if (outcome != VG_RUN_DONE) goto end;
     outcome = VG_RUN_FAILED;
@@ -159,6 +163,7 @@ end:
     vgFreePixels(&input);
     vgFreePixels(&keptAlpha);
     vgFreePixels(&result);
+    vgUnloadModel(loaded);
     g_free(model.bytes);
     return outcome;
 }

@@ -6,7 +6,7 @@
 #include <stdint.h>
 
 #include "failure.h"
-#include "model_shape.h"
+#include "model_details.h"
 
 #ifdef __cplusplus
 extern "C" {

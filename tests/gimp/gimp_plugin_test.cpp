@@ -2,9 +2,8 @@
 // that loads generated float pictures, runs the installed plug-in without
 // its dialog and saves what the layer holds afterwards as float TIFF; the
 // tests compare that with the library's own result on the same pixels.
-// GIMP starts twice for all the cases: once with the plug-in as
-// `cmake --install` lays it out, named in GIMP's plug-in path, and once with
-// a stand-in library that enlarges, linked into the user's plug-in folder.
+// GIMP starts once for all the cases, with the plug-in as `cmake --install`
+// lays it out, named in GIMP's plug-in path.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -105,14 +104,13 @@ std::string wordsOfThisRun(const std::string& before, const std::string& after) 
     return oneLine(after.substr(before.size()).c_str());
 }
 
-LibraryResult runLibrary(const std::string& model, const FloatPicture& input, int tile, int step, int downscale,
-                         int32_t outputLayout = 1) {
+LibraryResult runLibrary(const std::string& model, const FloatPicture& input, int tile, int step, int downscale) {
     LibraryResult out;
     const std::string before = errorTextNow();
     const std::vector<char> bytes = readModel(model);
     VelmoraContext context = createContext(0, "gimp plug-in tests");
     std::vector<char> text(1 << 16, '\0');
-    if (!loadModelEx(context, bytes.data(), static_cast<uint32_t>(bytes.size()), "", "", 1, outputLayout)) {
+    if (!loadModelEx(context, bytes.data(), static_cast<uint32_t>(bytes.size()), "", "", 1, 1)) {
         getErrorText(context, text.data(), static_cast<int32_t>(text.size()));
         out.error = oneLine(text.data());
     } else {
@@ -360,7 +358,7 @@ protected:
         pictures = new std::map<std::string, FloatPicture>{
             {"rgb", makePicture(kWidth, kHeight, 3, 1)},  {"rgba", makePicture(kWidth, kHeight, 4, 2)},
             {"gray", makePicture(kWidth, kHeight, 1, 3)}, {"small-rgba", makePicture(37, 29, 4, 4)},
-            {"small-gray", makePicture(37, 29, 1, 5)},
+            {"small-rgb", makePicture(37, 29, 3, 5)},
         };
         for (const auto& [key, picture] : *pictures) writeFloatTiff(session->picturePath(key), picture);
 
@@ -380,13 +378,6 @@ protected:
         std::ofstream(gimprc) << "(plug-in-path \"${gimp_dir}/plug-ins:${gimp_plug_in_dir}/plug-ins:"
                               << plugins.string() << "\")\n";
         realRun = new ChildRun(session->run("real", realCases(), gimprc));
-
-        // The stand-in that enlarges, linked into the user's plug-in folder
-        // that the first run made.
-        const fs::path userPlugins = root / "config/GIMP/2.10/plug-ins";
-        fs::create_directories(userPlugins);
-        fs::create_directory_symlink(VELMORA_TEST_ENLARGING_PLUGIN, userPlugins / "velmora-gimp");
-        enlargingRun = new ChildRun(session->run("enlarging", enlargingCases(), {}));
     }
 
     static void TearDownTestSuite() {
@@ -394,7 +385,6 @@ protected:
         delete pictures;
         delete installLog;
         delete realRun;
-        delete enlargingRun;
     }
 
     static std::vector<Case> realCases() {
@@ -415,21 +405,27 @@ protected:
             {"fails_gray_model_on_rgb", "rgba", model("identity_t16_c1.onnx"), 0, 0, 1, 1, 1, {}},
             {"fails_missing_file", "rgb", model("no_such_model.onnx"), 0, 0, 1, 1, 1, {}},
             {"fails_tile_mismatch", "rgb", sharpen, 64, 0, 1, 1, 1, kRectangle},
-        };
-    }
-
-    static std::vector<Case> enlargingCases() {
-        const std::string any = model("identity_t16_c3.onnx");
-        return {
-            {"enlarge_rgba", "small-rgba", any, 0, 0, 1, 1, 1, {}},
-            {"enlarge_gray_scaled", "small-gray", model("identity_t16_c1.onnx"), 0, 0, 1, 1, 3.0, {}},
-            {"enlarge_refused_with_selection", "small-rgba", any, 0, 0, 1, 1, 1, {"rectangle", 2, 2, 10, 10}},
+            // Upscalers: fixed tiles and channels-first, open sizes taking the
+            // plug-in's tile or a given one, channels-last in doubles out in
+            // half precision.
+            {"up2_rgb", "small-rgb", model("up2_d2s_cf_cf_f32_t16.onnx"), 0, 0, 1, 1, 1, {}},
+            {"up2_rgba_open_scaled", "small-rgba", model("up2_near_cf_cf_f32_open.onnx"), 0, 0, 1, 1, 2.0, {}},
+            {"up3_rgb_open_tile_given", "small-rgb", model("up3_near_cl_cl_f64f16_open.onnx"), 20, 0, 1, 1, 1, {}},
+            {"up2_refused_with_selection",
+             "small-rgba",
+             model("up2_d2s_cf_cf_f32_t16.onnx"),
+             0,
+             0,
+             1,
+             1,
+             1,
+             {"rectangle", 2, 2, 10, 10}},
         };
     }
 
     static Outcome outcome(const std::string& run, const std::string& name) {
         Outcome o = session->outcome(run, name);
-        const ChildRun& gimp = run == "real" ? *realRun : *enlargingRun;
+        const ChildRun& gimp = *realRun;
         if (!o.recorded)
             ADD_FAILURE() << "the batch recorded nothing for " << name << "; GIMP exit " << gimp.exitCode
                           << (gimp.timedOut ? " (timed out)" : "") << "\ninstall:\n"
@@ -445,20 +441,17 @@ protected:
     static inline fs::path installed;
     static inline std::string* installLog = nullptr;
     static inline ChildRun* realRun = nullptr;
-    static inline ChildRun* enlargingRun = nullptr;
 };
 
 TEST_F(InGimp, GimpRunsThePluginAsInstalled) {
     const fs::path folder = installed / "lib/gimp/2.0/plug-ins/velmora-gimp";
     for (const char* file : {"velmora-gimp", "libvelmora.so", "libonnxruntime.so.1"})
         EXPECT_TRUE(fs::exists(folder / file)) << file << " missing\n" << *installLog;
-    for (const ChildRun* run : {realRun, enlargingRun}) {
-        EXPECT_EQ(run->exitCode, 0) << run->output;
-        EXPECT_FALSE(run->timedOut);
-        // The sanitizer builds' plug-in reports memory errors on its output.
-        EXPECT_EQ(run->output.find("Sanitizer"), std::string::npos) << run->output;
-        EXPECT_EQ(run->output.find("runtime error:"), std::string::npos) << run->output;
-    }
+    EXPECT_EQ(realRun->exitCode, 0) << realRun->output;
+    EXPECT_FALSE(realRun->timedOut);
+    // The sanitizer builds' plug-in reports memory errors on its output.
+    EXPECT_EQ(realRun->output.find("Sanitizer"), std::string::npos) << realRun->output;
+    EXPECT_EQ(realRun->output.find("runtime error:"), std::string::npos) << realRun->output;
 }
 
 TEST_F(InGimp, IdentityModelsGiveTheLibrarysResultExactly) {
@@ -578,9 +571,7 @@ TEST_F(InGimp, FailuresShowTheLibrarysWordsAndLeaveTheLayerUntouched) {
         << notAModel.message << "\nlibrary: " << refused.error;
     EXPECT_PICTURES_WITHIN(notAModel.layer, picture("rgb"), 0.0);
 
-    // Its output [1, 4, 4, 0] cannot end in a channel count, so the plug-in
-    // reads it channels-first, as the velmora command does.
-    const LibraryResult empty = runLibrary("zero_size_out.onnx", picture("gray"), 4, 4, 1, 0);
+    const LibraryResult empty = runLibrary("zero_size_out.onnx", picture("gray"), 4, 4, 1);
     ASSERT_TRUE(empty.picture.values.empty());
     ASSERT_FALSE(empty.error.empty());
     const Outcome zero = outcome("real", "fails_zero_channels");
@@ -602,47 +593,66 @@ TEST_F(InGimp, WhatThePluginRefusesItselfIsSaidPlainly) {
     EXPECT_PICTURES_WITHIN(tile.layer, picture("rgb"), 0.0);
 }
 
-TEST_F(InGimp, AnEnlargingResultResizesTheLayerAndTheCanvas) {
-    EXPECT_EQ(enlargingRun->exitCode, 0) << enlargingRun->output;
-    const FloatPicture& small = picture("small-rgba");
-    const Outcome rgba = outcome("enlarging", "enlarge_rgba");
-    EXPECT_EQ(rgba.message, "ok");
-    EXPECT_EQ(rgba.layerWidth, 74);
-    EXPECT_EQ(rgba.layerHeight, 58);
-    EXPECT_EQ(rgba.imageWidth, 74);
-    EXPECT_EQ(rgba.imageHeight, 58);
-    ASSERT_EQ(rgba.layer.channels, 4);
-    FloatPicture expected{74, 58, 3, std::vector<float>(74 * 58 * 3)};
-    for (int y = 0; y < 58; ++y)
-        for (int x = 0; x < 74; ++x)
-            for (int c = 0; c < 3; ++c) expected.at(x, y, c) = small.at(x / 2, y / 2, c);
-    EXPECT_PICTURES_WITHIN(channelsOf(rgba.layer, {0, 1, 2}), expected, 0.0);
-    // The alpha is GIMP's own enlargement of the layer's: within the range of
-    // the alpha around each pixel.
-    for (int y = 0; y < 58; ++y)
-        for (int x = 0; x < 74; ++x) {
+namespace {
+
+// Checks an enlarged layer with alpha: the colours are the library's result,
+// the alpha GIMP's own enlargement of the layer's, so within the range of the
+// alpha around each pixel.
+void expectEnlargedAlpha(const FloatPicture& layer, const FloatPicture& small, int scale) {
+    ASSERT_EQ(layer.channels, 4);
+    ASSERT_EQ(layer.width, small.width * scale);
+    ASSERT_EQ(layer.height, small.height * scale);
+    size_t between = 0;
+    for (int y = 0; y < layer.height; ++y)
+        for (int x = 0; x < layer.width; ++x) {
             float low = 1, high = 0;
-            for (int sy = std::max(0, y / 2 - 1); sy <= std::min(28, y / 2 + 1); ++sy)
-                for (int sx = std::max(0, x / 2 - 1); sx <= std::min(36, x / 2 + 1); ++sx) {
+            for (int sy = std::max(0, y / scale - 1); sy <= std::min(small.height - 1, y / scale + 1); ++sy)
+                for (int sx = std::max(0, x / scale - 1); sx <= std::min(small.width - 1, x / scale + 1); ++sx) {
                     low = std::fmin(low, small.at(sx, sy, 3));
                     high = std::fmax(high, small.at(sx, sy, 3));
                 }
-            const float a = rgba.layer.at(x, y, 3);
+            const float a = layer.at(x, y, 3);
             if (a < low - 0.01f || a > high + 0.01f)
                 ADD_FAILURE() << "alpha " << a << " at " << x << ", " << y << " outside " << low << " .. " << high;
+            if (a > 0.01f && a < 0.99f) ++between;
         }
-
-    const Outcome gray = outcome("enlarging", "enlarge_gray_scaled");
-    EXPECT_EQ(gray.message, "ok");
-    ASSERT_EQ(gray.layer.channels, 1);
-    FloatPicture tripled{74, 58, 1, std::vector<float>(74 * 58)};
-    for (int y = 0; y < 58; ++y)
-        for (int x = 0; x < 74; ++x) tripled.at(x, y, 0) = 3.0f * picture("small-gray").at(x / 2, y / 2, 0);
-    EXPECT_PICTURES_WITHIN(gray.layer, tripled, 0.0);
+    EXPECT_GT(between, 0u);  // the alpha was kept, not made opaque
 }
 
-TEST_F(InGimp, AnEnlargingModelRefusesASelection) {
-    const Outcome refused = outcome("enlarging", "enlarge_refused_with_selection");
+}  // namespace
+
+TEST_F(InGimp, AnUpscalerEnlargesTheLayerAndTheCanvasByItsScale) {
+    const FloatPicture& small = picture("small-rgb");
+    const Outcome rgb = outcome("real", "up2_rgb");
+    EXPECT_EQ(rgb.message, "ok");
+    EXPECT_EQ(rgb.layerWidth, 74);
+    EXPECT_EQ(rgb.layerHeight, 58);
+    EXPECT_EQ(rgb.imageWidth, 74);
+    EXPECT_EQ(rgb.imageHeight, 58);
+    const FloatPicture expected = libraryPicture("up2_d2s_cf_cf_f32_t16.onnx", small, 16, 14, 1);
+    ASSERT_EQ(expected.width, 74);
+    EXPECT_PICTURES_WITHIN(rgb.layer, expected, 0.0);
+
+    // Sizes left open: the plug-in's own tile, the given one, each scale.
+    const FloatPicture& rgba = picture("small-rgba");
+    const Outcome open = outcome("real", "up2_rgba_open_scaled");
+    EXPECT_EQ(open.message, "ok");
+    EXPECT_EQ(open.imageWidth, 74);
+    EXPECT_EQ(open.imageHeight, 58);
+    const FloatPicture colour =
+        scaled(libraryPicture("up2_near_cf_cf_f32_open.onnx", channelsOf(rgba, {0, 1, 2}), 256, 224, 1), 2.0f);
+    EXPECT_PICTURES_WITHIN(channelsOf(open.layer, {0, 1, 2}), colour, 0.0);
+    expectEnlargedAlpha(open.layer, rgba, 2);
+
+    const Outcome three = outcome("real", "up3_rgb_open_tile_given");
+    EXPECT_EQ(three.message, "ok");
+    EXPECT_EQ(three.layerWidth, 111);
+    EXPECT_EQ(three.layerHeight, 87);
+    EXPECT_PICTURES_WITHIN(three.layer, libraryPicture("up3_near_cl_cl_f64f16_open.onnx", small, 20, 18, 1), 0.0);
+}
+
+TEST_F(InGimp, AnUpscalerRefusesASelection) {
+    const Outcome refused = outcome("real", "up2_refused_with_selection");
     EXPECT_NE(refused.message.find("whole layers only"), std::string::npos) << refused.message;
     EXPECT_EQ(refused.layerWidth, 37);
     EXPECT_EQ(refused.imageWidth, 37);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,11 @@
 #include "velmora.h"
 
 namespace {
+
+struct Unload {
+    void operator()(VgLoadedModel* model) const { vgUnloadModel(model); }
+};
+using LoadedModel = std::unique_ptr<VgLoadedModel, Unload>;
 
 struct ModelRun {
     VgRunOutcome outcome = VG_RUN_FAILED;
@@ -34,17 +40,17 @@ bool logProgress(void* userData, double fraction) {
 ModelRun runModel(const std::string& name, std::vector<float> pixels, int32_t w, int32_t h, int32_t c, VgTiling tiling,
                   int stopAt = -1) {
     const std::vector<char> bytes = readModel(name);
-    VgModelShape shape;
-    VgModelFit fit;
     VgFailure failure{};
-    const bool described = vgDescribeModel(bytes.data(), bytes.size(), &shape, &failure);
-    EXPECT_TRUE(vgFitModel(described ? &shape : nullptr, tiling.tile, &fit, &failure)) << failure.text;
     ModelRun run;
+    const LoadedModel model(vgLoadModel(bytes.data(), bytes.size(), &failure));
+    if (!model) {
+        run.failure = failure.text;
+        return run;
+    }
     ProgressLog log{&run.progress, stopAt};
     const VgPixels input{w, h, c, pixels.data()};
     VgPixels result;
-    run.outcome = vgRunModel(bytes.data(), bytes.size(), described ? &shape : nullptr, &fit, &tiling, &input,
-                             logProgress, &log, &result, &failure);
+    run.outcome = vgRunModel(model.get(), &tiling, &input, logProgress, &log, &result, &failure);
     run.failure = failure.text;
     if (result.data) {
         run.values.assign(result.data, result.data + vgPixelCount(&result) * result.channels);
@@ -127,14 +133,30 @@ TEST(LibraryRun, FailuresCarryTheLibrarysWords) {
 
 TEST(LibraryRun, ModelsOfFourGibibytesOrMoreAreRefusedBeforeTheLibrary) {
     const char byte = 0;
-    const VgModelFit fit{16, 3, 3, 1, 1};
-    const VgTiling tiling{16, 16, 1, 1, 1};
-    std::vector<float> pixels(16 * 16 * 3);
-    const VgPixels input{16, 16, 3, pixels.data()};
-    VgPixels result;
     VgFailure failure{};
-    EXPECT_EQ(vgRunModel(&byte, size_t{1} << 32, nullptr, &fit, &tiling, &input, nullptr, nullptr, &result, &failure),
-              VG_RUN_FAILED);
+    EXPECT_EQ(vgLoadModel(&byte, size_t{1} << 32, &failure), nullptr);
     EXPECT_NE(std::string(failure.text).find("smaller than 4 GiB"), std::string::npos);
-    EXPECT_EQ(result.data, nullptr);
+}
+
+TEST(LibraryRun, AnUpscalersResultIsLargerAndALoadedModelRunsAgain) {
+    const std::vector<char> bytes = readModel("up2_near_cf_cf_f32_open.onnx");
+    VgFailure failure{};
+    const LoadedModel model(vgLoadModel(bytes.data(), bytes.size(), &failure));
+    ASSERT_TRUE(model) << failure.text;
+    EXPECT_NE(std::string(vgModelDetails(model.get())).find("Input \"input\""), std::string::npos)
+        << vgModelDetails(model.get());
+    for (int32_t side : {9, 21}) {
+        std::vector<float> pixels = ramp(static_cast<size_t>(side) * 7 * 3);
+        const VgPixels input{side, 7, 3, pixels.data()};
+        const VgTiling tiling{16, 12, 1, 1, 1};
+        VgPixels result;
+        ASSERT_EQ(vgRunModel(model.get(), &tiling, &input, nullptr, nullptr, &result, &failure), VG_RUN_DONE)
+            << failure.text;
+        EXPECT_EQ(result.width, 2 * side);
+        EXPECT_EQ(result.height, 14);
+        EXPECT_EQ(result.channels, 3);
+        // Nearest neighbour: each 2 x 2 block repeats one value.
+        EXPECT_EQ(result.data[0], result.data[3 * (2 * side + 1)]);
+        vgFreePixels(&result);
+    }
 }
