@@ -111,10 +111,13 @@ void checkChunks(TIFF* tiff, const std::filesystem::path& path, uint64_t fileSiz
                                          " bytes; the file is damaged");
             continue;
         }
-        // The last strip may be shorter than the others.
+        // The last strip may be shorter than the others. A strip holds at
+        // most the image's rows, whatever RowsPerStrip says (it is often
+        // 2^32 - 1 for one strip), as the strip size already counts.
         const bool last = !tiled && stripsPerPlane > 0 && k % stripsPerPlane == stripsPerPlane - 1;
-        const uint64_t needed = last && rowsPerStrip > 0 && height % rowsPerStrip != 0
-                                    ? unpacked / rowsPerStrip * (height % rowsPerStrip)
+        const uint64_t stripRows = std::min<uint64_t>(rowsPerStrip, height);
+        const uint64_t needed = last && stripRows > 0 && height % stripRows != 0
+                                    ? unpacked / stripRows * (height % stripRows)
                                     : unpacked;
         if (needed > limit)
             throw std::runtime_error(path.string() + ": " + std::string(tiled ? "tile " : "strip ") +
