@@ -118,6 +118,9 @@ void reproducers(const fs::path& dir) {
     writeCalls(dir / "bytes-channel-change.bin", {vary});
 
     // A 16 x 16 picture shrunk 150 times for 64-pixel tiles: 1.1 GB for the first tile.
+    // The 8-bit path on a model it cannot run (three inputs): null, no words.
+    writeCalls(dir / "bytes-silent-failure.bin", {tiled(modelIndex("add3_t16_c3.onnx"), Export::TilesBytes, 29, 18, 1)});
+
     ExportCall shrinkMore = tiled(modelIndex("scale2_64x3.onnx"), Export::TilesBytes, 16, 16, -150);
     writeCalls(dir / "huge-arguments-downscale.bin", {shrinkMore});
     ExportCall hugeTile = tiled(identity, Export::TilesBytes, 13, 5, 1);

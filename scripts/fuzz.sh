@@ -99,7 +99,7 @@ summary() {  # fuzzer
   local name="$1" log="$out/logs/$1.log" runs speed cov found
   if ((keep_going)); then
     runs="$(last_number '^#[0-9]+: cov' "$log")"
-    speed="$(last_number 'exec/s: [0-9]+' "$log")"
+    speed="$(last_number 'exec/s:? [0-9]+' "$log")"
     cov="$(last_number '^#[0-9]+: cov: [0-9]+' "$log")"
   else
     runs="$(last_number 'stat::number_of_executed_units: +[0-9]+' "$log")"
