@@ -40,11 +40,11 @@ void removeScratch() {
 }  // namespace
 
 const std::filesystem::path& scratchFolder() {
-    static const std::filesystem::path folder = [] {
-        std::filesystem::path made = makeScratch();
-        std::atexit(removeScratch);
-        return made;
-    }();
+    static const std::filesystem::path folder = makeScratch();
+    // Registered once the folder's name is complete, so that the name is
+    // destroyed after the removal at exit, not before it.
+    static const bool removedAtExit = std::atexit(removeScratch) == 0;
+    (void)removedAtExit;
     return folder;
 }
 
