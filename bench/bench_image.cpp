@@ -69,28 +69,27 @@ void BM_CropTiles(benchmark::State& state) {
                 benchmark::ClobberMemory();
             }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kSide * kSide * kChannels *
-                                                 sizeof(float)));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kSide * kSide * kChannels * sizeof(float)));
 }
 
-void BM_PasteTiles(benchmark::State& state) {
+void pasteTiles(benchmark::State& state, const ThreadSource& threads) {
     BenchImage full(kSide, kSide, kChannels);
     BenchImage patch(kTile, kTile, kChannels);
     for (auto _ : state) {
         for (int32_t y = 0; y < kSide; y += kTile)
             for (int32_t x = 0; x < kSide; x += kTile)
-                pastePatch(full.image, patch.image, x, y, 0, 0, kTile, kTile);
+                pastePatch(full.image, patch.image, x, y, 0, 0, kTile, kTile, threads);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * full.bytes()));
 }
 
+void BM_PasteTiles(benchmark::State& state) { pasteTiles(state, ThreadSource{}); }
+
 // The same with the row split reduced to the calling thread: what starting
 // threads per paste costs here.
 void BM_PasteTilesOnCaller(benchmark::State& state) {
-    setHardwareThreadCountFn([] { return 1u; });
-    BM_PasteTiles(state);
-    setHardwareThreadCountFn(nullptr);
+    pasteTiles(state, ThreadSource{[]() -> unsigned { return 1; }, ThreadSource::startStdThread});
 }
 
 void BM_DownsampleBoxClamped(benchmark::State& state) {
@@ -142,8 +141,7 @@ void BM_OpenCV_ResizeArea(benchmark::State& state) {
         cv::resize(src, dest, dest.size(), 0, 0, cv::INTER_AREA);
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(
-        static_cast<int64_t>(state.iterations() * dest.total() * dest.elemSize() * (1 + K * K)));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * dest.total() * dest.elemSize() * (1 + K * K)));
 }
 
 void BM_OpenCV_ResizeLinear(benchmark::State& state) {
@@ -200,8 +198,7 @@ public:
 
 // Bandwidth: the baseline's time over ours (share of memcpy's bandwidth).
 // Time: ours over the baseline's.
-void printRatio(const RatioReporter& r, const std::string& ours, const std::string& baseline,
-                bool bandwidth) {
+void printRatio(const RatioReporter& r, const std::string& ours, const std::string& baseline, bool bandwidth) {
     const auto a = r.best.find(ours + "/real_time"), b = r.best.find(baseline + "/real_time");
     if (a == r.best.end() || b == r.best.end()) return;
     auto ratio = [&](double x, double y) { return bandwidth ? y / x : x / y; };
@@ -224,10 +221,9 @@ int main(int argc, char** argv) {
     printRatio(reporter, "BM_PasteTiles", "BM_Memcpy", true);
     printRatio(reporter, "BM_PasteTilesOnCaller", "BM_Memcpy", true);
     for (const char* k : {"/2", "/4"}) {
-        printRatio(reporter, std::string("BM_DownsampleBoxClamped") + k,
-                   std::string("BM_OpenCV_ResizeArea") + k, false);
-        printRatio(reporter, std::string("BM_ResizeBilinear") + k,
-                   std::string("BM_OpenCV_ResizeLinear") + k, false);
+        printRatio(reporter, std::string("BM_DownsampleBoxClamped") + k, std::string("BM_OpenCV_ResizeArea") + k,
+                   false);
+        printRatio(reporter, std::string("BM_ResizeBilinear") + k, std::string("BM_OpenCV_ResizeLinear") + k, false);
     }
     return 0;
 }

@@ -3,7 +3,7 @@
 // PipelineVsBareLoop: a realistic model (six 3 x 3 convolutions of 32
 // channels, channels-last, tile 256, step 224) over a square RGB float image.
 // Each repetition runs the same number of tiles twice: once as a bare loop of
-// backend runModel calls on one tile buffer (no crop, paste or resize) and once
+// backend runTile calls on one tile buffer (no crop, paste or resize) and once
 // through the pipeline; `ratio` is pipeline / bare loop. The order of the two
 // alternates between repetitions so that drift on a shared machine favours
 // neither. A timing backend also splits the pipeline call into the model's
@@ -14,9 +14,10 @@
 // 8192 x 8192 RGB float image, where the pipeline's own work dominates. It
 // reports megapixels per second and, in MiB, the peak resident memory of the
 // call: what is resident before it (the process, the warm runtime, the input)
-// may grow by the stitched image, the result, one tile and what the runtime
-// takes during runs (the growth of the peak over a bare loop of the same
-// runs). Library code paged in during the call is counted apart.
+// may grow by the result (into which the tiles are stitched at downscale 1),
+// one tile and what the runtime takes during runs (the growth of the peak
+// over a bare loop of the same runs). Library code paged in during the call
+// is counted apart.
 //
 // The conv6x32 cases run for minutes (100 tiles at 2048, 361 at 4096); pick
 // cases with --benchmark_filter and repeat them with --benchmark_repetitions.
@@ -28,8 +29,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -170,22 +171,13 @@ std::vector<char> readModel(const std::string& name) {
     return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-}  // namespace
-
-// The context's backend, reached through its access seam: the benchmark puts
-// in one that times the model runs, so that a pipeline call can be split into
-// the model's share and the pipeline's own.
-struct VelmoraTestAccess {
-    static std::unique_ptr<ModelLogic>& backend(VelmoraClass& context) { return context.modelLogic; }
-};
-
-namespace {
-
+// The context's backend times the model runs, so that a pipeline call can be
+// split into the model's share and the pipeline's own.
 class TimedBackend : public ModelLogicONNX {
 public:
-    ImageFloat runModel(const float* data, int32_t width, int32_t height, int32_t numChannels) override {
+    Expected<ImageFloat> runTile(const ImageFloat& tile) override {
         const auto start = std::chrono::steady_clock::now();
-        const ImageFloat result = ModelLogicONNX::runModel(data, width, height, numChannels);
+        Expected<ImageFloat> result = ModelLogicONNX::runTile(tile);
         inModel += std::chrono::steady_clock::now() - start;
         return result;
     }
@@ -193,19 +185,20 @@ public:
 };
 
 // A context with the model loaded and its session warmed up by a few runs on a
-// tile buffer, which is kept for the bare loop.
+// tile buffer, which is kept for the bare loop. Its pastes take their threads
+// from `pasteThreads`.
 struct LoadedModel {
     std::vector<char> bytes;  // must outlive the session
     std::unique_ptr<VelmoraClass> context;
     TimedBackend* backend = nullptr;
     std::unique_ptr<OwnedImage> tile;
 
-    LoadedModel(const std::string& name, int32_t tileSize, int32_t channels) : bytes(readModel(name)) {
+    LoadedModel(const std::string& name, int32_t tileSize, int32_t channels, ThreadSource pasteThreads = {})
+        : bytes(readModel(name)) {
         StdoutTo quiet("/dev/null");
-        context = std::make_unique<VelmoraClass>(0, "bench", kBackendOnnx);
         auto timed = std::make_unique<TimedBackend>();
         backend = timed.get();
-        VelmoraTestAccess::backend(*context) = std::move(timed);
+        context = std::make_unique<VelmoraClass>(std::move(timed), pasteThreads);
         if (!context->loadModel(bytes.data(), static_cast<uint32_t>(bytes.size()), "input", "output"))
             throw std::runtime_error("cannot load " + name);
         tile = std::make_unique<OwnedImage>(tileSize, tileSize, channels);
@@ -215,8 +208,8 @@ struct LoadedModel {
 
     void runTile() {
         const ImageFloat& t = tile->image;
-        const ImageFloat r = backend->runModel(t.data, t.width, t.height, t.numChannels);
-        if (!r.data) throw std::runtime_error("the model returned nothing");
+        const Expected<ImageFloat> r = backend->runTile(t);
+        if (!r || !r->data) throw std::runtime_error("the model returned nothing");
     }
 };
 
@@ -285,22 +278,12 @@ void releaseQuietly(std::unique_ptr<T>& owner) {
     owner.reset();
 }
 
-// One paste thread instead of one per hardware thread, for the what-if
-// cases below; the default comes back when the case ends.
-class SinglePasteThread {
-public:
-    explicit SinglePasteThread(bool active) : active_(active) {
-        if (active_) setHardwareThreadCountFn([]() -> unsigned { return 1; });
-    }
-    ~SinglePasteThread() {
-        if (active_) setHardwareThreadCountFn(nullptr);
-    }
-    SinglePasteThread(const SinglePasteThread&) = delete;
-    SinglePasteThread& operator=(const SinglePasteThread&) = delete;
-
-private:
-    bool active_;
-};
+// One paste thread instead of one per hardware thread, for the what-if cases
+// below.
+ThreadSource pasteThreadsFor(bool single) {
+    if (!single) return ThreadSource{};
+    return ThreadSource{[]() -> unsigned { return 1; }, ThreadSource::startStdThread};
+}
 
 // Arguments: image side, tile size, step, stdout target, and 1 to paste on
 // the calling thread only (a what-if: the pipeline pastes on worker threads).
@@ -309,12 +292,15 @@ void BM_PipelineVsBareLoop(benchmark::State& state, const char* modelName) {
     const int32_t tileSize = static_cast<int32_t>(state.range(1));
     const int32_t step = static_cast<int32_t>(state.range(2));
     constexpr int32_t kChannels = 3;
+    const bool singlePasteThread = state.range(4) == 1;
     static std::string loadedName;
+    static bool loadedSingle = false;
     std::unique_ptr<LoadedModel>& model = pairModel;
-    if (!model || loadedName != modelName) {
+    if (!model || loadedName != modelName || loadedSingle != singlePasteThread) {
         releaseQuietly(model);
-        model = std::make_unique<LoadedModel>(modelName, tileSize, kChannels);
+        model = std::make_unique<LoadedModel>(modelName, tileSize, kChannels, pasteThreadsFor(singlePasteThread));
         loadedName = modelName;
+        loadedSingle = singlePasteThread;
     }
     OwnedImage image(side, side, kChannels);
     fillRandom(image.image);
@@ -322,7 +308,6 @@ void BM_PipelineVsBareLoop(benchmark::State& state, const char* modelName) {
     cropPatch(image.image, model->tile->image, -(tileSize - step) / 2, -(tileSize - step) / 2);
     const int64_t tiles = tileCount(side, step);
     static int64_t round = 0;
-    const SinglePasteThread pasteThreads(state.range(4) == 1);
 
     PairTimes sum;
     for (auto _ : state) {
@@ -354,8 +339,7 @@ struct IdentitySession {
     IdentitySession(int32_t tileSize, int32_t channels) {
         peakResets = resetPeak();
         processBytes = residentBytes();
-        model = std::make_unique<LoadedModel>("identity_t" + std::to_string(tileSize) + "_c3.onnx", tileSize,
-                                              channels);
+        model = std::make_unique<LoadedModel>("identity_t" + std::to_string(tileSize) + "_c3.onnx", tileSize, channels);
         runtimeBytes = peakResidentBytes() - processBytes - static_cast<double>(model->tile->bytes());
     }
 };
@@ -410,9 +394,8 @@ void BM_IdentityThroughput(benchmark::State& state) {
     }
     model.context->deallocateImage();
     reportPair(state, sum, tiles, side);
-    // The identity's stitched image and result have the input's sizes and
-    // channels.
-    const double callBytes = 2.0 * inputBytes + tileBytes + runs;
+    // The identity's result has the input's sizes and channels.
+    const double callBytes = inputBytes + tileBytes + runs;
     state.counters["process_MiB"] = session.processBytes / kMiB;
     state.counters["runtime_MiB"] = session.runtimeBytes / kMiB;
     state.counters["input_MiB"] = inputBytes / kMiB;
@@ -441,8 +424,7 @@ int main(int argc, char** argv) {
         ->Iterations(1)
         ->UseManualTime()
         ->Unit(benchmark::kSecond);
-    benchmark::RegisterBenchmark("PipelineVsBareLoop/identity_t256_c3", BM_PipelineVsBareLoop,
-                                 "identity_t256_c3.onnx")
+    benchmark::RegisterBenchmark("PipelineVsBareLoop/identity_t256_c3", BM_PipelineVsBareLoop, "identity_t256_c3.onnx")
         ->ArgNames({"side", "tile", "step", "stdout", "paste1"})
         ->Args({4096, 256, 224, 0, 0})
         ->Args({4096, 256, 224, 0, 1})

@@ -15,14 +15,14 @@ enum class Export : uint8_t {
     TilesBytes,       // predictByTiles
     Predict,          // predict (8-bit result)
     PredictFloat,
-    Predict2Inputs,   // predict2InputsFloat
-    Predict3Inputs,   // predict3InputsFloat
-    ErrorText,        // getErrorText with the length in `extra`
-    Information,      // getModelInformation, getNNEngineInformation, getVelmoraVersion,
-                      // getDeviceNameByIndex with the index in `extra`
-    Initialize,       // initializeVelmora
+    Predict2Inputs,  // predict2InputsFloat
+    Predict3Inputs,  // predict3InputsFloat
+    ErrorText,       // getErrorText with the length in `extra`
+    Information,     // getModelInformation, getNNEngineInformation, getVelmoraVersion,
+                     // getDeviceNameByIndex with the index in `extra`
+    Initialize,      // initializeVelmora
     DeallocateImage,
-    Reload,           // deallocateModel, loadModelEx with the layouts in `extra`, a run, and back
+    Reload,  // deallocateModel, loadModelEx with the layouts in `extra`, a run, and back
     Count
 };
 

@@ -14,7 +14,8 @@ const ExportModel kExportModels[] = {
     {"identity_t32_c3.onnx", kTest, "input", "output", -1, 32, 3, 3, 1, 32 * 32 * 3, I, 3, true, false, 0},
     {"channels_first_identity_32x3.onnx", kTest, "input", "output", 0, 32, 3, 3, 1, 32 * 32 * 3, I, 3, true, false, 0},
     {"open_dims.onnx", kTest, "input", "output", -1, 0, 3, 3, 1, 0, I, 3, true, false, 0},
-    {"argmax_seg_t16.onnx", kTest, "input", "output", -1, 16, 3, 3, 1, 16 * 16 * 3, Computes::Rotated, 0, true, false, 0},
+    {"argmax_seg_t16.onnx", kTest, "input", "output", -1, 16, 3, 3, 1, 16 * 16 * 3, Computes::Rotated, 0, true, false,
+     0},
     {"claims_c4_t16.onnx", kTest, "input", "output", -1, 16, 3, 3, 1, 16 * 16 * 3, I, 3, true, false, 0},
     {"lookup_fails_t16.onnx", kTest, "input", "output", -1, 16, 3, 3, 1, 16 * 16 * 3, U, 0, true, false, 0},
     {"scale2_64x3.onnx", kTest, "input", "output", -1, 64, 3, 3, 1, 64 * 64 * 3, Computes::Doubled, 0, true, false, 0},
@@ -36,7 +37,9 @@ const ExportModel kExportModels[] = {
     {"cast_f64_t16.onnx", kFuzz, "input", "output", -1, 16, 3, 3, 1, 16 * 16 * 3, Computes::Cast, 0, true, true, 0.0f},
     {"cast_f8_t16.onnx", kFuzz, "input", "output", -1, 16, 3, 3, 1, 16 * 16 * 3, Computes::Cast, 0, true, true, 0.07f},
     {"cast_i4_t16.onnx", kFuzz, "input", "output", -1, 16, 3, 3, 1, 16 * 16 * 3, Computes::Cast, 0, true, true, -1.0f},
-    {"cast_f8_t1024.onnx", kFuzz, "input", "output", -1, 1024, 3, 3, 1, 1024 * 1024 * 3, Computes::Cast, 0, true, true, 0.07f},
-    {"cast_i4_t1024.onnx", kFuzz, "input", "output", -1, 1024, 3, 3, 1, 1024 * 1024 * 3, Computes::Cast, 0, true, true, -1.0f},
+    {"cast_f8_t1024.onnx", kFuzz, "input", "output", -1, 1024, 3, 3, 1, 1024 * 1024 * 3, Computes::Cast, 0, true, true,
+     0.07f},
+    {"cast_i4_t1024.onnx", kFuzz, "input", "output", -1, 1024, 3, 3, 1, 1024 * 1024 * 3, Computes::Cast, 0, true, true,
+     -1.0f},
 };
 const size_t kExportModelCount = sizeof kExportModels / sizeof kExportModels[0];

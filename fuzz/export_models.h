@@ -24,8 +24,8 @@ struct ExportModel {
     int32_t inputLayout;  // -1: loadModel; 0 or 1: loadModelEx with these layouts
     int32_t tile;         // input side; 0 when the model leaves it open
     int32_t inChannels;
-    int32_t outChannels;  // -1 when it changes with the input
-    int32_t inputs;       // 1 to 5
+    int32_t outChannels;    // -1 when it changes with the input
+    int32_t inputs;         // 1 to 5
     int64_t inputElements;  // per input, as the model's shape asks
     Computes computes;
     int32_t identityChannels;  // for Identity

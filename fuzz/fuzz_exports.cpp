@@ -95,7 +95,8 @@ Loaded& contextFor(size_t index) {
     if (l.context) return l;
     const ExportModel& m = kExportModels[index];
     if (l.bytes.empty())
-        l.bytes = readFileBytes(std::filesystem::path(m.fuzzModel ? VELMORA_FUZZ_MODELS : VELMORA_TEST_MODELS) / m.file);
+        l.bytes =
+            readFileBytes(std::filesystem::path(m.fuzzModel ? VELMORA_FUZZ_MODELS : VELMORA_TEST_MODELS) / m.file);
     l.context = createContext(0, "velmora-fuzz");
     if (!l.context) finding("createContext returned no context");
     l.usable = loadInto(l.context, m, l.bytes, m.inputLayout, m.inputLayout);
@@ -152,7 +153,8 @@ void fillBytes(std::vector<uint8_t>& bytes, int64_t width, const ExportCall& c) 
     for (size_t i = 0; i < bytes.size(); ++i) {
         switch (c.pixels) {
             case Pixels::Ramp:
-                bytes[i] = static_cast<uint8_t>((static_cast<int64_t>(i) % perRow) / 3 * 255 / std::max<int64_t>(width, 1));
+                bytes[i] =
+                    static_cast<uint8_t>((static_cast<int64_t>(i) % perRow) / 3 * 255 / std::max<int64_t>(width, 1));
                 break;
             case Pixels::Tiny: bytes[i] = 0; break;
             case Pixels::Special: bytes[i] = rng() % 2 ? 255 : 0; break;
@@ -163,7 +165,8 @@ void fillBytes(std::vector<uint8_t>& bytes, int64_t width, const ExportCall& c) 
 }
 
 struct Progress {
-    Progress(VelmoraContext context, int stopAt, bool deleteIt) : context(context), stopAt(stopAt), deleteIt(deleteIt) {}
+    Progress(VelmoraContext context, int stopAt, bool deleteIt)
+        : context(context), stopAt(stopAt), deleteIt(deleteIt) {}
     VelmoraContext context;
     int stopAt;
     bool deleteIt;
@@ -197,7 +200,8 @@ public:
         if (!ok) finding(what + "\n  call: " + describe(call, model.file));
     }
     void same(const std::string& difference, const char* what) const {
-        if (!difference.empty()) finding(std::string(what) + ": " + difference + "\n  call: " + describe(call, model.file));
+        if (!difference.empty())
+            finding(std::string(what) + ": " + difference + "\n  call: " + describe(call, model.file));
     }
 
 private:
@@ -243,7 +247,8 @@ void tilesFloat(Loaded& l, const ExportModel& m, const ExportCall& given) {
     const Checker check(c, m);
     const int64_t W = c.width, H = c.height, C = c.channels, K = absolute(c.downscale);
     if (!imageFits(W, H, C) || tileCount(W, H, c.step, c.downscale) > kMaxTiles) return;
-    if (avoid(KnownFault::OutputTypes, m.otherOutputType) || avoid(KnownFault::HugeArguments, c.tile > kLargestFloatTile))
+    if (avoid(KnownFault::OutputTypes, m.otherOutputType) ||
+        avoid(KnownFault::HugeArguments, c.tile > kLargestFloatTile))
         return;
     const bool real = W > 0 && H > 0 && C > 0;
     std::vector<float> image(real ? static_cast<size_t>(W * H * C) : 1);
@@ -277,8 +282,9 @@ void tilesFloat(Loaded& l, const ExportModel& m, const ExportCall& given) {
     if (c.op == Export::TilesImageFloat) {
         check.require(result.width == c.width && result.height == c.height,
                       "the result is " + std::to_string(result.width) + " x " + std::to_string(result.height));
-        check.require(varying ? result.numChannels == 3 || result.numChannels == 4 : result.numChannels == m.outChannels,
-                      "the result has " + std::to_string(result.numChannels) + " channels");
+        check.require(
+            varying ? result.numChannels == 3 || result.numChannels == 4 : result.numChannels == m.outChannels,
+            "the result has " + std::to_string(result.numChannels) + " channels");
     } else if (varying) {
         return;  // the host is not told how many channels came back
     }
@@ -307,8 +313,9 @@ void tilesFloat(Loaded& l, const ExportModel& m, const ExportCall& given) {
         if (m.computes == Computes::Doubled) {
             std::vector<float> doubled(image);
             for (float& v : doubled) v *= 2.0f;
-            check.same(compareChannels(doubled.data(), static_cast<int>(C), result.data, outC, W * H, outC, 1e-7f, &skip),
-                       "a doubling model");
+            check.same(
+                compareChannels(doubled.data(), static_cast<int>(C), result.data, outC, W * H, outC, 1e-7f, &skip),
+                "a doubling model");
         }
         if (m.computes == Computes::Cast && !special) {
             const std::vector<float> cast = castBack(m, image);
@@ -369,10 +376,9 @@ void tilesBytes(Loaded& l, const ExportModel& m, const ExportCall& given) {
     const Checker check(c, m);
     const int64_t W = c.width, H = c.height, K = absolute(c.downscale);
     if (!imageFits(W, H, 3) || tileCount(W, H, c.step, c.downscale) > kMaxTiles) return;
-    if (avoid(KnownFault::OutputTypes, m.otherOutputType) ||
-        avoid(KnownFault::BytesChannelChange, m.outChannels < 0) ||
-        avoid(KnownFault::HugeArguments,
-              int64_t{c.tile} * K > kLargestByteTileSide || K > kLargestByteDownscale || c.channels > kMostByteChannels))
+    if (avoid(KnownFault::OutputTypes, m.otherOutputType) || avoid(KnownFault::BytesChannelChange, m.outChannels < 0) ||
+        avoid(KnownFault::HugeArguments, int64_t{c.tile} * K > kLargestByteTileSide || K > kLargestByteDownscale ||
+                                             c.channels > kMostByteChannels))
         return;
     const bool real = W > 0 && H > 0;
     std::vector<uint8_t> image(real ? static_cast<size_t>(W * H * 3) : 3);
@@ -380,15 +386,16 @@ void tilesBytes(Loaded& l, const ExportModel& m, const ExportCall& given) {
 
     Progress progress(l.context, c.stopAt, c.deleteInCallback);
     const ProgressCallback callback = c.noCallback ? nullptr : onProgress;
-    const uint8_t* result = predictByTiles(l.context, c.nullData ? nullptr : image.data(), c.width, c.height, c.channels,
-                                           c.tile, c.step, c.argmax, c.inputScale, c.outputScale, c.downscale, callback,
-                                           &progress);
+    const uint8_t* result =
+        predictByTiles(l.context, c.nullData ? nullptr : image.data(), c.width, c.height, c.channels, c.tile, c.step,
+                       c.argmax, c.inputScale, c.outputScale, c.downscale, callback, &progress);
     afterRun(l, progress, check);
     if (progress.deleted) return;
     const Words words = newWords(l.context);
     if (!result) {
         const bool silent = !progress.askedStop && !words.any() && l.usable;
-        if (!avoid(KnownFault::BytesSilentFailure, silent)) check.require(!silent, "the 8-bit tiled run failed without a word");
+        if (!avoid(KnownFault::BytesSilentFailure, silent))
+            check.require(!silent, "the 8-bit tiled run failed without a word");
         return;
     }
     check.require(!progress.askedStop, "the progress callback asked to stop, yet a result came back");
@@ -450,7 +457,8 @@ int64_t productOf(int64_t a, int64_t b, int64_t c) {
 void direct(Loaded& l, const ExportModel& m, const ExportCall& c) {
     const Checker check(c, m);
     const int64_t declared = productOf(c.width, c.height, c.channels);
-    if (avoid(KnownFault::DirectSizeOverflow, declared < 0) || avoid(KnownFault::OutputTypes, m.otherOutputType)) return;
+    if (avoid(KnownFault::DirectSizeOverflow, declared < 0) || avoid(KnownFault::OutputTypes, m.otherOutputType))
+        return;
     const int64_t E = m.inputElements;
     // The library may read what the model asks for, never more; a buffer of
     // what the host declares (up to that) shows any read past it. A model

@@ -43,8 +43,8 @@ void fixChecksums(std::vector<uint8_t>& png) {
     if (png.size() % 5 == 0) return;
     size_t at = 8;  // after the signature
     while (at + 12 <= png.size()) {
-        const uint32_t length = (uint32_t{png[at]} << 24) | (uint32_t{png[at + 1]} << 16) |
-                                (uint32_t{png[at + 2]} << 8) | png[at + 3];
+        const uint32_t length =
+            (uint32_t{png[at]} << 24) | (uint32_t{png[at + 1]} << 16) | (uint32_t{png[at + 2]} << 8) | png[at + 3];
         if (length > png.size() - at - 12) break;
         const uLong crc = crc32(crc32(0L, Z_NULL, 0), png.data() + at + 4, length + 4);
         for (int i = 0; i < 4; ++i) png[at + 8 + length + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));

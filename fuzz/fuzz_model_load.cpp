@@ -59,8 +59,7 @@ Plan planFor(const std::vector<char>& bytes) {
                 plan.channels = dims[3];
             }
         }
-    } catch (const std::runtime_error&) {
-    }
+    } catch (const std::runtime_error&) {}
     return plan;
 }
 
@@ -81,9 +80,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const void* model = bytes.empty() ? nullptr : bytes.data();
     bool loaded;
     switch (size % 3) {
-        case 0: loaded = loadModel(ctx, model, static_cast<uint32_t>(size), plan.input.c_str(), plan.output.c_str()); break;
-        case 1: loaded = loadModelEx(ctx, model, static_cast<uint32_t>(size), plan.input.c_str(), plan.output.c_str(), 1, 1); break;
-        default: loaded = loadModelEx(ctx, model, static_cast<uint32_t>(size), plan.input.c_str(), plan.output.c_str(), 0, 0); break;
+        case 0:
+            loaded = loadModel(ctx, model, static_cast<uint32_t>(size), plan.input.c_str(), plan.output.c_str());
+            break;
+        case 1:
+            loaded =
+                loadModelEx(ctx, model, static_cast<uint32_t>(size), plan.input.c_str(), plan.output.c_str(), 1, 1);
+            break;
+        default:
+            loaded =
+                loadModelEx(ctx, model, static_cast<uint32_t>(size), plan.input.c_str(), plan.output.c_str(), 0, 0);
+            break;
     }
     const std::string text = errorText(ctx);
     if (!loaded && text.empty()) finding("a model was refused without a word (" + std::to_string(size) + " bytes)");
@@ -91,20 +98,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<char> information(2048);
     getModelInformation(ctx, nullptr, 0, information.data());
-    const bool runnable = plan.tile > 0 && plan.tile <= kLargestTile && plan.channels > 0 && plan.channels <= kMostChannels;
+    const bool runnable =
+        plan.tile > 0 && plan.tile <= kLargestTile && plan.channels > 0 && plan.channels <= kMostChannels;
     if (runnable && !(plan.floatOutput == false && avoiding(KnownFault::OutputTypes))) {
         const auto tile = static_cast<int32_t>(plan.tile), channels = static_cast<int32_t>(plan.channels);
         // A picture a little larger than a tile, in four tiles.
         const int32_t width = tile + tile / 2 + 1, height = tile + 1, step = std::max(tile - 2, 1);
         std::vector<float> image(static_cast<size_t>(width) * height * channels);
         for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<float>(i % 251) / 251.0f;
-        const ImageFloat result =
-            predictByTilesImageFloat(ctx, ImageFloat{width, height, channels, image.data()}, tile, step, 1, nullptr, nullptr);
+        const ImageFloat result = predictByTilesImageFloat(ctx, ImageFloat{width, height, channels, image.data()}, tile,
+                                                           step, 1, nullptr, nullptr);
         const std::string runText = errorText(ctx);
         if (!result.data && runText.empty()) finding("a tiled run of a loaded model failed without a word");
         if (result.data) {
             double sum = 0;  // every value read, so that a short result shows
-            for (int64_t i = 0; i < int64_t{result.width} * result.height * result.numChannels; ++i) sum += result.data[i];
+            for (int64_t i = 0; i < int64_t{result.width} * result.height * result.numChannels; ++i)
+                sum += result.data[i];
             (void)sum;
         }
         try {

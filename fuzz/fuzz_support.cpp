@@ -13,7 +13,7 @@ namespace {
 std::filesystem::path makeScratch() {
     std::error_code ec;
     const char* given = std::getenv("VELMORA_FUZZ_SCRATCH");
-    std::filesystem::path base = given && given[0]                                             ? given
+    std::filesystem::path base = given && given[0] ? given
                                  : std::filesystem::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK) == 0
                                      ? std::filesystem::path("/dev/shm")
                                      : std::filesystem::temp_directory_path();

@@ -84,7 +84,8 @@ void exportSeeds(const fs::path& dir) {
         ExportCall stopped = tiled(i, Export::TilesImageFloat, 40, 40, 1);
         stopped.stopAt = 2;
         seed({stopped, tiled(i, Export::TilesImageFloat, 40, 40, 1)});
-        for (const Export op : {Export::Predict, Export::PredictFloat, Export::Predict2Inputs, Export::Predict3Inputs}) {
+        for (const Export op :
+             {Export::Predict, Export::PredictFloat, Export::Predict2Inputs, Export::Predict3Inputs}) {
             ExportCall direct = tiled(i, op, m.tile > 0 ? m.tile : 8, m.tile > 0 ? m.tile : 8, 1);
             seed({direct});
         }
@@ -108,10 +109,12 @@ void reproducers(const fs::path& dir) {
     // beyond its pooled memory); double and float8 tiles come back as garbage.
     for (const char* name : {"f8", "i4", "u8", "f16", "f64"})
         writeCalls(dir / (std::string("output-types-") + name + ".bin"),
-                   {tiled(modelIndex(("cast_" + std::string(name) + "_t16.onnx").c_str()), Export::TilesImageFloat, 37, 21, 1)});
+                   {tiled(modelIndex(("cast_" + std::string(name) + "_t16.onnx").c_str()), Export::TilesImageFloat, 37,
+                          21, 1)});
     for (const char* name : {"f8", "i4"})
         writeCalls(dir / (std::string("output-types-") + name + "-1024.bin"),
-                   {tiled(modelIndex(("cast_" + std::string(name) + "_t1024.onnx").c_str()), Export::TilesImageFloat, 1030, 10, 1)});
+                   {tiled(modelIndex(("cast_" + std::string(name) + "_t1024.onnx").c_str()), Export::TilesImageFloat,
+                          1030, 10, 1)});
 
     ExportCall vary = tiled(modelIndex("channels_vary_t16.onnx"), Export::TilesBytes, 40, 16, 1);
     vary.pixels = Pixels::Ramp;  // tiles on the left get 3 channels, on the right 4
@@ -119,7 +122,8 @@ void reproducers(const fs::path& dir) {
 
     // A 16 x 16 picture shrunk 150 times for 64-pixel tiles: 1.1 GB for the first tile.
     // The 8-bit path on a model it cannot run (three inputs): null, no words.
-    writeCalls(dir / "bytes-silent-failure.bin", {tiled(modelIndex("add3_t16_c3.onnx"), Export::TilesBytes, 29, 18, 1)});
+    writeCalls(dir / "bytes-silent-failure.bin",
+               {tiled(modelIndex("add3_t16_c3.onnx"), Export::TilesBytes, 29, 18, 1)});
 
     ExportCall shrinkMore = tiled(modelIndex("scale2_64x3.onnx"), Export::TilesBytes, 16, 16, -150);
     writeCalls(dir / "huge-arguments-downscale.bin", {shrinkMore});

@@ -42,6 +42,8 @@ typedef struct ImageFloat {
 
 /* Called before each tile with the share done so far (0 to 100) and once with
  * 100 at the end. Returning true asks the running tiled prediction to stop.
+ * It may delete the context it reports on: the run then stops as if asked to,
+ * returns its failure result, and the context is gone when the call returns.
  * It must not let an exception out: the library's clean-up would be skipped. */
 typedef bool (*ProgressCallback)(void* userData, float percent);
 
@@ -54,7 +56,20 @@ VELMORA_API void deleteContext(VelmoraContext context);
  * arrives without a terminating zero. length -12 gives the build date. */
 VELMORA_API void getErrorText(VelmoraContext context, char* buffer, int32_t length);
 
-/* Models (the bytes must stay alive and unchanged while the model is loaded) */
+/* Models (the bytes must stay alive and unchanged while the model is loaded).
+ *
+ * A model takes and gives tensors of float, float16, bfloat16 or double
+ * elements: the library converts at the model's boundary (float16 and
+ * bfloat16 rounded to nearest, ties to even, keeping subnormals, infinities
+ * and NaN), and hosts only ever see floats. A model with an input or output
+ * of any other element type is refused by the call that would use it, with
+ * a message naming the input or output and its type.
+ *
+ * The layout codes of loadModelEx (loadModel gives 1 and 1): 0 channels-first
+ * ([1, C, H, W]), 1 channels-last ([1, H, W, C]). The tiled calls read the
+ * layout from the model's own shapes and use a code only where a shape
+ * cannot tell (open dimensions, or a channel count equal to the tile's side).
+ * The direct calls read outputs by the output code (see below). */
 VELMORA_API bool loadModel(VelmoraContext context, const void* modelData, uint32_t modelSize,
                            const char* inputName, const char* outputName);
 VELMORA_API bool loadModelEx(VelmoraContext context, const void* modelData, uint32_t modelSize,
@@ -63,7 +78,33 @@ VELMORA_API bool loadModelEx(VelmoraContext context, const void* modelData, uint
 VELMORA_API void deallocateModel(VelmoraContext context);
 VELMORA_API void deallocateImage(VelmoraContext context);
 
-/* Tiled prediction */
+/* Tiled prediction.
+ *
+ * The image is cut into square tiles of tileSize pixels, step pixels apart;
+ * each tile gives the central step x step square of the model's result.
+ * Images are interleaved; each tile goes to the model in the model's layout
+ * and element type, and its result, whatever its layout, is stitched into an
+ * interleaved result. A model whose dimensions are open takes batch 1, sides
+ * of tileSize and the image's channel count. A model whose fixed input size
+ * or channel count differs from the tile's or the image's is refused before
+ * the first tile, with a message naming both.
+ *
+ * An upscaling model, whose result is S times its tile on both sides (S a
+ * whole number from 2 to 16), gives a result S times the image: width x S by
+ * height x S, with the model's output channels. A result of any other size is
+ * refused with a message naming it. With downscale K (|K| >= 2) the image is
+ * shrunk by K, run, and the result enlarged by K, still S times the image; a
+ * negative K also adds the detail that shrinking removed, enlarged S times.
+ *
+ * The result's sizes: predictByTilesImageFloat returns them in its record.
+ * A host of predictByTilesFloat or predictByTiles, which return only a
+ * pointer, reads them after a successful call from getModelInformation with
+ * details VELMORA_MODEL_DETAILS: its second line is
+ *     "Last tiled result: <width> x <height> x <channels> (scale <S>)"
+ * ("Last tiled result: none" after a call that gave no result). The same text
+ * lists the model's inputs and outputs (names, element types, shapes with
+ * "?" for open dimensions, layouts), from which a model with fixed shapes
+ * tells its scale and output channels before any run. */
 VELMORA_API ImageFloat predictByTilesImageFloat(VelmoraContext context, ImageFloat image,
                                                 int32_t tileSize, int32_t step, int32_t downscale,
                                                 ProgressCallback callback, void* userData);
@@ -77,7 +118,13 @@ VELMORA_API unsigned char* predictByTiles(VelmoraContext context, unsigned char*
                                           float inputScale, float outputScale, int32_t downscale,
                                           ProgressCallback callback, void* userData);
 
-/* Direct runs on one whole input of the model's size */
+/* Direct runs on one whole input of the model's size. The caller's buffer
+ * goes to the model as it is (only its element type converted): the caller
+ * gives the model's own layout. Open dimensions of the input take the
+ * caller's width, height and channels (batch 1), placed by the input's
+ * layout; sizes whose product cannot be counted are refused. The output comes
+ * back in the model's own element order, converted to floats: a
+ * channels-first output comes back planar. */
 VELMORA_API unsigned char* predict(VelmoraContext context, float* data, int32_t width,
                                    int32_t height, int32_t numChannels, bool argmax);
 VELMORA_API float* predictFloat(VelmoraContext context, float* data, int32_t width,
@@ -88,15 +135,18 @@ VELMORA_API float* predict3InputsFloat(VelmoraContext context, ImageFloat input1
                                        ImageFloat input2, ImageFloat input3);
 
 /* Initialisation and information; buffers hold at least 1000 bytes
- * (getModelInformation: 2048) */
+ * (getModelInformation: 2048). getModelInformation's `details`: 0 (what hosts
+ * have always passed) gives "Version: ... GPURAM: ... Mb" alone;
+ * VELMORA_MODEL_DETAILS adds lines on the last tiled result and the model
+ * (see Tiled prediction); other values count as 0. */
+#define VELMORA_MODEL_DETAILS 1
 VELMORA_API void initializeVelmora(VelmoraContext context, const char* hostName, void* unused,
                                    char* buffer);
 VELMORA_API float getVelmoraVersion(VelmoraContext context, const char* unused1,
                                     const char* unused2, int32_t unused3);
 VELMORA_API void getNNEngineInformation(VelmoraContext context, const char* hostName,
                                         char* buffer);
-VELMORA_API void getModelInformation(VelmoraContext context, void* unused1, int32_t unused2,
-                                     char* buffer);
+VELMORA_API void getModelInformation(VelmoraContext context, void* unused, int32_t details, char* buffer);
 VELMORA_API char* getDeviceNameByIndex(VelmoraContext context, int32_t index);
 
 #ifdef __cplusplus

@@ -7,7 +7,8 @@ Every model is built here from onnx.helper, so no binary model is ever kept
 in the repository. All tensors are float32. The output is byte-for-byte the
 same on every run (fixed seeds, no time stamps); each file is written to a
 temporary name and renamed into place, so a failed run never leaves a half
-model behind. Shapes are NHWC ("channels-last") unless marked NCHW.
+model behind. Shapes are NHWC ("channels-last") unless marked NCHW, and
+tensors float32 unless another type is named.
 
 Model file                        Inputs (shape)                  Outputs (shape): value
 --------------------------------  ------------------------------  ---------------------------------------------
@@ -37,6 +38,33 @@ claims_c4_t16.onnx                input [1,16,16,3]               output declare
 lookup_fails_t16.onnx             input [1,16,16,3]               output [1,16,16,3]: a lookup that fails at run
                                                                   time for inputs of 1/1000 or more
 
+Image models of every layout, size and element type (three channels in and
+out; cf = channels-first [1,3,H,W], cl = channels-last [1,H,W,3]; "open" leaves
+batch, height and width open, t16 fixes them at 1 and 16; the types name the
+input's and output's element types):
+mix_{in}_{out}_{types}_{size}.onnx       out_o = sum_c MIX[o][c] x_c + BIAS[o], same size
+  (mix_cf_cf_f32_t16, mix_cf_cf_f32_open, mix_cl_cl_f16_open, mix_cf_cl_f64_t16,
+   mix_cl_cf_f16f64_open, mix_cl_cl_bf16f32_t16)
+up{S}_{kind}_{in}_{out}_{types}_{size}.onnx  the mix, then enlarged S times:
+  kind d2s: depth-to-space, sub-pixel (i, j) of every pixel weighted
+  (i S + j + 1) / 16; kind near: nearest neighbour (Resize, floor)
+  (up2_d2s_cf_cf_f32_t16, up3_near_cl_cl_f64f16_open, up4_d2s_cf_cl_f16f32_open,
+   up2_near_cf_cf_f32_open)
+up1.5_near_cf_cf_f32_{open,t16}.onnx, up2x3_near_cf_cf_f32_open.onnx
+                                  the mix enlarged 1.5 times, or 2 times down and
+                                  3 times across: results no tile pipeline takes
+*.twin.onnx                       for every model above with a type other than
+                                  float32: the same with float32 input and
+                                  output, rounding inside through the same types
+                                  with Casts, so that the runtime itself gives
+                                  what the typed model computes
+float8_out_t16.onnx               input [1,16,16,3]               output float8e4m3fn [1,16,16,3]: input
+int4_out_t16.onnx                 input [1,16,16,3]               output int4 [1,16,16,3]: input
+uint8_out_t16.onnx                input [1,16,16,3]               output uint8 [1,16,16,3]: input
+int64_in_t16.onnx                 input int64 [1,16,16,3]         output [1,16,16,3]: input
+cast_f16.onnx, cast_bf16.onnx     input [n] (open)                output float16 / bfloat16 [n]: input
+                                                                  rounded by the runtime's Cast
+
 Exact semantics where a test may want to recompute them:
 - identity, channels_first_identity, open_dims, out1d, out2d, argmax_seg,
   nchw_to_nhwc: pure data movement (Identity, Reshape, Slice, Gather,
@@ -59,6 +87,10 @@ Exact semantics where a test may want to recompute them:
 - lookup8_4x4: each input value, cast to a 64-bit integer, indexes an
   eight-entry table (Gather); the runtime fails the run for a value outside
   [-8, 8), naming the value in its message.
+- mix: MIX = [[0.5, 0.25, 0], [0, 0.5, 0.5], [0.25, 0.25, 0.5]], BIAS =
+  [0.125, -0.25, 0], a 1 x 1 Conv in float32; inputs of other types are cast
+  to float32 first and outputs cast to their type last. up{S}: out[c][S y + i]
+  [S x + j] = mix_c(x, y) * (i S + j + 1) / 16 (d2s) or mix_c(x, y) (near).
 - conv6x32_t256: Transpose to NCHW; Conv 3->32, ReLU, then four times
   Conv 32->32, ReLU, then Conv 32->3; Transpose back to NHWC. Every Conv is
   3x3, stride 1, zero padding 1, with bias. Weights are normal with standard
@@ -94,22 +126,26 @@ def const(name, array):
     return numpy_helper.from_array(np.asarray(array), name)
 
 
-def make_model(name, nodes, inputs, outputs, initializers=(), check=True):
+def make_model(name, nodes, inputs, outputs, initializers=(), check=True, opset=OPSET):
     """Wraps nodes into a model, checked unless check is False (for models that
-    are wrong on purpose). inputs/outputs: (name, shape) pairs."""
+    are wrong on purpose). inputs/outputs: (name, shape) or (name, shape,
+    element type) tuples."""
+    def info(spec):
+        return helper.make_tensor_value_info(spec[0], spec[2] if len(spec) > 2 else FLOAT, spec[1])
+
     graph = helper.make_graph(
         nodes,
         name,
-        [tensor_info(n, s) for n, s in inputs],
-        [tensor_info(n, s) for n, s in outputs],
+        [info(i) for i in inputs],
+        [info(o) for o in outputs],
         initializer=list(initializers),
     )
     model = helper.make_model(
         graph,
         producer_name="velmora-make-models",
-        opset_imports=[helper.make_opsetid("", OPSET)],
+        opset_imports=[helper.make_opsetid("", opset)],
     )
-    model.ir_version = IR_VERSION
+    model.ir_version = IR_VERSION if opset <= 17 else 10
     if check:
         onnx.checker.check_model(model, full_check=True)
     return model
@@ -317,6 +353,123 @@ def lookup_fails():
          const("table", np.array([0.0, 1.0], dtype=np.float32))])
 
 
+F16, F64, BF16 = TensorProto.FLOAT16, TensorProto.DOUBLE, TensorProto.BFLOAT16
+TYPE_TAGS = {FLOAT: "f32", F16: "f16", F64: "f64", BF16: "bf16"}
+MIX = np.array([[0.5, 0.25, 0.0], [0.0, 0.5, 0.5], [0.25, 0.25, 0.5]], dtype=np.float32)
+MIX_BIAS = np.array([0.125, -0.25, 0.0], dtype=np.float32)
+
+
+def image_model_name(first_in, first_out, in_type, out_type, tile, scale=1, kind=None):
+    layouts = ("cf" if first_in else "cl") + "_" + ("cf" if first_out else "cl")
+    types = TYPE_TAGS[in_type] + (TYPE_TAGS[out_type] if out_type != in_type else "")
+    size = f"t{tile}" if tile else "open"
+    if scale == 1 and kind is None:
+        return f"mix_{layouts}_{types}_{size}"
+    s = "x".join(str(v) for v in scale) if isinstance(scale, tuple) else scale
+    return f"up{s}_{kind}_{layouts}_{types}_{size}"
+
+
+def image_model(first_in, first_out, in_type, out_type, tile, scale=1, kind=None, twin=False):
+    """The mix of three channels, enlarged `scale` times by `kind` ("d2s" or
+    "near"; a (down, across) pair of factors for Resize). tile None leaves the
+    sizes open. A twin takes and gives float32 and makes the typed model's
+    roundings inside, with Casts."""
+    name = image_model_name(first_in, first_out, in_type, out_type, tile, scale, kind)
+    across = down = scale if isinstance(scale, (int, float)) else None
+    if isinstance(scale, tuple):
+        down, across = scale
+    batch = 1 if tile else "batch"
+    space_in = [tile, tile] if tile else ["height", "width"]
+    if tile and float(tile * down).is_integer() and float(tile * across).is_integer():
+        space_out = [int(tile * down), int(tile * across)]
+    else:
+        space_out = ["out_height", "out_width"]
+    in_shape = [batch, 3] + space_in if first_in else [batch] + space_in + [3]
+    out_shape = [batch, 3] + space_out if first_out else [batch] + space_out + [3]
+
+    nodes, inits = [], []
+    current = "input"
+
+    def add(op, inputs, **attrs):
+        nonlocal current
+        out = f"t{len(nodes)}"
+        nodes.append(helper.make_node(op, [current] + inputs, [out], **attrs))
+        current = out
+
+    if twin and in_type != FLOAT:
+        add("Cast", [], to=in_type)
+    if in_type != FLOAT:
+        add("Cast", [], to=FLOAT)
+    if not first_in:
+        add("Transpose", [], perm=NHWC_TO_NCHW)
+    if kind == "d2s":
+        blocks = down * across
+        factors = np.array([(i * across + j + 1) / 16.0 for i in range(down) for j in range(across)],
+                           dtype=np.float32)
+        weights = (MIX[:, None, :] * factors[None, :, None]).reshape(3 * blocks, 3)
+        bias = (MIX_BIAS[:, None] * factors[None, :]).reshape(3 * blocks)
+    else:
+        weights, bias = MIX, MIX_BIAS
+    inits += [const("mix_w", weights.reshape(weights.shape[0], 3, 1, 1)), const("mix_b", bias)]
+    add("Conv", ["mix_w", "mix_b"], kernel_shape=[1, 1])
+    if kind == "d2s":
+        add("DepthToSpace", [], blocksize=down, mode="CRD")
+    elif kind == "near":
+        inits.append(const("scales", np.array([1.0, 1.0, down, across], dtype=np.float32)))
+        add("Resize", ["", "scales"], mode="nearest", coordinate_transformation_mode="asymmetric",
+            nearest_mode="floor")
+    if not first_out:
+        add("Transpose", [], perm=NCHW_TO_NHWC)
+    if out_type != FLOAT:
+        add("Cast", [], to=out_type)
+    if twin and out_type != FLOAT:
+        add("Cast", [], to=FLOAT)
+    nodes[-1].output[0] = "output"
+    ends = (FLOAT, FLOAT) if twin else (in_type, out_type)
+    file_name = name + (".twin" if twin else "")
+    return file_name + ".onnx", make_model(
+        file_name, nodes, [("input", in_shape, ends[0])], [("output", out_shape, ends[1])], inits)
+
+
+# (channels-first in, channels-first out, input type, output type, tile, scale, kind)
+IMAGE_MODELS = [
+    (True, True, FLOAT, FLOAT, 16, 1, None),
+    (True, True, FLOAT, FLOAT, None, 1, None),
+    (False, False, F16, F16, None, 1, None),
+    (True, False, F64, F64, 16, 1, None),
+    (False, True, F16, F64, None, 1, None),
+    (False, False, BF16, FLOAT, 16, 1, None),
+    (True, True, FLOAT, FLOAT, 16, 2, "d2s"),
+    (False, False, F64, F16, None, 3, "near"),
+    (True, False, F16, FLOAT, None, 4, "d2s"),
+    (True, True, FLOAT, FLOAT, None, 2, "near"),
+    (True, True, FLOAT, FLOAT, None, 1.5, "near"),
+    (True, True, FLOAT, FLOAT, 16, 1.5, "near"),
+    (True, True, FLOAT, FLOAT, None, (2, 3), "near"),
+]
+
+
+def image_models():
+    for spec in IMAGE_MODELS:
+        yield image_model(*spec)
+        if spec[2] != FLOAT or spec[3] != FLOAT:
+            yield image_model(*spec, twin=True)
+
+
+# Element types newer than this onnx package names (its checker knows opsets
+# up to 17 only, so models with them go unchecked).
+FLOAT8E4M3FN, INT4 = 17, 22
+
+
+def cast_to(name, element_type, input_type=FLOAT, opset=OPSET, shape=(1, 16, 16, 3)):
+    """The input given back as another element type (or, with input_type,
+    taken as another)."""
+    nodes = [helper.make_node("Cast", ["input"], ["output"], to=element_type if input_type == FLOAT else FLOAT)]
+    out_type = element_type if input_type == FLOAT else FLOAT
+    return make_model(name, nodes, [("input", list(shape), input_type)], [("output", list(shape), out_type)],
+                      opset=opset, check=opset <= OPSET)
+
+
 NOT_A_MODEL = b"This is a line of text, not an ONNX model.\n"
 
 
@@ -351,6 +504,13 @@ def all_models():
     yield "lookup8_4x4.onnx", lookup8()
     yield "claims_c4_t16.onnx", claims_c4()
     yield "lookup_fails_t16.onnx", lookup_fails()
+    yield from image_models()
+    yield "float8_out_t16.onnx", cast_to("float8_out", FLOAT8E4M3FN, opset=19)
+    yield "int4_out_t16.onnx", cast_to("int4_out", INT4, opset=21)
+    yield "uint8_out_t16.onnx", cast_to("uint8_out", TensorProto.UINT8)
+    yield "int64_in_t16.onnx", cast_to("int64_in", FLOAT, input_type=TensorProto.INT64)
+    yield "cast_f16.onnx", cast_to("cast_f16", F16, shape=["n"])
+    yield "cast_bf16.onnx", cast_to("cast_bf16", BF16, shape=["n"])
 
 
 def write_atomically(path, data):

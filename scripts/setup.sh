@@ -13,10 +13,11 @@ HEADERS_IN_PACKAGE='package/Plugins/iOS~/onnxruntime.xcframework/ios-arm64_x86_6
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libclang-rt-14-dev clang
+  libclang-rt-14-dev clang clang-format
   python3-onnx python3-numpy
   libpng-dev libjpeg62-turbo-dev libtiff-dev libexif-dev libcli11-dev
   libopencv-dev
+  gimp libgimp2.0-dev
   g++-mingw-w64-x86-64-posix wine64 wine googletest
   clang-14 lld libwine-dev
 )

@@ -25,7 +25,7 @@ VELMORA_API VelmoraContext createContext(int32_t unused, const char* callerName)
 }
 
 VELMORA_API void deleteContext(VelmoraContext context) {
-    atBoundary([&] { delete static_cast<VelmoraClass*>(context); });
+    atBoundary([&] { VelmoraClass::destroy(static_cast<VelmoraClass*>(context)); });
 }
 
 VELMORA_API void getErrorText(VelmoraContext context, char* buffer, int32_t length) {

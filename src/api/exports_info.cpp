@@ -57,14 +57,14 @@ VELMORA_API void getNNEngineInformation(VelmoraContext context, const char* host
         failed);
 }
 
-VELMORA_API void getModelInformation(VelmoraContext context, void*, int32_t, char* buffer) {
+VELMORA_API void getModelInformation(VelmoraContext context, void*, int32_t details, char* buffer) {
     auto failed = [&]() noexcept {
         if (buffer) copyModelInformation(buffer, kModelInfoFailure, sizeof kModelInfoFailure - 1);
     };
     withSafetyNet(
         [&] {
             if (!context) return failed();
-            const std::string text = live(context)->modelInformation();
+            const std::string text = live(context)->modelInformation(details == VELMORA_MODEL_DETAILS);
             if (buffer) copyModelInformation(buffer, text.c_str(), text.size());
         },
         failed);

@@ -10,15 +10,13 @@ VelmoraClass* live(VelmoraContext context) { return static_cast<VelmoraClass*>(c
 
 extern "C" {
 
-VELMORA_API bool loadModel(VelmoraContext context, const void* modelData, uint32_t modelSize,
-                           const char* inputName, const char* outputName) {
-    return atBoundary(
-        [&] { return context && live(context)->loadModel(modelData, modelSize, inputName, outputName); });
+VELMORA_API bool loadModel(VelmoraContext context, const void* modelData, uint32_t modelSize, const char* inputName,
+                           const char* outputName) {
+    return atBoundary([&] { return context && live(context)->loadModel(modelData, modelSize, inputName, outputName); });
 }
 
-VELMORA_API bool loadModelEx(VelmoraContext context, const void* modelData, uint32_t modelSize,
-                             const char* inputName, const char* outputName, int32_t inputLayout,
-                             int32_t outputLayout) {
+VELMORA_API bool loadModelEx(VelmoraContext context, const void* modelData, uint32_t modelSize, const char* inputName,
+                             const char* outputName, int32_t inputLayout, int32_t outputLayout) {
     return atBoundary([&] {
         return context &&
                live(context)->loadModelEx(modelData, modelSize, inputName, outputName, inputLayout, outputLayout);

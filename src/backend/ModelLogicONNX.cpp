@@ -1,56 +1,26 @@
 #include "backend/ModelLogicONNX.h"
 
-#include <cstdio>
-#include <iostream>
+#include <stdexcept>
 
 #include "backend/backend_error_text.h"
 #include "backend/gpu_devices.h"
 #include "backend/ort_call.h"
+#include "diagnostics/console_sink.h"
 
-ModelLogicONNX::ModelLogicONNX() {
+OwnedEnv ModelLogicONNX::createEnvironment() {
     if (!ortApi) throw std::runtime_error(runtimeLoadFailure());
-    ensureEnvironment();
-    OrtSessionOptions* options = nullptr;
-    try {
-        throwOnError(ortApi->CreateSessionOptions(&options));
-    } catch (...) {
-        ortApi->ReleaseEnv(env);
-        env = nullptr;
-        throw;
-    }
-    sessionOptions = options;
-}
-
-void ModelLogicONNX::ensureEnvironment() {
-    if (env) return;
     OwnedEnv created;
-    {
-        OrtEnv* raw = nullptr;
-        throwOnError(ortApi->CreateEnvWithGlobalThreadPools(ORT_LOGGING_LEVEL_WARNING, "", nullptr, &raw));
-        created.reset(raw);
-    }
+    throwOnError(ortApi->CreateEnvWithGlobalThreadPools(ORT_LOGGING_LEVEL_WARNING, "", nullptr, out(created)));
     throwOnError(ortApi->SetLanguageProjection(created.get(), ORT_PROJECTION_CPLUSPLUS));
-    env = created.release();
+    return created;
 }
 
-ModelLogicONNX::~ModelLogicONNX() {
-    std::cout << "Dealloc ModelLogicONNX" << std::endl;
-    releaseSession();
-    releaseImage(outputImage);
-    releaseOutputTensors();
-    if (sessionOptions) ortApi->ReleaseSessionOptions(sessionOptions);
-    if (env) ortApi->ReleaseEnv(env);
+ModelLogicONNX::ModelLogicONNX() : env(createEnvironment()) {
+    throwOnError(ortApi->CreateSessionOptions(out(sessionOptions)));
+    throwOnError(ortApi->CreateCpuMemoryInfo(OrtDeviceAllocator, OrtMemTypeCPU, out(memoryInfo)));
 }
 
-void ModelLogicONNX::releaseSession() {
-    if (session) ortApi->ReleaseSession(session);
-    session = nullptr;
-}
-
-void ModelLogicONNX::releaseOutputTensors() {
-    for (OrtValue* value : outputTensors) ortApi->ReleaseValue(value);
-    outputTensors.clear();
-}
+ModelLogicONNX::~ModelLogicONNX() { consoleLine("Dealloc ModelLogicONNX"); }
 
 void ModelLogicONNX::appendErrorText(std::string message) {
     appendBackendErrorText(std::move(message));
@@ -69,6 +39,4 @@ std::string ModelLogicONNX::getEngineInfo(int32_t* gpuCount) {
 
 char* ModelLogicONNX::getDeviceNameByIndex(uint32_t index) { return adapterName(index); }
 
-bool ModelLogicONNX::fetchModelOutput(ImageFloat* record, int32_t index) {
-    return getModelOutput(record, index) > 0;
-}
+bool ModelLogicONNX::fetchModelOutput(ImageFloat* record, int32_t index) { return getModelOutput(record, index) > 0; }

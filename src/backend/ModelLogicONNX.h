@@ -2,16 +2,15 @@
 // object, all runtime calls through the process-wide API table.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "backend/ModelLogic.h"
-
-struct OrtEnv;
-struct OrtSession;
-struct OrtSessionOptions;
-struct OrtValue;
+#include "backend/ort_owners.h"
+#include "diagnostics/expected.h"
 
 // One input of a run: the caller's buffer, wrapped without copying. The sizes
 // describe the buffer so that a short one is refused before the runtime reads it.
@@ -26,23 +25,21 @@ class ModelLogicONNX : public ModelLogic {
 public:
     // Throws Ort::Exception when the runtime refuses the environment or options.
     ModelLogicONNX();
-    ~ModelLogicONNX() override;
+    ~ModelLogicONNX() override;  // says goodbye on the console
     ModelLogicONNX(const ModelLogicONNX&) = delete;
     ModelLogicONNX& operator=(const ModelLogicONNX&) = delete;
 
-    bool loadModel(const void* modelData, uint32_t modelSize, std::string inputName,
-                   std::string outputName) override;
-    bool loadModelEx(const void* modelData, uint32_t modelSize, std::string inputName,
-                     std::string outputName, int32_t inputLayout, int32_t outputLayout) override;
+    bool loadModel(const void* modelData, uint32_t modelSize, std::string inputName, std::string outputName) override;
+    bool loadModelEx(const void* modelData, uint32_t modelSize, std::string inputName, std::string outputName,
+                     int32_t inputLayout, int32_t outputLayout) override;
     void deallocateModel() override;
     uint8_t* runModelToBytes(const float* data, int32_t width, int32_t height, int32_t numChannels,
                              int32_t* channelCount, bool argmax, float scale) override;
-    ImageFloat runModel(const float* data, int32_t width, int32_t height,
-                        int32_t numChannels) override;
-    float* runModel2Inputs(const float* data1, const float* data2, int32_t width, int32_t height,
-                           int32_t numChannels, int32_t* outputCount) override;
-    float* runModel3Inputs(const ImageFloat* input1, const ImageFloat* input2,
-                           const ImageFloat* input3, int32_t* outputCount) override;
+    ImageFloat runModel(const float* data, int32_t width, int32_t height, int32_t numChannels) override;
+    float* runModel2Inputs(const float* data1, const float* data2, int32_t width, int32_t height, int32_t numChannels,
+                           int32_t* outputCount) override;
+    float* runModel3Inputs(const ImageFloat* input1, const ImageFloat* input2, const ImageFloat* input3,
+                           int32_t* outputCount) override;
     int32_t reservedQuery() override { return 0; }
     std::string getEngineInfo(int32_t* gpuCount) override;
     char* getDeviceNameByIndex(uint32_t index) override;
@@ -55,38 +52,98 @@ public:
     void preparePrediction() override {}
     bool fetchModelOutput(ImageFloat* record, int32_t index) override;
 
+    Expected<TilePlan> describeTiles(int32_t side, int32_t channels) override;
+    Expected<ImageFloat> runTile(const ImageFloat& tile) override;
+    std::string modelDescription() override;
+
     virtual bool reloadOnCpu();
 
-    bool createSession(const void* modelData, uint32_t modelSize, std::string inputName,
-                       std::string outputName, bool useGpu);
+    bool createSession(const void* modelData, uint32_t modelSize, std::string inputName, std::string outputName,
+                       bool useGpu);
     bool runSession(const InputDescriptor* inputs, int32_t count);
     // Copies output `index` into `record`; returns the number of floats copied.
     int32_t getModelOutput(ImageFloat* record, int32_t index);
 
     const std::vector<std::vector<int64_t>>& getInputShapes() const { return inputShapes; }
     const std::vector<std::vector<int64_t>>& getOutputShapes() const { return outputShapes; }
-    const std::vector<std::string>& getInputNames() const { return inputNames; }
     const std::vector<std::string>& getOutputNames() const { return outputNames; }
     size_t outputTensorCount() const { return outputTensors.size(); }
 
+    // One output tensor of the last run, as the runtime keeps it.
+    struct OutputTensor {
+        const void* data = nullptr;
+        int32_t type = 0;  // the runtime's element type code
+        std::vector<int64_t> dims;
+        size_t elements = 0;
+    };
+    // Output `index` of the last run, or why it cannot be read (an index out
+    // of range, or an element type the library does not convert).
+    Expected<OutputTensor> outputTensor(int32_t index);
+
 private:
+    static OwnedEnv createEnvironment();
     void appendErrorText(std::string message);  // also counts the error
-    void releaseSession();
-    void releaseOutputTensors();
-    void ensureEnvironment();
     void describeModel();
-    // Fetches output 0 after a successful run; false when nothing usable came back.
-    bool fetchFirstOutput(ImageFloat* record, int32_t* copied);
+    // Input k's element type and the words for it when the library cannot give it.
+    std::string unconvertedInput(size_t k) const;
+    std::string unconvertedOutput(size_t j) const;
+    // The record output `index` of the last run gives by the layout code's
+    // table, with the tensor it reads (at most its elements), or why it
+    // cannot be read.
+    struct OutputRecord {
+        ImageFloat sizes;  // data: the tensor's own when it holds floats, else null
+        OutputTensor tensor;
+    };
+    Expected<OutputRecord> readOutput(int32_t index);
+    // Input k of the next run: `elements` floats from `data` as the model's
+    // element type, wrapped without a copy when they need no conversion. A
+    // value made for the same buffer, type and dimensions is used again.
+    void bindInput(size_t k, const float* data, size_t elements, const std::vector<int64_t>& dims);
+    // Room for input k's converted elements; null when it cannot be had.
+    void* stagingFor(size_t k, size_t bytes);
+    void bindBuffer(size_t k, const void* data, size_t bytes, const std::vector<int64_t>& dims);
+    // Runs the session on the bound inputs and keeps its outputs.
+    void runBound(int32_t count);
+    void forgetInputs();
+    // Runs the session and copies output 0 into outputImage; false when either
+    // fails (a failed copy is reported, a refused run as runSession says).
+    bool runAndFetch(const InputDescriptor* inputs, int32_t count);
 
     bool modelLoaded = false;
     int32_t errorCount = 0;
-    ImageFloat outputImage{0, 0, 0, nullptr};
+    ImageBuffer<ImageFloat> outputImage;
     std::vector<std::vector<int64_t>> inputShapes;
     std::vector<std::vector<int64_t>> outputShapes;
+    // As the model declares them: -1 where it leaves a dimension open.
+    std::vector<std::vector<int64_t>> inputDeclared;
+    std::vector<std::vector<int64_t>> outputDeclared;
+    std::vector<int32_t> inputTypes;  // the runtime's element type codes
+    std::vector<int32_t> outputTypes;
     std::vector<std::string> inputNames;
     std::vector<std::string> outputNames;
-    OrtSession* session = nullptr;
-    OrtEnv* env = nullptr;
-    OrtSessionOptions* sessionOptions = nullptr;
-    std::vector<OrtValue*> outputTensors;
+    // A tile's result read into the library's layout and type, when the
+    // model's own needs converting.
+    ImageBuffer<ImageFloat> tileResult;
+    // Released in the reverse of this order: the last run's outputs, then the
+    // session, then the options and the environment it was made with.
+    OwnedEnv env;
+    OwnedSessionOptions sessionOptions;
+    OwnedSession session;
+    std::vector<OwnedValue> outputTensors;
+    // Made once: every input of every run lives in the processor's memory.
+    OwnedMemoryInfo memoryInfo;
+    // The input values of the last run, kept for the next one over the same
+    // buffers (a tiled run's every tile), and the converted inputs' buffers.
+    struct BoundInput {
+        const void* data = nullptr;
+        size_t bytes = 0;
+        std::vector<int64_t> dims;
+        OwnedValue value;
+    };
+    std::vector<BoundInput> boundInputs;
+    struct Staging {
+        std::unique_ptr<std::byte[]> bytes;
+        size_t size = 0;
+    };
+    std::vector<Staging> staging;
 };

@@ -23,6 +23,5 @@ const char* pathSeparator();
 // Null on failure, with the loader's own error text in `error`.
 Handle open(const std::string& path, std::string& error);
 void* symbol(Handle handle, const char* name, std::string& error);
-void close(Handle handle);
 
 }  // namespace dynlib

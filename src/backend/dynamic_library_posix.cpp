@@ -2,8 +2,9 @@
 
 #include <dlfcn.h>
 
-#include <cstdio>
 #include <filesystem>
+
+#include "diagnostics/console_sink.h"
 
 namespace dynlib {
 
@@ -17,8 +18,7 @@ std::string lastLoaderError() {
 std::string libraryFolder() {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&libraryFolder), &info) == 0 || !info.dli_fname) {
-        std::fprintf(stderr, "Error getting module handle: %s\n", lastLoaderError().c_str());
-        std::fflush(stderr);
+        consoleLine("Error getting module handle: " + lastLoaderError(), ConsoleStream::error);
         return {};
     }
     std::error_code ec;
@@ -44,7 +44,5 @@ void* symbol(Handle handle, const char* name, std::string& error) {
     if (!address) error = lastLoaderError();
     return address;
 }
-
-void close(Handle handle) { dlclose(handle); }
 
 }  // namespace dynlib

@@ -1,10 +1,10 @@
 #include <windows.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "backend/dynamic_library.h"
+#include "diagnostics/console_sink.h"
 
 namespace dynlib {
 
@@ -14,17 +14,15 @@ namespace {
 UINT fileSystemCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
 
 std::wstring widen(const std::string& text) {
-    const int n = MultiByteToWideChar(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
+    const int n = MultiByteToWideChar(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    if (n > 0) MultiByteToWideChar(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
     return wide;
 }
 
 std::string narrow(const std::wstring& text) {
-    const int n = WideCharToMultiByte(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                      nullptr, nullptr);
     std::string result(static_cast<size_t>(n > 0 ? n : 0), '\0');
     if (n > 0)
         WideCharToMultiByte(fileSystemCodePage(), 0, text.data(), static_cast<int>(text.size()), result.data(), n,
@@ -59,15 +57,13 @@ std::string libraryFolder() {
     // Without the unchanged-refcount flag: the library keeps itself loaded.
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&libraryFolder),
                             &module)) {
-        std::fprintf(stderr, "Error getting module handle: %lu\n", GetLastError());
-        std::fflush(stderr);
+        consoleLine("Error getting module handle: " + std::to_string(GetLastError()), ConsoleStream::error);
         return {};
     }
     char path[MAX_PATH];
     const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
-        std::fprintf(stderr, "Error getting DLL path: %lu\n", GetLastError());
-        std::fflush(stderr);
+        consoleLine("Error getting DLL path: " + std::to_string(GetLastError()), ConsoleStream::error);
         return {};
     }
     return parentFolder(std::string(path, length));
@@ -86,7 +82,5 @@ void* symbol(Handle handle, const char* name, std::string& error) {
     if (!address) error = formatLastError();
     return reinterpret_cast<void*>(address);
 }
-
-void close(Handle handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
 
 }  // namespace dynlib

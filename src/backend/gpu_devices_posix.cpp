@@ -6,7 +6,7 @@ constexpr int32_t kNotImplemented = static_cast<int32_t>(0x80004001u);  // E_NOT
 
 int32_t createDmlDevice(DmlDevices&) { return kNotImplemented; }
 
-void releaseDmlDevices(DmlDevices& devices) { devices = DmlDevices{}; }
+void releaseDmlDevices(DmlDevices& devices) { devices.d3dDevice = devices.commandQueue = devices.dmlDevice = nullptr; }
 
 void appendDmlExecutionProvider(const void*, OrtSessionOptions*, const DmlDevices&) {}
 

@@ -9,12 +9,13 @@
 #include <wrl/client.h>
 
 #include <cwchar>
-#include <iostream>
 #include <iterator>
+#include <string>
 
 #include "backend/dml_declarations.h"
 #include "backend/gpu_devices.h"
 #include "backend/runtime_loader.h"
+#include "diagnostics/console_sink.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -38,8 +39,7 @@ const GraphicsEntries& graphics() {
     static const GraphicsEntries entries = [] {
         GraphicsEntries found;
         found.createFactory = reinterpret_cast<CreateFactoryFn>(systemEntry("dxgi.dll", "CreateDXGIFactory1"));
-        found.createDevice =
-            reinterpret_cast<PFN_D3D12_CREATE_DEVICE>(systemEntry("d3d12.dll", "D3D12CreateDevice"));
+        found.createDevice = reinterpret_cast<PFN_D3D12_CREATE_DEVICE>(systemEntry("d3d12.dll", "D3D12CreateDevice"));
         return found;
     }();
     return entries;
@@ -72,7 +72,7 @@ ComPtr<IDXGIAdapter1> chooseAdapter() {
         if (description.Flags & DXGI_ADAPTER_FLAG_SOFTWARE) continue;
         // A null output only asks whether the device could be made.
         if (FAILED(createDevice(adapter.Get(), __uuidof(ID3D12Device1), nullptr))) continue;
-        std::cout << "D3D12 device created successfully." << std::endl;
+        consoleLine("D3D12 device created successfully.");
         return adapter;
     }
 }
@@ -82,11 +82,8 @@ void release(void*& slot) {
     slot = nullptr;
 }
 
-// Wide console output that a name the console cannot show does not silence
-// for the rest of the process.
 void printAdapterLine(const wchar_t* prefix, UINT index, const wchar_t* name) {
-    std::wcout << prefix << index << L": " << name << std::endl;
-    if (!std::wcout) std::wcout.clear();
+    consoleWideLine(prefix + std::to_wstring(index) + L": " + name);
 }
 
 }  // namespace
@@ -95,10 +92,10 @@ int32_t createDmlDevice(DmlDevices& devices) {
     const ComPtr<IDXGIAdapter1> adapter = chooseAdapter();
 
     ComPtr<ID3D12Device1> device;
-    HRESULT result = createDevice(adapter.Get(), __uuidof(ID3D12Device1),
-                                  reinterpret_cast<void**>(device.GetAddressOf()));
+    HRESULT result =
+        createDevice(adapter.Get(), __uuidof(ID3D12Device1), reinterpret_cast<void**>(device.GetAddressOf()));
     if (FAILED(result)) {
-        std::cerr << "Failed to create D3D12 device." << std::endl;
+        consoleLine("Failed to create D3D12 device.", ConsoleStream::error);
         return result;
     }
 
@@ -108,18 +105,18 @@ int32_t createDmlDevice(DmlDevices& devices) {
                                         reinterpret_cast<void**>(queue.GetAddressOf()));
     if (FAILED(result)) {
         devices.d3dDevice = device.Detach();
-        std::cerr << "Failed to create command queue." << std::endl;
+        consoleLine("Failed to create command queue.", ConsoleStream::error);
         return result;
     }
 
     void* dmlDevice = nullptr;
     const DmlCreateDeviceFn createDml = dmlCreateDeviceEntry();
-    result = createDml ? createDml(device.Get(), DML_CREATE_DEVICE_FLAG_NONE, kIidIdmlDevice, &dmlDevice)
-                       : kEntryMissing;
+    result =
+        createDml ? createDml(device.Get(), DML_CREATE_DEVICE_FLAG_NONE, kIidIdmlDevice, &dmlDevice) : kEntryMissing;
     devices.d3dDevice = device.Detach();
     devices.commandQueue = queue.Detach();
     if (FAILED(result)) {
-        std::cerr << "Failed to create DML device." << std::endl;
+        consoleLine("Failed to create DML device.", ConsoleStream::error);
         return result;
     }
     devices.dmlDevice = dmlDevice;
@@ -132,24 +129,22 @@ void releaseDmlDevices(DmlDevices& devices) {
     release(devices.d3dDevice);
 }
 
-void appendDmlExecutionProvider(const void* dmlProviderApi, OrtSessionOptions* options,
-                                const DmlDevices& devices) {
+void appendDmlExecutionProvider(const void* dmlProviderApi, OrtSessionOptions* options, const DmlDevices& devices) {
     const auto* api = static_cast<const OrtDmlApi*>(dmlProviderApi);
     if (!api || !api->SessionOptionsAppendExecutionProvider_DML1) return;
     OrtStatus* status = api->SessionOptionsAppendExecutionProvider_DML1(
-        options, static_cast<IDMLDevice*>(devices.dmlDevice),
-        static_cast<ID3D12CommandQueue*>(devices.commandQueue));
+        options, static_cast<IDMLDevice*>(devices.dmlDevice), static_cast<ID3D12CommandQueue*>(devices.commandQueue));
     if (status) ortApi->ReleaseStatus(status);
 }
 
 int32_t listAdapters(int32_t& errorCount) {
     ComPtr<IDXGIFactory1> factory;
     if (FAILED(createFactory(factory))) {
-        std::cerr << "Failed to create DXGI Factory!" << std::endl;
+        consoleLine("Failed to create DXGI Factory!", ConsoleStream::error);
         ++errorCount;
         return 0;
     }
-    std::cout << "Available GPUs:" << std::endl;
+    consoleLine("Available GPUs:");
     UINT count = 0;
     for (;; ++count) {
         ComPtr<IDXGIAdapter1> adapter;
@@ -164,7 +159,7 @@ int32_t listAdapters(int32_t& errorCount) {
 char* adapterName(uint32_t index) {
     ComPtr<IDXGIFactory1> factory;
     if (FAILED(createFactory(factory))) {
-        std::cerr << "Failed to create DXGI Factory!" << std::endl;
+        consoleLine("Failed to create DXGI Factory!", ConsoleStream::error);
         return nullptr;
     }
     ComPtr<IDXGIAdapter1> adapter;
@@ -175,8 +170,7 @@ char* adapterName(uint32_t index) {
 
     // The description is a fixed array; a name that fills it has no zero.
     const int length = static_cast<int>(wcsnlen(description.Description, std::size(description.Description)));
-    const int bytes =
-        WideCharToMultiByte(CP_UTF8, 0, description.Description, length, nullptr, 0, nullptr, nullptr);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, description.Description, length, nullptr, 0, nullptr, nullptr);
     if (bytes == 0 && length > 0) return nullptr;
     char* name = new char[static_cast<size_t>(bytes) + 1];
     WideCharToMultiByte(CP_UTF8, 0, description.Description, length, name, bytes, nullptr, nullptr);

@@ -1,12 +1,11 @@
 // Turning model bytes into a runtime session, and describing the model.
-#include <cstdio>
 #include <cstring>
-#include <iostream>
 
 #include "backend/ModelLogicONNX.h"
 #include "backend/backend_error_text.h"
 #include "backend/gpu_devices.h"
 #include "backend/ort_call.h"
+#include "diagnostics/console_sink.h"
 
 namespace {
 
@@ -26,43 +25,26 @@ bool runtimeOffersDml() {
 // Options for a GPU session when a DirectML device can be made; null otherwise.
 OwnedSessionOptions gpuOptions() {
     OwnedSessionOptions options;
-    {
-        OrtSessionOptions* raw = nullptr;
-        throwOnError(ortApi->CreateSessionOptions(&raw));
-        options.reset(raw);
-    }
+    throwOnError(ortApi->CreateSessionOptions(out(options)));
     if (!runtimeOffersDml()) return nullptr;
 
+    // The runtime keeps its own references to the devices it is given.
     DmlDevices devices;
     createDmlDevice(devices);  // only whether a DirectML device came back matters
-    bool chosen = false;
-    try {
-        if (devices.dmlDevice) {
-            const void* dmlApi = nullptr;
-            ignoreError(ortApi->GetExecutionProviderApi("DML", 23, &dmlApi));
-            // Without the provider table the processor serves, as with no device.
-            if (dmlApi) {
-                throwOnError(ortApi->SetSessionExecutionMode(options.get(), ORT_SEQUENTIAL));
-                ignoreError(ortApi->AddSessionConfigEntry(options.get(), "ep.dml.disable_graph_fusion", "1"));
-                appendDmlExecutionProvider(dmlApi, options.get(), devices);
-                chosen = true;
-            }
-        }
-    } catch (...) {
-        releaseDmlDevices(devices);
-        throw;
-    }
-    releaseDmlDevices(devices);
-    return chosen ? std::move(options) : nullptr;
+    if (!devices.dmlDevice) return nullptr;
+    const void* dmlApi = nullptr;
+    ignoreError(ortApi->GetExecutionProviderApi("DML", 23, &dmlApi));
+    // Without the provider table the processor serves, as with no device.
+    if (!dmlApi) return nullptr;
+    throwOnError(ortApi->SetSessionExecutionMode(options.get(), ORT_SEQUENTIAL));
+    ignoreError(ortApi->AddSessionConfigEntry(options.get(), "ep.dml.disable_graph_fusion", "1"));
+    appendDmlExecutionProvider(dmlApi, options.get(), devices);
+    return options;
 }
 
 OwnedSessionOptions cpuOptions() {
     OwnedSessionOptions options;
-    {
-        OrtSessionOptions* raw = nullptr;
-        throwOnError(ortApi->CreateSessionOptions(&raw));
-        options.reset(raw);
-    }
+    throwOnError(ortApi->CreateSessionOptions(out(options)));
     throwOnError(ortApi->SetSessionLogSeverityLevel(options.get(), 0));
     throwOnError(ortApi->SetIntraOpNumThreads(options.get(), 5));
     throwOnError(ortApi->SetInterOpNumThreads(options.get(), 5));
@@ -95,8 +77,8 @@ bool ModelLogicONNX::loadModel(const void* data, uint32_t size, std::string inNa
     return loadModelEx(data, size, std::move(inName), std::move(outName), 1, 1);
 }
 
-bool ModelLogicONNX::loadModelEx(const void* data, uint32_t size, std::string inName,
-                                 std::string outName, int32_t inLayout, int32_t outLayout) {
+bool ModelLogicONNX::loadModelEx(const void* data, uint32_t size, std::string inName, std::string outName,
+                                 int32_t inLayout, int32_t outLayout) {
     inputName = inName;
     outputName = outName;
     modelData = data;
@@ -107,23 +89,24 @@ bool ModelLogicONNX::loadModelEx(const void* data, uint32_t size, std::string in
 }
 
 bool ModelLogicONNX::reloadOnCpu() {
-    releaseSession();
+    session.reset();
     modelLoaded = false;
     return createSession(modelData, modelSize, inputName, outputName, false);
 }
 
 void ModelLogicONNX::deallocateModel() {
     // The model's outputs go with it, so that no later run hands out a stale result.
-    releaseSession();
-    releaseOutputTensors();
-    releaseImage(outputImage);
-    if (env) ortApi->ReleaseEnv(env);
-    env = nullptr;
+    outputTensors.clear();
+    forgetInputs();
+    tileResult.reset();
+    session.reset();
+    outputImage.reset();
+    env.reset();
     modelLoaded = false;
 }
 
-bool ModelLogicONNX::createSession(const void* data, uint32_t size, std::string inName,
-                                   std::string outName, bool useGpu) {
+bool ModelLogicONNX::createSession(const void* data, uint32_t size, std::string inName, std::string outName,
+                                   bool useGpu) {
     errorCount = 0;
     if (!data || size == 0) {
         modelLoaded = false;
@@ -137,27 +120,24 @@ bool ModelLogicONNX::createSession(const void* data, uint32_t size, std::string 
                 chosen = gpuOptions();
             } catch (const Ort::Exception& e) {
                 ++errorCount;
-                std::cout << "GPU ERROR: " << e.what() << std::endl;
+                consoleLine(std::string("GPU ERROR: ") + e.what());
                 appendBackendErrorText(e.what());
                 return false;
             }
         }
-        if (!chosen) chosen = cpuOptions();
-        if (sessionOptions) ortApi->ReleaseSessionOptions(sessionOptions);
-        sessionOptions = chosen.release();
+        sessionOptions = chosen ? std::move(chosen) : cpuOptions();
 
-        ensureEnvironment();
-        OrtSession* created = nullptr;
-        throwOnError(ortApi->CreateSessionFromArray(env, data, size, sessionOptions, &created));
-        releaseSession();
-        session = created;
+        if (!env) env = createEnvironment();
+        // A refused model leaves the previous session where it was.
+        throwOnError(ortApi->CreateSessionFromArray(env.get(), data, size, sessionOptions.get(), out(session)));
 
         describeModel();
+        forgetInputs();
         modelLoaded = true;
         if (!inName.empty()) inputName = inName;
         if (!outName.empty()) outputName = outName;
-        std::cout << "Input Name: " << inputName << std::endl;
-        std::cout << "Output Name: " << outputName << std::endl;
+        consoleLine("Input Name: " + inputName);
+        consoleLine("Output Name: " + outputName);
         return true;
     } catch (const std::exception& e) {
         modelLoaded = false;
@@ -172,43 +152,52 @@ namespace {
 struct Side {
     const char* label;  // "Input" or "Output"
     bool printsType;
-    OrtStatus*(ORT_API_CALL* count)(const OrtSession*, size_t*) NO_EXCEPTION;
-    OrtStatus*(ORT_API_CALL* name)(const OrtSession*, size_t, OrtAllocator*, char**) NO_EXCEPTION;
-    OrtStatus*(ORT_API_CALL* typeInfo)(const OrtSession*, size_t, OrtTypeInfo**) NO_EXCEPTION;
+    OrtStatus*(ORT_API_CALL* count)(const OrtSession*, size_t*)NO_EXCEPTION;
+    OrtStatus*(ORT_API_CALL* name)(const OrtSession*, size_t, OrtAllocator*, char**)NO_EXCEPTION;
+    OrtStatus*(ORT_API_CALL* typeInfo)(const OrtSession*, size_t, OrtTypeInfo**)NO_EXCEPTION;
 };
 
-// Prints one side's names, types and dimensions and records them, every
-// dimension made non-negative (an open dimension, -1, becomes 1).
-void describeSide(OrtSession* session, OrtAllocator* allocator, const Side& side, std::vector<std::string>& names,
-                  std::vector<std::vector<int64_t>>& shapes) {
+// What describing one side of the model records.
+struct SideRecord {
+    std::vector<std::string>& names;
+    std::vector<std::vector<int64_t>>& shapes;    // every dimension made non-negative
+    std::vector<std::vector<int64_t>>& declared;  // as the model gives them, -1 where open
+    std::vector<int32_t>& types;
+};
+
+// Prints one side's names, types and dimensions and records them; in the
+// shapes an open dimension, -1, becomes 1.
+void describeSide(OrtSession* session, OrtAllocator* allocator, const Side& side, const SideRecord& record) {
     size_t count = 0;
     throwOnError(side.count(session, &count));
+    std::vector<std::string>& names = record.names;
+    std::vector<std::vector<int64_t>>& shapes = record.shapes;
     names.clear();
     shapes.clear();
+    record.declared.clear();
+    record.types.clear();
     names.reserve(count);
-    if (side.printsType) std::cout << "Number of inputs = " << count << std::endl;
+    if (side.printsType) consoleLine("Number of inputs = " + std::to_string(count));
     for (size_t i = 0; i < count; ++i) {
+        const std::string prefix = side.label + (" " + std::to_string(i)) + " : ";
         AllocatedName name{allocator, nullptr};
         throwOnError(side.name(session, i, allocator, &name.text));
-        std::cout << side.label << " " << i << " : name =" << name.text << std::endl;
+        consoleLine(prefix + "name =" + name.text);
         names.emplace_back(name.text);
 
         OwnedTypeInfo typeInfo;
-        {
-            OrtTypeInfo* raw = nullptr;
-            throwOnError(side.typeInfo(session, i, &raw));
-            typeInfo.reset(raw);
-        }
+        throwOnError(side.typeInfo(session, i, out(typeInfo)));
         ONNXTensorElementDataType type{};
         std::vector<int64_t> dims = tensorDimensions(typeInfo.get(), &type);
-        if (side.printsType) std::cout << side.label << " " << i << " : type = " << static_cast<int>(type) << std::endl;
-        std::cout << side.label << " " << i << " : num_dims = " << dims.size() << "\n";
+        record.declared.push_back(dims);
+        record.types.push_back(static_cast<int32_t>(type));
+        if (side.printsType) consoleLine(prefix + "type = " + std::to_string(static_cast<int>(type)));
+        consoleLine(prefix + "num_dims = " + std::to_string(dims.size()));
         for (size_t j = 0; j < dims.size(); ++j) {
             if (dims[j] < 0) dims[j] = -dims[j];
-            std::cout << side.label << " " << i << " : dim[" << j << "] =" << dims[j] << "\n";
+            consoleLine(prefix + "dim[" + std::to_string(j) + "] =" + std::to_string(dims[j]));
         }
         shapes.push_back(std::move(dims));
-        std::cout.flush();
     }
 }
 
@@ -221,6 +210,6 @@ void ModelLogicONNX::describeModel() {
                       ortApi->SessionGetInputTypeInfo};
     const Side outputs{"Output", false, ortApi->SessionGetOutputCount, ortApi->SessionGetOutputName,
                        ortApi->SessionGetOutputTypeInfo};
-    describeSide(session, allocator, inputs, inputNames, inputShapes);
-    describeSide(session, allocator, outputs, outputNames, outputShapes);
+    describeSide(session.get(), allocator, inputs, {inputNames, inputShapes, inputDeclared, inputTypes});
+    describeSide(session.get(), allocator, outputs, {outputNames, outputShapes, outputDeclared, outputTypes});
 }

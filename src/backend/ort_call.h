@@ -1,12 +1,10 @@
 // Thin helpers over the runtime's C API table: failures become Ort::Exception,
-// and temporary handles are released by owners in the style of the runtime's
-// own C++ header.
+// and new handles go straight into their owners (backend/ort_owners.h).
 #pragma once
 
 #include <onnxruntime_cxx_api.h>
 
-#include <memory>
-
+#include "backend/ort_owners.h"
 #include "backend/runtime_loader.h"
 
 inline void throwOnError(OrtStatus* status) {
@@ -22,20 +20,27 @@ inline void ignoreError(OrtStatus* status) {
     if (status) ortApi->ReleaseStatus(status);
 }
 
-#define VELMORA_ORT_OWNER(Type)                                              \
-    struct Release##Type {                                                   \
-        void operator()(Ort##Type* p) const {                                \
-            if (p) ortApi->Release##Type(p);                                 \
-        }                                                                    \
-    };                                                                       \
-    using Owned##Type = std::unique_ptr<Ort##Type, Release##Type>;
+// Lets a runtime call write a new handle straight into an owner, as
+// std::out_ptr does: throwOnError(ortApi->CreateX(..., out(owner))). The owner
+// takes the handle at the end of the full expression, releasing what it held;
+// a call that made nothing leaves the owner as it was.
+template <typename Owner>
+class OutParameter {
+public:
+    explicit OutParameter(Owner& owner) : owner_(owner) {}
+    ~OutParameter() {
+        if (raw_) owner_.reset(raw_);
+    }
+    OutParameter(const OutParameter&) = delete;
+    OutParameter& operator=(const OutParameter&) = delete;
+    operator typename Owner::pointer *() { return &raw_; }
 
-VELMORA_ORT_OWNER(MemoryInfo)
-VELMORA_ORT_OWNER(Value)
-VELMORA_ORT_OWNER(TypeInfo)
-VELMORA_ORT_OWNER(TensorTypeAndShapeInfo)
-VELMORA_ORT_OWNER(SessionOptions)
-VELMORA_ORT_OWNER(Session)
-VELMORA_ORT_OWNER(Env)
+private:
+    Owner& owner_;
+    typename Owner::pointer raw_ = nullptr;
+};
 
-#undef VELMORA_ORT_OWNER
+template <typename Owner>
+OutParameter<Owner> out(Owner& owner) {
+    return OutParameter<Owner>(owner);
+}

@@ -15,8 +15,7 @@ bool loadPlatformLibraries(std::string& failure) {
     std::string error;
     // Kept loaded for the life of the process, like the runtime: the
     // runtime's sessions hold DirectML devices.
-    dynlib::Handle directml =
-        dynlib::open(dynlib::libraryFolder() + dynlib::pathSeparator() + "DirectML.dll", error);
+    dynlib::Handle directml = dynlib::open(dynlib::libraryFolder() + dynlib::pathSeparator() + "DirectML.dll", error);
     if (!directml) {
         failure = "Library loading failed, OS reports: " + error;
         return false;

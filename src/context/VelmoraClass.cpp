@@ -3,36 +3,41 @@
 #include "backend/ModelLogicONNX.h"
 #include "backend/runtime_loader.h"
 
-std::atomic<int32_t> predictionsInFlight{0};
+namespace {
+// Without a runtime there is no backend; the reason is reported by the first
+// error fetch instead of failing the host.
+std::unique_ptr<ModelLogic> makeBackend(int32_t backendKind) {
+    if (backendKind == kBackendOnnx && ortApi) return std::make_unique<ModelLogicONNX>();
+    return nullptr;
+}
+}  // namespace
 
-const char* buildDate() { return __DATE__; }
+VelmoraClass::VelmoraClass(int32_t, const char*, int32_t backendKind) : VelmoraClass(makeBackend(backendKind)) {}
 
-VelmoraClass::VelmoraClass(int32_t, const char* caller, int32_t backendKind)
-    : callerName(caller ? caller : "") {
-    // Without a runtime there is no backend; the reason is reported by the
-    // first error fetch instead of failing the host.
-    if (backendKind == kBackendOnnx && ortApi) modelLogic = std::make_unique<ModelLogicONNX>();
+VelmoraClass::VelmoraClass(std::unique_ptr<ModelLogic> backend, ThreadSource threads)
+    : modelLogic(std::move(backend)), pasteThreads(threads) {
     if (!modelLogic) errorText += "VelmoraClass: modelLogic is null!";
 }
 
-VelmoraClass::~VelmoraClass() {
-    modelLogic.reset();
-    releaseImage(outputCharFull);
-    releaseImage(outputFloatFull);
+void VelmoraClass::destroy(VelmoraClass* context) {
+    if (context && context->hostCalls > 0)
+        context->deleted = true;
+    else
+        delete context;
+}
+
+bool VelmoraClass::Progress::heard(void* self, float percent) {
+    const Progress& progress = *static_cast<const Progress*>(self);
+    const bool stop = progress.callback(progress.userData, percent);
+    return stop || progress.context.deleted;
 }
 
 bool VelmoraClass::getErrorText(int32_t length, std::string& text) {
     switch (length) {
-        case -256:
-            return false;
-        case -11:
-            text.clear();
-            return true;
-        case -12:
-            text = buildDate();
-            return true;
-        default:
-            break;
+        case -256: return false;
+        case -11: text.clear(); return true;
+        case -12: text = __DATE__; return true;  // "Mmm dd yyyy"
+        default: break;
     }
     text = modelLogic ? modelLogic->getErrorText() : runtimeLoadFailure();
     if (!errorText.empty()) {
@@ -43,22 +48,20 @@ bool VelmoraClass::getErrorText(int32_t length, std::string& text) {
     return true;
 }
 
-bool VelmoraClass::loadModel(const void* modelData, uint32_t modelSize, const char* inputName,
-                             const char* outputName) {
+bool VelmoraClass::loadModel(const void* modelData, uint32_t modelSize, const char* inputName, const char* outputName) {
     if (!modelLogic) return false;
-    return modelLogic->loadModel(modelData, modelSize, inputName ? inputName : "",
-                                 outputName ? outputName : "");
+    return modelLogic->loadModel(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : "");
 }
 
-bool VelmoraClass::loadModelEx(const void* modelData, uint32_t modelSize, const char* inputName,
-                               const char* outputName, int32_t inputLayout, int32_t outputLayout) {
+bool VelmoraClass::loadModelEx(const void* modelData, uint32_t modelSize, const char* inputName, const char* outputName,
+                               int32_t inputLayout, int32_t outputLayout) {
     if (!modelLogic) return false;
-    return modelLogic->loadModelEx(modelData, modelSize, inputName ? inputName : "",
-                                   outputName ? outputName : "", inputLayout, outputLayout);
+    return modelLogic->loadModelEx(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : "",
+                                   inputLayout, outputLayout);
 }
 
 void VelmoraClass::deallocateModel() {
     if (modelLogic) modelLogic->deallocateModel();
 }
 
-void VelmoraClass::deallocateImage() { releaseImage(outputFloatFull); }
+void VelmoraClass::deallocateImage() { outputFloatFull.reset(); }

@@ -2,7 +2,6 @@
 // images, its settings and the errors not yet fetched.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -10,6 +9,7 @@
 
 #include "backend/ModelLogic.h"
 #include "image/image_records.h"
+#include "image/parallel_for.h"
 
 // Raised when a second tiled float prediction enters while one runs.
 class VelmoraException : public std::exception {
@@ -20,15 +20,42 @@ public:
 // The ONNX Runtime backend; the only kind the exports create.
 inline constexpr int32_t kBackendOnnx = 4;
 
-// The library's build date, "Mmm dd yyyy".
-const char* buildDate();
+// The engine's name for hosts, also stored as the "Device" setting.
+inline constexpr const char* kEngineName = "Velmora ONNX";
 
 class VelmoraClass {
 public:
+    // Kind 4 makes the ONNX Runtime backend; any other kind leaves the context
+    // without one. The caller's name is not kept.
     VelmoraClass(int32_t unused, const char* callerName, int32_t backendKind);
-    ~VelmoraClass();
+    // A context on the given backend (null: none) whose float pipeline pastes
+    // on threads from `pasteThreads`, for hosts of the internal units such as
+    // tests and benchmarks.
+    explicit VelmoraClass(std::unique_ptr<ModelLogic> backend, ThreadSource pasteThreads = {});
     VelmoraClass(const VelmoraClass&) = delete;
     VelmoraClass& operator=(const VelmoraClass&) = delete;
+
+    // Ends a context made with new. One inside a call of the host's (deleted
+    // by the host's progress callback) is only marked: that call stops as if
+    // asked to and the context is destroyed as the call returns.
+    static void destroy(VelmoraClass* context);
+
+    // Held across each call that runs the host's progress callback, so that
+    // the callback may delete the context; the last one to end destroys a
+    // context deleted meanwhile. Whatever the call returns must not point
+    // into the context by then.
+    class HostCall {
+    public:
+        explicit HostCall(VelmoraClass& context) : context_(context) { ++context_.hostCalls; }
+        ~HostCall() {
+            if (--context_.hostCalls == 0 && context_.deleted) delete &context_;
+        }
+        HostCall(const HostCall&) = delete;
+        HostCall& operator=(const HostCall&) = delete;
+
+    private:
+        VelmoraClass& context_;
+    };
 
     // The text for getErrorText's `length`; false when nothing is to be written.
     bool getErrorText(int32_t length, std::string& text);
@@ -47,40 +74,54 @@ public:
 
     // The tiled pipelines. The float one admits one caller per process and
     // raises VelmoraException for a second.
-    ImageFloat predictByTilesImageFloat(ImageFloat original_image, int32_t tileSize, int32_t step,
-                                        int32_t downscale, ProgressCallback callback, void* userData);
+    ImageFloat predictByTilesImageFloat(ImageFloat original_image, int32_t tileSize, int32_t step, int32_t downscale,
+                                        ProgressCallback callback, void* userData);
     float* predictByTilesFloat(float* data, int32_t width, int32_t height, int32_t numChannels, int32_t tileSize,
                                int32_t step, int32_t downscale, ProgressCallback callback, void* userData);
-    uint8_t* predictByTiles(const uint8_t* data, int32_t width, int32_t height, int32_t numChannels,
-                            int32_t tileSize, int32_t step, bool argmax, float inputScale, float outputScale,
-                            int32_t downscale, ProgressCallback callback, void* userData);
+    uint8_t* predictByTiles(const uint8_t* data, int32_t width, int32_t height, int32_t numChannels, int32_t tileSize,
+                            int32_t step, bool argmax, float inputScale, float outputScale, int32_t downscale,
+                            ProgressCallback callback, void* userData);
 
-    // Settings and information.
+    // Settings and information. The host's name is not kept.
     void initializeVelmora(const char* hostName, char* buffer);
     static float getVelmoraVersion();
     void getNNEngineInformation(const char* hostName, char* buffer);
-    std::string modelInformation();
+    // The model information text; with `details`, also the model's inputs
+    // and outputs and the sizes of the last tiled result.
+    std::string modelInformation(bool details = false);
 
     ModelLogic* backend() { return modelLogic.get(); }
-    const ImageFloat& floatResult() const { return outputFloatFull; }
-    const ImageByte& byteResult() const { return outputCharFull; }
 
 private:
-    friend struct VelmoraTestAccess;
+    // The host's progress callback as the pipelines pass it on: a deletion of
+    // the context from inside it stops the run as an answer of true does.
+    struct Progress {
+        ProgressCallback callback;
+        void* userData;
+        const VelmoraClass& context;
+        static bool heard(void* self, float percent);
+        // The callback for the tile walk: null when the host gave none.
+        ProgressCallback forWalk() const { return callback ? &Progress::heard : nullptr; }
+    };
 
     void log(const std::string& message) const;
     ImageFloat runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step, int32_t downscale,
                         ProgressCallback callback, void* userData);
 
+    // Sizes of the last tiled call's result (either pipeline), all 0 when
+    // it gave none.
+    struct TiledResultSizes {
+        int32_t width = 0, height = 0, numChannels = 0, scale = 0;
+    };
+
     std::string errorText;
     std::unique_ptr<ModelLogic> modelLogic;
+    TiledResultSizes lastTiledResult;
     int32_t tiledRunCount = 0;
     bool loggingEnabled = false;
-    ImageByte outputCharFull;
-    ImageFloat outputFloatFull{0, 0, 0, nullptr};
-    std::string hostName;
-    std::string callerName;
+    ImageBuffer<ImageByte> outputCharFull;
+    ImageBuffer<ImageFloat> outputFloatFull;
+    ThreadSource pasteThreads;
+    int32_t hostCalls = 0;  // calls of the host's running on this context
+    bool deleted = false;   // by the host, inside one of them
 };
-
-// Tiled float predictions running in the process.
-extern std::atomic<int32_t> predictionsInFlight;

@@ -3,6 +3,7 @@
 #include <onnxruntime_c_api.h>
 
 #include "backend/runtime_loader.h"
+#include "velmora_version.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ std::string executionProviders() {
 }  // namespace
 
 std::string buildInformation() {
-    std::string text = "Velmora 1.207, built " __DATE__ " " __TIME__ "\n";
+    std::string text = "Velmora " VELMORA_VERSION_TEXT ", built " __DATE__ " " __TIME__ "\n";
     text += "Platform: ";
     text += platformName();
     text += "\nONNX Runtime: ";

@@ -1,41 +1,46 @@
 // Settings, version and descriptions for the host.
-#include <cstdio>
-#include <cstring>
 #include <stdexcept>
-#include <iostream>
 
 #include "context/VelmoraClass.h"
 #include "context/bounded_copy.h"
 #include "context/build_information.h"
+#include "diagnostics/console_sink.h"
 #include "diagnostics/settings_store.h"
+#include "velmora_version.h"
 
 namespace {
-constexpr float kLibraryVersion = 1.207f;
-constexpr const char* kEngineName = "Velmora ONNX";
+constexpr float kLibraryVersion = VELMORA_VERSION_NUMBER;
 constexpr size_t kHostTextLimit = 1000;
+constexpr size_t kModelTextLimit = 2047;  // the host's 2048 bytes with the terminating zero
 }  // namespace
 
-void VelmoraClass::initializeVelmora(const char* host, char* buffer) {
+void VelmoraClass::initializeVelmora(const char*, char* buffer) {
     tiledRunCount = readRegistryInt(settingsFolder, "tilessplit", 0);
     loggingEnabled = readRegistryInt(settingsFolder, "logging", 0) != 0;
-    hostName = host ? host : "";
-    if (!modelLogic) {
-        std::cout << "Velmora::initializeVelmora - modelLogicNotInitialized!\n";
-        std::cout.flush();
-    }
+    if (!modelLogic) consoleLine("Velmora::initializeVelmora - modelLogicNotInitialized!");
     if (buffer) copyTextBounded(buffer, buildInformation(), kHostTextLimit);
 }
 
 float VelmoraClass::getVelmoraVersion() { return kLibraryVersion; }
 
-void VelmoraClass::getNNEngineInformation(const char* host, char* buffer) {
-    hostName = host ? host : "";
+void VelmoraClass::getNNEngineInformation(const char*, char* buffer) {
     if (buffer) copyTextBounded(buffer, kEngineName, kHostTextLimit);
 }
 
-std::string VelmoraClass::modelInformation() {
+std::string VelmoraClass::modelInformation(bool details) {
     if (!modelLogic) throw std::logic_error("no backend");
     const uint64_t megabytes = static_cast<uint64_t>(modelLogic->getGpuMemory()) >> 20;
-    return "Version: " + std::to_string(modelLogic->getModelVersion()) + "   GPURAM: " + std::to_string(megabytes) +
-           " Mb";
+    std::string text =
+        "Version: " + std::to_string(modelLogic->getModelVersion()) + "   GPURAM: " + std::to_string(megabytes) + " Mb";
+    if (!details) return text;
+    // The result's sizes first, so that a long model description never
+    // crowds them out of the host's buffer.
+    const TiledResultSizes& r = lastTiledResult;
+    text += "\nLast tiled result: ";
+    text += r.width > 0 ? std::to_string(r.width) + " x " + std::to_string(r.height) + " x " +
+                              std::to_string(r.numChannels) + " (scale " + std::to_string(r.scale) + ")"
+                        : std::string("none");
+    text += "\n" + modelLogic->modelDescription();
+    if (text.size() > kModelTextLimit) text.resize(kModelTextLimit);
+    return text;
 }

@@ -1,8 +1,7 @@
 // Runs on one whole input of the model's size, without tiling.
 #include "context/VelmoraClass.h"
 
-uint8_t* VelmoraClass::predict(const float* data, int32_t width, int32_t height, int32_t numChannels,
-                               bool argmax) {
+uint8_t* VelmoraClass::predict(const float* data, int32_t width, int32_t height, int32_t numChannels, bool argmax) {
     if (!modelLogic) return nullptr;
     modelLogic->preparePrediction();
     int32_t channelCount = 0;

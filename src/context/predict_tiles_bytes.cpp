@@ -6,8 +6,12 @@
 // becomes bytes, for either sign of downscale, as the float pipeline shrinks
 // and enlarges for either sign. A negative downscale also restores the detail
 // that shrinking removed, as the float pipeline's detail transfer does: the
-// enlarged output becomes output + tile - enlarged shrunk tile. Arg-max
-// outputs are class scores, not pixel values, so they get no detail.
+// enlarged output becomes output + tile - enlarged shrunk tile (that
+// difference enlarged too when the model's result is S times its tile).
+// Arg-max outputs are class scores, not pixel values, so they get no detail.
+//
+// A model whose result is S times its tile gives a result S times the image:
+// each tile's central square, S times larger, at S times its position.
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -20,28 +24,38 @@
 
 namespace {
 
-// Working buffers of one call, released on every way out.
+// The working images of one call.
 struct ByteTileWork {
-    ImageFloat tile{0, 0, 0, nullptr};      // side x side, model channels
-    ImageFloat shrunk{0, 0, 0, nullptr};    // tileSize x tileSize (K >= 2)
-    ImageFloat residual{0, 0, 0, nullptr};  // enlarged shrunk tile - tile (negative downscale)
-    ImageFloat enlarged{0, 0, 0, nullptr};  // enlarged model output (K >= 2)
-    ImageByte bytes;
-    ~ByteTileWork() {
-        releaseImage(tile);
-        releaseImage(shrunk);
-        releaseImage(residual);
-        releaseImage(enlarged);
-        releaseImage(bytes);
-    }
+    ImageBuffer<ImageFloat> tile;      // side x side, model channels
+    ImageBuffer<ImageFloat> shrunk;    // tileSize x tileSize (K >= 2)
+    ImageBuffer<ImageFloat> residual;  // enlarged shrunk tile - tile (negative downscale)
+    ImageBuffer<ImageFloat> enlarged;  // enlarged model output (K >= 2)
+    ImageBuffer<ImageByte> bytes;
 };
 
-bool allocate(ImageFloat& image, int32_t side, int32_t channels) { return ensureImage(image, side, side, channels); }
+std::string refusal(const std::string& why) { return "Velmora error: predictByTiles: " + why + "\n"; }
+
+// The grid, or what is wrong with the call's arguments.
+Expected<TileGrid> checkArguments(const uint8_t* data, int32_t width, int32_t height, int32_t numChannels,
+                                  int32_t tileSize, int32_t step, int32_t downscale) {
+    if (!data) return failure("the image has no data");
+    if (width <= 0 || height <= 0) return failure("the image must have a width and a height of 1 or more");
+    if (numChannels < 3) return failure("the model input needs at least the 3 channels of an RGB pixel");
+    if (downscale == 0 || downscale == std::numeric_limits<int32_t>::min())
+        return failure("the downscale factor must be a non-zero 32-bit value");
+    // Tiles are cut at full size, K times the model's side, and shrunk for it.
+    const int64_t K = std::llabs(downscale);
+    Expected<TileGrid> grid = planTiles({width, height, tileSize * K, step * K, step * K, numChannels});
+    // Tiles of K times the model's side from an image narrower than K would
+    // be almost all replicated edge.
+    if (grid && K >= 2 && (width < K || height < K)) return failure("the image is smaller than the downscale factor");
+    return grid;
+}
 
 // Fills the tile from the RGB image with edge replication; channels past the
 // third are zero.
 void extractTile(const uint8_t* rgb, int32_t width, int32_t height, int32_t left, int32_t top, float inputScale,
-                 ImageFloat& tile) {
+                 const ImageFloat& tile) {
     const int64_t channels = tile.numChannels;
     for (int32_t r = 0; r < tile.height; ++r) {
         const int64_t sy = std::clamp<int64_t>(static_cast<int64_t>(top) + r, 0, height - 1);
@@ -60,113 +74,126 @@ void extractTile(const uint8_t* rgb, int32_t width, int32_t height, int32_t left
 }  // namespace
 
 uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_t height, int32_t numChannels,
-                                      int32_t tileSize, int32_t step, bool argmax, float inputScale,
-                                      float outputScale, int32_t downscale, ProgressCallback callback,
-                                      void* userData) {
+                                      int32_t tileSize, int32_t step, bool argmax, float inputScale, float outputScale,
+                                      int32_t downscale, ProgressCallback callback, void* userData) {
     if (!modelLogic) return nullptr;
-    auto refuse = [&](const std::string& why) -> uint8_t* {
-        errorText += "Velmora error: predictByTiles: " + why + "\n";
+    // Every failure: its message, as it stands, and no result.
+    auto fail = [&](const std::string& text) -> uint8_t* {
+        errorText += text;
+        lastTiledResult = {};
         return nullptr;
     };
-    if (!data) return refuse("the image has no data");
-    if (width <= 0 || height <= 0) return refuse("the image must have a width and a height of 1 or more");
-    if (numChannels < 3) return refuse("the model input needs at least the 3 channels of an RGB pixel");
-    if (tileSize < 1 || step < 1) return refuse("the tile size and the step must be 1 or more");
-    if (downscale == 0 || downscale == std::numeric_limits<int32_t>::min())
-        return refuse("the downscale factor must be a non-zero 32-bit value");
-    const int64_t K = std::llabs(downscale);
-    TileGrid grid;
-    const std::string invalid = planTiles(width, height, tileSize * K, step * K, step * K, grid);
-    if (!invalid.empty()) return refuse(invalid);
-    const int32_t side = static_cast<int32_t>(tileSize * K);
-    const int32_t contribution = static_cast<int32_t>(step * K);
-    // The result image's size is checked when it is allocated (ensureImage).
-    if (imageBufferElements(side, side, numChannels) < 0) return refuse("the tile is too large to address");
+    const Expected<TileGrid> grid = checkArguments(data, width, height, numChannels, tileSize, step, downscale);
+    if (!grid) return fail(refusal(grid.message()));
+    const int32_t K = std::abs(downscale);
+    const int32_t side = tileSize * K;
 
     ByteTileWork work;
+    Progress progress{callback, userData, *this};
+    TileWalk walk(*grid, progress.forWalk(), &progress);
+    int32_t modelChannels = 0;  // of the first tile's result, which every tile must keep
     try {
-        int32_t done = 0;
-        for (int32_t row = 0; row < grid.down; ++row) {
-            for (int32_t col = 0; col < grid.across; ++col) {
-                if (callback) {
-                    if (callback(userData, tileProgress(done, grid.count))) return nullptr;
-                    ++done;
-                }
-                if (!work.tile.data && !allocate(work.tile, side, numChannels)) return nullptr;
-                const int32_t originX = col * contribution;
-                const int32_t originY = row * contribution;
-                extractTile(data, width, height, originX - grid.margin, originY - grid.margin, inputScale, work.tile);
+        // What the model's shapes say of its tiles and results, before
+        // anything is allocated.
+        const Expected<TilePlan> plan = modelLogic->describeTiles(tileSize, numChannels);
+        if (!plan) return fail(refusal("the model " + plan.message()));
+        int32_t scale = plan->scale;
+        auto resultSizes = [&](int32_t channels) { return scaledSizes(width, height, scale, channels); };
+        if (scale > 0) {
+            const Expected<ImageFloat> sizes = resultSizes(argmax ? 1 : std::max(plan->outputChannels, 1));
+            if (!sizes) return fail(refusal(sizes.message()));
+        }
 
-                ImageFloat modelInput = work.tile;
-                if (K >= 2) {
-                    if (!work.shrunk.data && !allocate(work.shrunk, tileSize, numChannels)) {
-                        errorText += "Velmora error - failed to allocate memory for rescaling";
-                        return nullptr;
-                    }
-                    downsampleBox(work.tile, work.shrunk, static_cast<int32_t>(K));
-                    modelInput = work.shrunk;
-                }
+        while (walk.next()) {
+            const Tile& t = walk.tile();
+            if (!work.tile.resize(side, side, numChannels))
+                return fail("Velmora error: failed to allocate RAM buffer for the tile");
+            extractTile(data, width, height, t.left, t.top, inputScale, work.tile.view());
 
-                if (!modelLogic->isModelLoaded()) {
-                    errorText += "Velmora error: model not loaded, can't predict";
-                    return nullptr;
-                }
-                modelLogic->preparePrediction();
-                ImageFloat output = modelLogic->runModel(modelInput.data, tileSize, tileSize, numChannels);
-                if (output.numChannels == 0 || !output.data) return nullptr;
-                if (output.width != tileSize || output.height != tileSize)
-                    return refuse("the model returned a " + std::to_string(output.width) + " x " +
-                                  std::to_string(output.height) + " result for a " + std::to_string(tileSize) +
-                                  " x " + std::to_string(tileSize) + " tile");
-
-                if (K >= 2) {
-                    const float inverseK = 1.0f / static_cast<float>(K);
-                    if (!allocate(work.enlarged, side, output.numChannels)) {
-                        errorText += "Velmora error: failed to allocate RAM buffer for argmax";
-                        return nullptr;
-                    }
-                    upsampleBilinearShifted(output, work.enlarged, inverseK, inverseK);
-                    if (downscale < 0 && !argmax) {
-                        if (!allocate(work.residual, side, numChannels)) {
-                            errorText += "Velmora error - failed to allocate memory for rescaling";
-                            return nullptr;
-                        }
-                        upsampleBilinearShifted(work.shrunk, work.residual, inverseK, inverseK);
-                        addScaledImages(work.residual, work.tile, work.residual, -1.0f);
-                        addScaledChannels(work.enlarged, work.residual, work.enlarged, -1.0f);
-                    }
-                    output = work.enlarged;
-                }
-
-                const int32_t byteChannels = argmax ? 1 : output.numChannels;
-                releaseImage(work.bytes);
-                if (!ensureImage(work.bytes, side, side, byteChannels)) {
-                    errorText += argmax ? "Velmora error: failed to allocate RAM buffer for argmax"
-                                        : "Velmora error: failed to allocate RAM buffer for bitdepth conversion";
-                    return nullptr;
-                }
-                const int64_t values = static_cast<int64_t>(side) * side * output.numChannels;
-                if (argmax)
-                    argmaxChannels(output.data, work.bytes.data, static_cast<size_t>(values),
-                                   static_cast<size_t>(output.numChannels));
-                else
-                    floatToByte(output.data, work.bytes.data, values, outputScale);
-
-                if (!ensureImage(outputCharFull, width, height, byteChannels)) {
-                    errorText += "Velmora error: failed to allocated RAM for outputCharFull";
-                    return nullptr;
-                }
-                pastePatch(outputCharFull, work.bytes, originX, originY, grid.margin, grid.margin, contribution,
-                           contribution);
+            ImageFloat modelInput = work.tile.view();
+            if (K >= 2) {
+                if (!work.shrunk.resize(tileSize, tileSize, numChannels))
+                    return fail("Velmora error - failed to allocate memory for rescaling");
+                downsampleBox(work.tile.view(), work.shrunk.view(), K);
+                modelInput = work.shrunk.view();
             }
+
+            if (!modelLogic->isModelLoaded()) return fail("Velmora error: model not loaded, can't predict");
+            const Expected<ImageFloat> result = runModelOnTile(*modelLogic, modelInput, scale);
+            if (!result) return fail(refusal("the model " + result.message()));
+            ImageFloat output = *result;
+            // Another channel count has no consistent result: the result
+            // image would be reallocated for it, losing the tiles already
+            // stitched, and arg-max would weigh other classes.
+            if (modelChannels == 0)
+                modelChannels = output.numChannels;
+            else if (output.numChannels != modelChannels)
+                return fail(refusal("the model changed its channel count between tiles"));
+            // The tile's result at full resolution: S times the tile's side.
+            if (int64_t{side} * scale > std::numeric_limits<int32_t>::max())
+                return fail(refusal("the model's result for a tile of " + std::to_string(side) +
+                                    " pixels is too large to address"));
+            const int32_t resultSide = side * scale;
+
+            if (K >= 2) {
+                const float inverseK = 1.0f / static_cast<float>(K);
+                if (!work.enlarged.resize(resultSide, resultSide, output.numChannels))
+                    return fail("Velmora error: failed to allocate RAM buffer for argmax");
+                upsampleBilinearShifted(output, work.enlarged.view(), inverseK, inverseK);
+                if (downscale < 0 && !argmax) {
+                    if (!work.residual.resize(side, side, numChannels))
+                        return fail("Velmora error - failed to allocate memory for rescaling");
+                    const ImageFloat residual = work.residual.view();
+                    upsampleBilinearShifted(work.shrunk.view(), residual, inverseK, inverseK);
+                    if (scale == 1) {
+                        addScaledImages(residual, work.tile.view(), residual, -1.0f);
+                        addScaledChannels(work.enlarged.view(), residual, work.enlarged.view(), -1.0f);
+                    } else {
+                        // The lost detail, tile less its shrunk copy enlarged
+                        // back, enlarged to the result's size and added.
+                        addScaledImages(work.tile.view(), residual, residual, -1.0f);
+                        const float inverseScale = 1.0f / static_cast<float>(scale);
+                        addBilinear(residual, work.enlarged.view(), inverseScale, inverseScale);
+                    }
+                }
+                output = work.enlarged.view();
+            }
+
+            const int32_t byteChannels = argmax ? 1 : output.numChannels;
+            if (!work.bytes.resize(resultSide, resultSide, byteChannels))
+                return fail(argmax ? "Velmora error: failed to allocate RAM buffer for argmax"
+                                   : "Velmora error: failed to allocate RAM buffer for bitdepth conversion");
+            const int64_t values = static_cast<int64_t>(resultSide) * resultSide * output.numChannels;
+            if (argmax)
+                argmaxChannels(output.data, work.bytes.view().data, static_cast<size_t>(values),
+                               static_cast<size_t>(output.numChannels));
+            else
+                floatToByte(output.data, work.bytes.view().data, values, outputScale);
+
+            const Expected<ImageFloat> sizes = resultSizes(byteChannels);
+            if (!sizes) return fail(refusal(sizes.message()));
+            if (!outputCharFull.resize(sizes->width, sizes->height, byteChannels))
+                return fail("Velmora error: failed to allocated RAM for outputCharFull");
+            // Each tile gives its central square, all of it S times larger
+            // when the model enlarges. Origins past the image give nothing.
+            const int64_t x = int64_t{t.originX} * scale, y = int64_t{t.originY} * scale;
+            if (x < sizes->width && y < sizes->height)
+                pastePatch(outputCharFull.view(), work.bytes.view(), static_cast<int32_t>(x), static_cast<int32_t>(y),
+                           grid->margin * scale, grid->margin * scale, grid->step * scale, grid->step * scale);
         }
     } catch (const std::exception& e) {
-        errorText += std::string("Exception in processing tile: ") + e.what();
-        return nullptr;
+        return fail(std::string("Exception in processing tile: ") + e.what());
     } catch (...) {
-        errorText += "Exception in processing tile: ...";
+        return fail("Exception in processing tile: ...");
+    }
+    if (walk.stopped()) {
+        lastTiledResult = {};
         return nullptr;
     }
-    if (callback) callback(userData, 100.0f);
-    return outputCharFull.data;
+    walk.finish();
+    if (deleted) return nullptr;  // by the host, at the end
+    const ImageByte& result = outputCharFull.view();
+    lastTiledResult =
+        TiledResultSizes{result.width, result.height, result.numChannels, width ? result.width / width : 0};
+    return result.data;
 }

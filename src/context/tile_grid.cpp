@@ -2,20 +2,79 @@
 
 #include <limits>
 
-std::string planTiles(int64_t width, int64_t height, int64_t tileSide, int64_t contribution, int64_t gridStep,
-                      TileGrid& grid) {
+#include "image/image_records.h"
+
+namespace {
+// Share done before tile `done` of `count`, as the host sees it.
+float tileProgress(int32_t done, int32_t count) {
+    return static_cast<float>(done) / (static_cast<float>(count) / 100.0f);
+}
+}  // namespace
+
+Expected<TileGrid> planTiles(const TileGeometry& g) {
     constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
-    if (contribution < 1) return "the step must be 1 or more";
-    if (tileSide < contribution) return "the tile size must not be smaller than the step";
-    if (tileSide > kMax || gridStep > kMax) return "the tile size or step is too large";
+    if (g.tileSide < 1 || g.step < 1) return failure("the tile size and the step must be 1 or more");
+    if (g.tileSide < g.step) return failure("the tile size must not be smaller than the step");
+    if (g.tileSide > kMax || g.gridStep > kMax) return failure("the tile size or step is too large");
     // Whole-number ceilings: a float division can lose the last column of a
     // very wide image.
-    const int64_t across = (width + gridStep - 1) / gridStep;
-    const int64_t down = (height + gridStep - 1) / gridStep;
-    if (across * down > kMax) return "the image needs more tiles than can be counted";
-    grid.margin = static_cast<int32_t>((tileSide - contribution) / 2);
+    const int64_t across = (g.width + g.gridStep - 1) / g.gridStep;
+    const int64_t down = (g.height + g.gridStep - 1) / g.gridStep;
+    if (across * down > kMax) return failure("the image needs more tiles than can be counted");
+    if (imageBufferElements(g.tileSide, g.tileSide, g.tileChannels) < 0)
+        return failure("the tile is too large to address");
+    TileGrid grid;
+    grid.margin = static_cast<int32_t>((g.tileSide - g.step) / 2);
+    grid.step = static_cast<int32_t>(g.step);
     grid.across = static_cast<int32_t>(across);
     grid.down = static_cast<int32_t>(down);
     grid.count = static_cast<int32_t>(across * down);
-    return {};
+    return grid;
+}
+
+bool TileWalk::next() {
+    if (stopped_ || index_ + 1 >= grid_.count) return false;
+    if (callback_) {
+        if (callback_(userData_, tileProgress(done_, grid_.count))) {
+            stopped_ = true;
+            return false;
+        }
+        ++done_;
+    }
+    ++index_;
+    tile_.column = index_ % grid_.across;
+    tile_.row = index_ / grid_.across;
+    tile_.originX = tile_.column * grid_.step;
+    tile_.originY = tile_.row * grid_.step;
+    tile_.left = tile_.originX - grid_.margin;
+    tile_.top = tile_.originY - grid_.margin;
+    return true;
+}
+
+Expected<ImageFloat> runModelOnTile(ModelLogic& backend, const ImageFloat& tile, int32_t& scale) {
+    backend.preparePrediction();
+    const Expected<ImageFloat> run = backend.runTile(tile);
+    if (!run) return run;
+    const ImageFloat& result = *run;
+    if (result.numChannels == 0 || !result.data) return failure("returned 0 channels");
+    const std::string sizes = "returned a " + std::to_string(result.width) + " x " + std::to_string(result.height) +
+                              " result for a " + std::to_string(tile.width) + " x " + std::to_string(tile.height) +
+                              " tile";
+    const int64_t side = tile.width;
+    const bool whole = result.width == result.height && side > 0 && result.width % side == 0 &&
+                       result.width / side >= 1 && result.width / side <= kMaxResultScale;
+    if (!whole) return failure(sizes);
+    const auto s = static_cast<int32_t>(result.width / side);
+    if (scale != 0 && s != scale)
+        return failure(sizes + " where the model's results are " + std::to_string(scale) + " times the tile");
+    scale = s;
+    return result;
+}
+
+Expected<ImageFloat> scaledSizes(int64_t width, int64_t height, int64_t scale, int64_t channels) {
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    const int64_t w = width * scale, h = height * scale;
+    if (w > kMax || h > kMax || imageBufferElements(w, h, channels) < 0)
+        return failure("the " + std::to_string(w) + " x " + std::to_string(h) + " result is too large to address");
+    return ImageFloat{static_cast<int32_t>(w), static_cast<int32_t>(h), static_cast<int32_t>(channels), nullptr};
 }

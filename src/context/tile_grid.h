@@ -1,24 +1,78 @@
-// Geometry shared by the tiled pipelines.
+// The skeleton both tiled pipelines share: the grid of overlapping tiles, the
+// walk over it with the host's progress and stop, and the model's run on each
+// tile with the check of its result. Where the image is shrunk, how a tile is
+// filled and what becomes of the result stay in each pipeline.
 #pragma once
 
 #include <cstdint>
-#include <string>
+
+#include "backend/ModelLogic.h"
+#include "diagnostics/expected.h"
 
 struct TileGrid {
-    int32_t margin = 0;   // (tile side - step) / 2
-    int32_t across = 0;   // tiles across the full-size image
-    int32_t down = 0;     // tiles down
-    int32_t count = 0;    // across x down
+    int32_t margin = 0;  // (tile side - step) / 2: each tile's overlap on either side
+    int32_t step = 0;    // between tile origins where tiles are cut; the side each gives
+    int32_t across = 0;
+    int32_t down = 0;
+    int32_t count = 0;  // across x down
 };
 
-// Tiles of side `tileSide` whose origins are `gridStep` apart cover a
-// `width` x `height` image; `contribution` is the side each tile gives to the
-// result. Returns an empty text on success, otherwise what is wrong with the
-// arguments.
-std::string planTiles(int64_t width, int64_t height, int64_t tileSide, int64_t contribution, int64_t gridStep,
-                      TileGrid& grid);
+struct TileGeometry {
+    int64_t width, height;   // of the image the tiles are counted on
+    int64_t tileSide, step;  // where tiles are cut
+    int64_t gridStep;        // between tile origins on the width x height image
+    int64_t tileChannels;
+};
 
-// Share done before tile `done` of `count`, as the host sees it.
-inline float tileProgress(int32_t done, int32_t count) {
-    return static_cast<float>(done) / (static_cast<float>(count) / 100.0f);
-}
+// The grid, or what is wrong with the tile arguments (sizes below 1, a tile
+// smaller than its step, sizes or counts past 32 bits, a tile buffer that
+// cannot be addressed).
+Expected<TileGrid> planTiles(const TileGeometry& geometry);
+
+struct Tile {
+    int32_t column = 0, row = 0;
+    int32_t originX = 0, originY = 0;  // where its contribution goes
+    int32_t left = 0, top = 0;         // where it is cut: the origin less the margin
+};
+
+// The tiles in row order, columns fastest. Before each one the host's
+// callback, if any, hears the share done; if it answers true the walk ends.
+class TileWalk {
+public:
+    TileWalk(const TileGrid& grid, ProgressCallback callback, void* userData)
+        : grid_(grid), callback_(callback), userData_(userData) {}
+
+    // Reports progress and moves on; false when done or stopped by the host.
+    bool next();
+    const Tile& tile() const { return tile_; }
+    bool stopped() const { return stopped_; }
+    // Tells the host the work is complete; its answer is not looked at.
+    void finish() const {
+        if (callback_) callback_(userData_, 100.0f);
+    }
+
+private:
+    TileGrid grid_;
+    ProgressCallback callback_;
+    void* userData_;
+    int32_t index_ = -1;
+    int32_t done_ = 0;
+    bool stopped_ = false;
+    Tile tile_;
+};
+
+// The scale of a run's results: S when every tile's result is S times the
+// tile on both sides, S a whole number from 1 to kMaxResultScale. 0 until a
+// result (or the model's shapes) fixes it.
+inline constexpr int32_t kMaxResultScale = 16;
+
+// The model's result for a square tile, interleaved, a view of the backend's
+// buffer, checked against the tile's side times the run's scale, which the
+// stitching reads it with; the first result fixes the scale when nothing has.
+// The message has no subject ("returned 0 channels"): each pipeline names the
+// model in its own words.
+Expected<ImageFloat> runModelOnTile(ModelLogic& backend, const ImageFloat& tile, int32_t& scale);
+
+// Sizes of a run's result: the image's times the scale, when they can be
+// addressed with `channels` channels.
+Expected<ImageFloat> scaledSizes(int64_t width, int64_t height, int64_t scale, int64_t channels);

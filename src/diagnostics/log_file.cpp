@@ -51,6 +51,4 @@ void appendLogLine(std::string fileName, std::string message) {
     log_platform::appendLine(path, formatLogLine(local, message));
 }
 
-LogClock setLogClock(LogClock clock) {
-    return currentClock.exchange(clock != nullptr ? clock : &systemClock);
-}
+LogClock setLogClock(LogClock clock) { return currentClock.exchange(clock != nullptr ? clock : &systemClock); }

@@ -67,8 +67,7 @@ std::string encodeSettingsFile(const SettingsValues& values) {
 }
 
 std::optional<SettingsValues> decodeSettingsFile(std::string_view text) {
-    if (text.substr(0, header.size()) != header || text.size() == header.size() ||
-        text[header.size()] != '\n') {
+    if (text.substr(0, header.size()) != header || text.size() == header.size() || text[header.size()] != '\n') {
         return std::nullopt;
     }
     SettingsValues values;
@@ -98,8 +97,7 @@ std::string settingsFileName(const std::string& keyPath) {
     std::string out;
     for (const char c : keyPath) {
         const auto byte = static_cast<unsigned char>(c);
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-            c == '_') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
             out += c;
         } else {
             out += '%';

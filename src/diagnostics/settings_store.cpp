@@ -17,9 +17,7 @@ void reportKeyFailure(int32_t errorCode) {
     messageSink("Failed to create folder in registry, error " + std::to_string(errorCode));
 }
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 }  // namespace
 
@@ -54,11 +52,10 @@ std::optional<int32_t> parseLeadingInt(std::string_view text) {
     return static_cast<int32_t>(value);
 }
 
-std::string readRegistryString(const std::string& folder, const std::string& name,
-                               const std::string& defaultText) {
+std::string readRegistryString(const std::string& folder, const std::string& name, const std::string& defaultText) {
     int32_t errorCode = 0;
-    const auto key = settings_platform::openKey(settingsKeyPath(folder),
-                                                settings_platform::KeyAccess::queryAndSet, errorCode);
+    const auto key =
+        settings_platform::openKey(settingsKeyPath(folder), settings_platform::KeyAccess::queryAndSet, errorCode);
     if (!key) {
         reportKeyFailure(errorCode);
         return defaultText;
@@ -87,18 +84,16 @@ int32_t readRegistryInt(const std::string& folder, const std::string& name, int3
     return parseLeadingInt(text).value_or(defaultValue);
 }
 
-bool writeRegistryString(const std::string& folder, const std::string& name,
-                         const std::string& text) {
+bool writeRegistryString(const std::string& folder, const std::string& name, const std::string& text) {
     int32_t errorCode = 0;
-    const auto key = settings_platform::openKey(settingsKeyPath(folder),
-                                                settings_platform::KeyAccess::setOnly, errorCode);
+    const auto key =
+        settings_platform::openKey(settingsKeyPath(folder), settings_platform::KeyAccess::setOnly, errorCode);
     if (!key) {
         reportKeyFailure(errorCode);
         return false;
     }
     if (!key->set(name, text, errorCode)) {
-        messageSink("Failed to write value \"" + name + "\" in registry, error " +
-                    std::to_string(errorCode));
+        messageSink("Failed to write value \"" + name + "\" in registry, error " + std::to_string(errorCode));
         return false;
     }
     return true;

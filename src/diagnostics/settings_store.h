@@ -23,8 +23,7 @@ std::optional<int32_t> parseLeadingInt(std::string_view text);
 // The stored text, cut at its first zero byte. A value that is absent or does
 // not fit in 255 bytes gives the default, which is then stored in its place;
 // a key that cannot be opened or created gives the default and stores nothing.
-std::string readRegistryString(const std::string& folder, const std::string& name,
-                               const std::string& defaultText);
+std::string readRegistryString(const std::string& folder, const std::string& name, const std::string& defaultText);
 
 // readRegistryString with the default's decimal text, parsed by
 // parseLeadingInt. An empty text, no number or a number out of range gives
@@ -33,5 +32,4 @@ int32_t readRegistryInt(const std::string& folder, const std::string& name, int3
 
 // Stores the text under the name, creating the key when missing. False (with
 // a message on messageSink) when the key or the value cannot be written.
-bool writeRegistryString(const std::string& folder, const std::string& name,
-                         const std::string& text);
+bool writeRegistryString(const std::string& folder, const std::string& name, const std::string& text);

@@ -17,8 +17,7 @@ public:
     // Copies the stored bytes of the value, with the terminating zero of a
     // text, into buffer and sets size to the count copied. False when the
     // value is absent or needs more than capacity bytes.
-    virtual bool query(const std::string& name, char* buffer, uint32_t capacity,
-                       uint32_t& size) = 0;
+    virtual bool query(const std::string& name, char* buffer, uint32_t capacity, uint32_t& size) = 0;
 
     // Stores the text as a string value. False with the platform's error
     // code on failure.

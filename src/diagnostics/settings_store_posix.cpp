@@ -181,10 +181,12 @@ void syncFolder(const std::string& folder) {
 
 class KeyFile final : public OpenKey {
 public:
-    KeyFile(Descriptor&& lock, std::string folder, std::string dataPath, SettingsValues values,
-            bool damaged)
-        : lock_(lock.release()), folder_(std::move(folder)), dataPath_(std::move(dataPath)),
-          values_(std::move(values)), damaged_(damaged) {}
+    KeyFile(Descriptor&& lock, std::string folder, std::string dataPath, SettingsValues values, bool damaged)
+        : lock_(lock.release()),
+          folder_(std::move(folder)),
+          dataPath_(std::move(dataPath)),
+          values_(std::move(values)),
+          damaged_(damaged) {}
 
     bool query(const std::string& name, char* buffer, uint32_t capacity, uint32_t& size) override {
         const auto found = values_.find(name);
@@ -222,8 +224,7 @@ public:
             errorCode = errno;
             return false;
         }
-        if (!writeAll(temp.get(), encodeSettingsFile(values_)) || ::fsync(temp.get()) != 0 ||
-            !temp.close()) {
+        if (!writeAll(temp.get(), encodeSettingsFile(values_)) || ::fsync(temp.get()) != 0 || !temp.close()) {
             errorCode = errno;
             ::unlink(tempPath.c_str());
             return false;
@@ -297,7 +298,8 @@ std::unique_ptr<OpenKey> openKey(const std::string& keyPath, KeyAccess, int32_t&
             damaged = true;
             messageSink("Settings file " + dataPath +
                         " is damaged: its values read as their defaults, and it is replaced at the"
-                        " next write (the old one is kept as " + dataPath + ".damaged)");
+                        " next write (the old one is kept as " +
+                        dataPath + ".damaged)");
         }
     }
     auto key = std::make_unique<KeyFile>(std::move(lock), folder, dataPath, std::move(values), damaged);

@@ -18,8 +18,8 @@ public:
     // returned. A key that was only just created allows no query.
     bool query(const std::string& name, char* buffer, uint32_t capacity, uint32_t& size) override {
         DWORD bytes = capacity;
-        if (RegQueryValueExA(key_, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
-                             &bytes) != ERROR_SUCCESS) {
+        if (RegQueryValueExA(key_, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) !=
+            ERROR_SUCCESS) {
             return false;
         }
         size = bytes;
@@ -27,8 +27,7 @@ public:
     }
 
     bool set(const std::string& name, const std::string& text, int32_t& errorCode) override {
-        const LONG result = RegSetValueExA(key_, name.c_str(), 0, REG_SZ,
-                                           reinterpret_cast<const BYTE*>(text.c_str()),
+        const LONG result = RegSetValueExA(key_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                                            static_cast<DWORD>(text.size() + 1));
         if (result != ERROR_SUCCESS) {
             errorCode = static_cast<int32_t>(result);
@@ -47,8 +46,8 @@ std::unique_ptr<OpenKey> openKey(const std::string& keyPath, KeyAccess access, i
     HKEY key = nullptr;
     const REGSAM rights = access == KeyAccess::queryAndSet ? KEY_ALL_ACCESS : KEY_SET_VALUE;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, rights, &key) != ERROR_SUCCESS) {
-        const LONG created = RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr,
-                                             REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
+        const LONG created = RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                             KEY_WRITE, nullptr, &key, nullptr);
         if (created != ERROR_SUCCESS) {
             errorCode = static_cast<int32_t>(created);
             return nullptr;

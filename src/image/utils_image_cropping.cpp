@@ -1,11 +1,9 @@
 #include "image/utils_image_cropping.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cassert>
 #include <cstring>
 #include <type_traits>
-#include <vector>
 
 void cropPatch(const ImageFloat& fullImage, ImageFloat patchImage, int32_t x, int32_t y) {
     if (fullImage.data == nullptr) return;
@@ -32,9 +30,7 @@ void cropPatch(const ImageFloat& fullImage, ImageFloat patchImage, int32_t x, in
 
     const int64_t left = x < 0 ? std::min<int64_t>(patchWidth, -static_cast<int64_t>(x)) : 0;
     const int64_t startColumn = std::max<int64_t>(x, 0);
-    const int64_t middle = startColumn < fullWidth
-                               ? std::min(patchWidth - left, fullWidth - startColumn)
-                               : 0;
+    const int64_t middle = startColumn < fullWidth ? std::min(patchWidth - left, fullWidth - startColumn) : 0;
     const int64_t right = patchWidth - left - middle;
 
     for (int64_t r = 0; r < patchImage.height; ++r) {
@@ -44,8 +40,7 @@ void cropPatch(const ImageFloat& fullImage, ImageFloat patchImage, int32_t x, in
         replicate(dst, srcRow, left);
         dst += left * channels;
         if (middle > 0) {
-            std::memcpy(dst, srcRow + startColumn * channels,
-                        static_cast<size_t>(middle) * pixelBytes);
+            std::memcpy(dst, srcRow + startColumn * channels, static_cast<size_t>(middle) * pixelBytes);
             dst += middle * channels;
         }
         replicate(dst, srcRow + (fullWidth - 1) * channels, right);
@@ -59,8 +54,7 @@ struct PasteRect {
 };
 
 // Clips the rectangle to the full image; false if nothing is left to copy.
-bool clipPaste(int64_t fullWidth, int64_t fullHeight, int64_t patchWidth, int64_t patchHeight,
-               PasteRect& r) {
+bool clipPaste(int64_t fullWidth, int64_t fullHeight, int64_t patchWidth, int64_t patchHeight, PasteRect& r) {
     if (r.width < 0) r.width = patchWidth;
     if (r.height < 0) r.height = patchHeight;
     if (r.x + r.width > fullWidth) r.width = fullWidth - r.x;
@@ -79,14 +73,13 @@ bool clipPaste(int64_t fullWidth, int64_t fullHeight, int64_t patchWidth, int64_
 }
 
 template <typename Record>
-void copyRows(const Record& fullImage, const Record& patchImage, const PasteRect& r,
-              int64_t firstRow, int64_t lastRow) {
+void copyRows(const Record& fullImage, const Record& patchImage, const PasteRect& r, int64_t firstRow,
+              int64_t lastRow) {
     using Element = std::remove_pointer_t<decltype(fullImage.data)>;
     const int64_t channels = fullImage.numChannels;
     const size_t rowBytes = static_cast<size_t>(r.width * channels) * sizeof(Element);
     for (int64_t row = firstRow; row <= lastRow; ++row) {
-        const Element* src =
-            patchImage.data + ((r.patchY + row) * patchImage.width + r.patchX) * channels;
+        const Element* src = patchImage.data + ((r.patchY + row) * patchImage.width + r.patchX) * channels;
         Element* dst = fullImage.data + ((r.y + row) * fullImage.width + r.x) * channels;
         std::memcpy(dst, src, rowBytes);
     }
@@ -94,93 +87,24 @@ void copyRows(const Record& fullImage, const Record& patchImage, const PasteRect
 
 }  // namespace
 
-void pastePatch(ImageByte fullImage, const ImageByte& patchImage, int32_t x, int32_t y,
-                int32_t patchX, int32_t patchY, int32_t width, int32_t height) {
+void pastePatch(ImageByte fullImage, const ImageByte& patchImage, int32_t x, int32_t y, int32_t patchX, int32_t patchY,
+                int32_t width, int32_t height) {
     assert(fullImage.numChannels == patchImage.numChannels);
     PasteRect r{x, y, patchX, patchY, width, height};
-    if (!clipPaste(fullImage.width, fullImage.height, patchImage.width, patchImage.height, r))
-        return;
+    if (!clipPaste(fullImage.width, fullImage.height, patchImage.width, patchImage.height, r)) return;
     copyRows(fullImage, patchImage, r, 0, r.height - 1);
 }
 
-void pastePatch(ImageFloat fullImage, const ImageFloat& patchImage, int32_t x, int32_t y,
-                int32_t patchX, int32_t patchY, int32_t width, int32_t height) {
+void pastePatch(ImageFloat fullImage, const ImageFloat& patchImage, int32_t x, int32_t y, int32_t patchX,
+                int32_t patchY, int32_t width, int32_t height, const ThreadSource& threads) {
     assert(fullImage.numChannels == patchImage.numChannels);
     PasteRect r{x, y, patchX, patchY, width, height};
-    if (!clipPaste(fullImage.width, fullImage.height, patchImage.width, patchImage.height, r))
-        return;
+    if (!clipPaste(fullImage.width, fullImage.height, patchImage.width, patchImage.height, r)) return;
     // Starting threads costs more than copying a tile-sized rectangle, and far
     // more while the inference runtime's own threads still hold the cores, so
     // only large rectangles are split.
     const int64_t bytes = r.width * r.height * fullImage.numChannels * static_cast<int64_t>(sizeof(float));
-    const ParallelForConfig config{bytes >= kPasteSplitBytes, 0};
-    parallelFor(config, 0, r.height - 1, [&](int64_t from, int64_t to) {
-        copyRows(fullImage, patchImage, r, from, to);
-    });
-}
-
-namespace {
-
-unsigned defaultHardwareThreads() { return std::thread::hardware_concurrency(); }
-
-std::thread defaultStartThread(std::function<void()> work) { return std::thread(std::move(work)); }
-
-std::atomic<HardwareThreadCountFn> hardwareThreadCount{defaultHardwareThreads};
-std::atomic<ThreadStarterFn> threadStarter{defaultStartThread};
-
-// Joins, in the order they were started, whatever threads it holds when the
-// split ends, normally or by an exception.
-class JoinAll {
-public:
-    explicit JoinAll(size_t expected) { threads_.reserve(expected); }
-    ~JoinAll() {
-        for (std::thread& t : threads_)
-            if (t.joinable()) t.join();
-    }
-    void add(std::thread t) { threads_.push_back(std::move(t)); }
-
-private:
-    std::vector<std::thread> threads_;
-};
-
-}  // namespace
-
-void setHardwareThreadCountFn(HardwareThreadCountFn fn) {
-    hardwareThreadCount = fn ? fn : defaultHardwareThreads;
-}
-
-void setThreadStarterFn(ThreadStarterFn fn) { threadStarter = fn ? fn : defaultStartThread; }
-
-bool parallelFor(const ParallelForConfig& config, int64_t first, int64_t last,
-                 const std::function<void(int64_t from, int64_t to)>& body) {
-    if (last < first) return false;
-    if (!config.enabled) {
-        body(first, last);
-        return true;
-    }
-    const int64_t hardware = hardwareThreadCount.load()();
-    int64_t budget = config.maxThreads > 0 && config.maxThreads < hardware ? config.maxThreads
-                                                                            : hardware;
-    if (budget == 0) budget = 2;
-
-    const int64_t n = last - first + 1;
-    const int64_t chunks = std::min(n, budget);
-    const int64_t length = (n - 1 + chunks) / chunks;
-    auto chunkFrom = [&](int64_t i) { return first + i * length; };
-    auto chunkTo = [&](int64_t i) { return std::min(last, first + (i + 1) * length - 1); };
-
-    JoinAll started(static_cast<size_t>(chunks - 1));
-    const ThreadStarterFn start = threadStarter.load();
-    for (int64_t i = 0; i + 1 < chunks; ++i) {
-        const int64_t from = chunkFrom(i), to = chunkTo(i);
-        std::thread t;
-        try {
-            t = start([&body, from, to] { body(from, to); });
-        } catch (const std::system_error&) {
-            throw ThreadStartError();
-        }
-        started.add(std::move(t));
-    }
-    body(chunkFrom(chunks - 1), chunkTo(chunks - 1));
-    return true;
+    const ParallelForConfig config{bytes >= kPasteSplitBytes, 0, threads};
+    parallelFor(config, 0, r.height - 1,
+                [&](int64_t from, int64_t to) { copyRows(fullImage, patchImage, r, from, to); });
 }

@@ -10,8 +10,8 @@ namespace {
 constexpr int64_t kBlock = 16;
 
 // d[i] = a[i] + k * b[i]; no buffer overlaps another that is written.
-void addScaledDistinct(const float* __restrict a, const float* __restrict b,
-                       float* __restrict d, int64_t count, float k) {
+void addScaledDistinct(const float* __restrict a, const float* __restrict b, float* __restrict d, int64_t count,
+                       float k) {
     int64_t i = 0;
     for (; i + kBlock <= count; i += kBlock)
         for (int64_t j = 0; j < kBlock; ++j) d[i + j] = a[i + j] + k * b[i + j];
@@ -49,15 +49,17 @@ void addScaledFlat(const float* a, const float* b, float* d, int64_t count, floa
 
 }  // namespace
 
-void addScaledImages(const ImageFloat& imageA, const ImageFloat& imageB, ImageFloat destImage,
-                     float k) {
+void addScaledImages(const ImageFloat& imageA, const ImageFloat& imageB, ImageFloat destImage, float k) {
+    // The text of this assertion is what a failure reports: kept as it is.
+    // clang-format off
     assert(imageA.width == imageB.width && imageA.height==imageB.height && imageA.numChannels==imageB.numChannels);
-    assert(imageA.width == destImage.width && imageA.height == destImage.height && imageA.numChannels == destImage.numChannels);
+    // clang-format on
+    assert(imageA.width == destImage.width && imageA.height == destImage.height &&
+           imageA.numChannels == destImage.numChannels);
     addScaledFlat(imageA.data, imageB.data, destImage.data, elementCount(imageA), k);
 }
 
-void addScaledChannels(const ImageFloat& imageA, const ImageFloat& imageB, ImageFloat destImage,
-                       float k) {
+void addScaledChannels(const ImageFloat& imageA, const ImageFloat& imageB, ImageFloat destImage, float k) {
     assert(imageA.width == imageB.width && imageA.height == imageB.height);
     const int64_t pixels = pixelCount(imageA);
     const int64_t common = std::min(imageA.numChannels, imageB.numChannels);
@@ -105,4 +107,11 @@ void floatToByte(const float* __restrict src, uint8_t* __restrict dst, int64_t c
         }
     }
     for (; i < count; ++i) dst[i] = floatToByte(src[i], scale);
+}
+
+void floatToByteTruncating(const float* __restrict src, uint8_t* __restrict dst, int64_t count, float scale) {
+    int64_t i = 0;
+    for (; i + kBlock <= count; i += kBlock)
+        for (int64_t j = 0; j < kBlock; ++j) dst[i + j] = floatToByteTruncating(src[i + j], scale);
+    for (; i < count; ++i) dst[i] = floatToByteTruncating(src[i], scale);
 }

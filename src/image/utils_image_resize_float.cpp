@@ -28,8 +28,7 @@ inline Float4 load4(const float* p) {
 }
 inline void store4(float* p, Float4 v) { std::memcpy(p, &v, sizeof v); }
 inline Float4 select(Int4 mask, Float4 a, Float4 b) {
-    return reinterpret_cast<Float4>((mask & reinterpret_cast<Int4>(a)) |
-                                    (~mask & reinterpret_cast<Int4>(b)));
+    return reinterpret_cast<Float4>((mask & reinterpret_cast<Int4>(a)) | (~mask & reinterpret_cast<Int4>(b)));
 }
 #endif
 
@@ -50,8 +49,7 @@ void boxAverage(const ImageFloat& src, const ImageFloat& dest, int64_t K) {
 
     int64_t rowOffset[kMaxStackK];
     for (int64_t y = 0; y < destHeight; ++y) {
-        for (int64_t j = 0; j < K; ++j)
-            rowOffset[j] = std::min(K * y + j, srcHeight - 1) * srcWidth * C;
+        for (int64_t j = 0; j < K; ++j) rowOffset[j] = std::min(K * y + j, srcHeight - 1) * srcWidth * C;
         float* out = dest.data + y * destWidth * C;
 
         int64_t x = 0;
@@ -148,8 +146,7 @@ void boxAverageLargeK(const ImageFloat& src, const ImageFloat& dest, int64_t K) 
 }
 
 void boxAverageAnyChannels(const ImageFloat& src, const ImageFloat& dest, int64_t K) {
-    if (dest.width <= 0 || dest.height <= 0 || src.width <= 0 || src.height <= 0 ||
-        src.numChannels <= 0 || K <= 0)
+    if (dest.width <= 0 || dest.height <= 0 || src.width <= 0 || src.height <= 0 || src.numChannels <= 0 || K <= 0)
         return;
     if (K > kMaxStackK) return boxAverageLargeK(src, dest, K);
     switch (src.numChannels) {
@@ -186,17 +183,14 @@ struct ColumnChunk {
 // The table holds 32-bit offsets and clamps columns as floats, so the source
 // row must fit both.
 bool tableFits(const ImageFloat& src) {
-    return src.width <= (int64_t{1} << 24) &&
-           static_cast<int64_t>(src.width) * src.numChannels <= INT32_MAX;
+    return src.width <= (int64_t{1} << 24) && static_cast<int64_t>(src.width) * src.numChannels <= INT32_MAX;
 }
 
 constexpr float kShift = 0.25f;
 
 // x * scale, less the shift. Subtracting a shift of 0 changes no value, so
 // both samplers share the expression.
-inline float samplePosition(int64_t i, float scale, float shift) {
-    return static_cast<float>(i) * scale - shift;
-}
+inline float samplePosition(int64_t i, float scale, float shift) { return static_cast<float>(i) * scale - shift; }
 
 // The column fraction is measured from the unclamped floor. The right
 // neighbour is also raised to 0, which matters only left of column -1 (never
@@ -205,8 +199,7 @@ inline float samplePosition(int64_t i, float scale, float shift) {
 // so the floor is sx itself and the fraction 0 either way. The columns are
 // clamped as floats, exact since tableFits. Fills whole blocks of kFillBlock.
 #if defined(__GNUC__)
-void fillChunk(ColumnChunk& t, int64_t first, int64_t count, float scale, float shift,
-               const ImageFloat& src) {
+void fillChunk(ColumnChunk& t, int64_t first, int64_t count, float scale, float shift, const ImageFloat& src) {
     const Float4 zero = {0.0f, 0.0f, 0.0f, 0.0f}, one = zero + 1.0f;
     const Float4 limit = zero + 16777216.0f;
     const Float4 lastColumn = zero + static_cast<float>(src.width - 1);
@@ -219,8 +212,7 @@ void fillChunk(ColumnChunk& t, int64_t first, int64_t count, float scale, float 
         const Float4 sx = __builtin_convertvector(columns, Float4) * scale - shift;
         Float4 bounded = select(sx < limit, sx, limit);
         bounded = select(bounded > -limit, bounded, -limit);
-        const Float4 truncated =
-            __builtin_convertvector(__builtin_convertvector(bounded, Int4), Float4);
+        const Float4 truncated = __builtin_convertvector(__builtin_convertvector(bounded, Int4), Float4);
         const Float4 floored = truncated - select(truncated > bounded, one, zero);
         const Float4 tx = bounded - floored;
         Float4 x0 = select(floored > zero, floored, zero);
@@ -229,8 +221,7 @@ void fillChunk(ColumnChunk& t, int64_t first, int64_t count, float scale, float 
         x1 = select(x1 < lastColumn, x1, lastColumn);
         x1 = select(x1 > zero, x1, zero);
         const Float4 oneMinusTx = one - tx;
-        for (int k = 0; k < kFillBlock; ++k)
-            store4(t.wx[i + k], Float4{oneMinusTx[k], oneMinusTx[k], tx[k], tx[k]});
+        for (int k = 0; k < kFillBlock; ++k) store4(t.wx[i + k], Float4{oneMinusTx[k], oneMinusTx[k], tx[k], tx[k]});
         const Int4 offset0 = __builtin_convertvector(x0, Int4) * C;
         const Int4 offset1 = __builtin_convertvector(x1, Int4) * C;
         std::memcpy(t.offset0 + i, &offset0, sizeof offset0);
@@ -238,8 +229,7 @@ void fillChunk(ColumnChunk& t, int64_t first, int64_t count, float scale, float 
     }
 }
 #else
-void fillChunk(ColumnChunk& t, int64_t first, int64_t count, float scale, float shift,
-               const ImageFloat& src) {
+void fillChunk(ColumnChunk& t, int64_t first, int64_t count, float scale, float shift, const ImageFloat& src) {
     const float lastColumn = static_cast<float>(src.width - 1);
     const int32_t C = src.numChannels;
     constexpr float kLimit = 16777216.0f;
@@ -308,21 +298,19 @@ inline SampleColumn wideColumn(int64_t x, float scale, float shift, const ImageF
     const int64_t fx0 = floorToInt(sx);
     const float tx = sx - static_cast<float>(fx0);
     const int64_t last = src.width - 1, C = src.numChannels;
-    return SampleColumn{std::clamp<int64_t>(fx0, 0, last) * C,
-                        std::clamp<int64_t>(fx0 + 1, 0, last) * C, 1.0f - tx, tx};
+    return SampleColumn{std::clamp<int64_t>(fx0, 0, last) * C, std::clamp<int64_t>(fx0 + 1, 0, last) * C, 1.0f - tx,
+                        tx};
 }
 
 // The first `channels` channels of one sample, one at a time.
-inline void sampleScalar(const SampleRows& rows, const SampleColumn& c, int64_t channels,
-                         float* out) {
+inline void sampleScalar(const SampleRows& rows, const SampleColumn& c, int64_t channels, float* out) {
     const float w00 = c.wx0 * rows.oneMinusTy, w01 = c.wx0 * rows.ty;
     const float w10 = c.wx1 * rows.oneMinusTy, w11 = c.wx1 * rows.ty;
     const float* a = rows.row0 + c.o0;
     const float* b = rows.row1 + c.o0;
     const float* d = rows.row0 + c.o1;
     const float* e = rows.row1 + c.o1;
-    for (int64_t ch = 0; ch < channels; ++ch)
-        out[ch] = w00 * a[ch] + w01 * b[ch] + w10 * d[ch] + w11 * e[ch];
+    for (int64_t ch = 0; ch < channels; ++ch) out[ch] = w00 * a[ch] + w01 * b[ch] + w10 * d[ch] + w11 * e[ch];
 }
 
 #if defined(__GNUC__)
@@ -332,8 +320,8 @@ inline void sampleScalar(const SampleRows& rows, const SampleColumn& c, int64_t 
 inline Float4 sampleFour(const SampleRows& rows, const ColumnChunk& t, int64_t i) {
     const Float4 w = load4(t.wx[i]) * rows.weights;  // w00, w01, w10, w11
     const int64_t o0 = t.offset0[i], o1 = t.offset1[i];
-    return w[0] * load4(rows.row0 + o0) + w[1] * load4(rows.row1 + o0) +
-           w[2] * load4(rows.row0 + o1) + w[3] * load4(rows.row1 + o1);
+    return w[0] * load4(rows.row0 + o0) + w[1] * load4(rows.row1 + o0) + w[2] * load4(rows.row0 + o1) +
+           w[3] * load4(rows.row1 + o1);
 }
 #endif
 
@@ -341,8 +329,8 @@ inline Float4 sampleFour(const SampleRows& rows, const ColumnChunk& t, int64_t i
 // destination row, band by band; the table describes columns
 // [first, first + count).
 template <typename RowChunk>
-void forEachRowChunk(const ImageFloat& src, int64_t width, int64_t height, float scaleX,
-                     float scaleY, float shift, RowChunk&& rowChunk) {
+void forEachRowChunk(const ImageFloat& src, int64_t width, int64_t height, float scaleX, float scaleY, float shift,
+                     RowChunk&& rowChunk) {
     ColumnChunk table;
     SampleRows rows[kBandRows];
     for (int64_t band = 0; band < height; band += kBandRows) {
@@ -360,49 +348,43 @@ void forEachRowChunk(const ImageFloat& src, int64_t width, int64_t height, float
 // kC: 3 and 4 go four lanes at a time, anything else (0: src.numChannels)
 // one channel at a time.
 template <int kC>
-void resizeImage(const ImageFloat& src, const ImageFloat& dest, float scaleX, float scaleY,
-                 float shift) {
+void resizeImage(const ImageFloat& src, const ImageFloat& dest, float scaleX, float scaleY, float shift) {
     const int64_t C = kC > 0 ? kC : src.numChannels;
     const int64_t width = dest.width, height = dest.height;
     if (!tableFits(src)) {
         float* out = dest.data;
         for (int64_t y = 0; y < height; ++y) {
             const SampleRows rows = sampleRows(src, y, scaleY, shift);
-            for (int64_t x = 0; x < width; ++x, out += C)
-                sampleScalar(rows, wideColumn(x, scaleX, shift, src), C, out);
+            for (int64_t x = 0; x < width; ++x, out += C) sampleScalar(rows, wideColumn(x, scaleX, shift, src), C, out);
         }
         return;
     }
     // Four-lane reads from a pixel left of the last column stay inside its row.
     [[maybe_unused]] const int64_t fourLaneLimit = (src.width - 1) * C;
     forEachRowChunk(src, width, height, scaleX, scaleY, shift,
-                    [&](const ColumnChunk& t, int64_t first, int64_t count,
-                        const SampleRows& rows, int64_t y) {
-        float* out = dest.data + (y * width + first) * C;
-        int64_t i = 0;
+                    [&](const ColumnChunk& t, int64_t first, int64_t count, const SampleRows& rows, int64_t y) {
+                        float* out = dest.data + (y * width + first) * C;
+                        int64_t i = 0;
 #if defined(__GNUC__)
-        if constexpr (kC == 3 || kC == 4) {
-            // With 3 channels the store's fourth lane lands on the next
-            // pixel's first channel, which is written later; except after the
-            // image's very last pixel.
-            const bool end = kC == 3 && y == height - 1 && first + count == width;
-            for (const int64_t n = end ? count - 1 : count; i < n; ++i, out += kC) {
-                if (kC == 4 || t.offset1[i] < fourLaneLimit)
-                    store4(out, sampleFour(rows, t, i));
-                else
-                    sampleScalar(rows, tableColumn(t, i), kC, out);
-            }
-        }
+                        if constexpr (kC == 3 || kC == 4) {
+                            // With 3 channels the store's fourth lane lands on the next
+                            // pixel's first channel, which is written later; except after the
+                            // image's very last pixel.
+                            const bool end = kC == 3 && y == height - 1 && first + count == width;
+                            for (const int64_t n = end ? count - 1 : count; i < n; ++i, out += kC) {
+                                if (kC == 4 || t.offset1[i] < fourLaneLimit)
+                                    store4(out, sampleFour(rows, t, i));
+                                else
+                                    sampleScalar(rows, tableColumn(t, i), kC, out);
+                            }
+                        }
 #endif
-        for (; i < count; ++i, out += C) sampleScalar(rows, tableColumn(t, i), C, out);
-    });
+                        for (; i < count; ++i, out += C) sampleScalar(rows, tableColumn(t, i), C, out);
+                    });
 }
 
-void resizeAnyChannels(const ImageFloat& src, const ImageFloat& dest, float scaleX,
-                       float scaleY, float shift) {
-    if (dest.width <= 0 || dest.height <= 0 || src.width <= 0 || src.height <= 0 ||
-        src.numChannels <= 0)
-        return;
+void resizeAnyChannels(const ImageFloat& src, const ImageFloat& dest, float scaleX, float scaleY, float shift) {
+    if (dest.width <= 0 || dest.height <= 0 || src.width <= 0 || src.height <= 0 || src.numChannels <= 0) return;
     switch (src.numChannels) {
         case 1: return resizeImage<1>(src, dest, scaleX, scaleY, shift);
         case 2: return resizeImage<2>(src, dest, scaleX, scaleY, shift);
@@ -424,8 +406,8 @@ struct Transfer {
 };
 
 // t = (r - sample) + s for the common channels of one pixel, one at a time.
-inline void combineScalar(const SampleRows& rows, const SampleColumn& c, int64_t channels,
-                          const float* s, const float* r, float* t) {
+inline void combineScalar(const SampleRows& rows, const SampleColumn& c, int64_t channels, const float* s,
+                          const float* r, float* t) {
     constexpr int64_t kGroup = 16;
     float sample[kGroup];
     for (int64_t ch0 = 0; ch0 < channels; ch0 += kGroup) {
@@ -444,8 +426,8 @@ inline void combineScalar(const SampleRows& rows, const SampleColumn& c, int64_t
 // channels a fourth would overlap the next pixel's loads from src, which in
 // place is the same memory.
 template <int kC>
-void transferChunk(const Transfer& tr, const ColumnChunk& t, int64_t first, int64_t count,
-                   const SampleRows& rows, int64_t y) {
+void transferChunk(const Transfer& tr, const ColumnChunk& t, int64_t first, int64_t count, const SampleRows& rows,
+                   int64_t y) {
     const int64_t cs = tr.src.numChannels, ct = tr.target.numChannels;
     const int64_t cr = tr.reference.numChannels;
     const float* s = tr.src.data + (y * tr.src.width + first) * cs;
@@ -467,8 +449,7 @@ void transferChunk(const Transfer& tr, const ColumnChunk& t, int64_t first, int6
         }
     }
 #endif
-    for (; i < count; ++i, s += cs, r += cr, out += ct)
-        combineScalar(rows, tableColumn(t, i), tr.channels, s, r, out);
+    for (; i < count; ++i, s += cs, r += cr, out += ct) combineScalar(rows, tableColumn(t, i), tr.channels, s, r, out);
 }
 
 void transferWide(const Transfer& tr, float invK) {
@@ -487,10 +468,48 @@ void transferWide(const Transfer& tr, float invK) {
 template <int kC>
 void transferImage(const Transfer& tr, float invK) {
     forEachRowChunk(tr.low, tr.target.width, tr.target.height, invK, invK, 0.0f,
-                    [&](const ColumnChunk& t, int64_t first, int64_t count,
-                        const SampleRows& rows, int64_t y) {
-        transferChunk<kC>(tr, t, first, count, rows, y);
-    });
+                    [&](const ColumnChunk& t, int64_t first, int64_t count, const SampleRows& rows, int64_t y) {
+                        transferChunk<kC>(tr, t, first, count, rows, y);
+                    });
+}
+
+// ---- Adding a sample ------------------------------------------------------
+
+// out[ch] += sample for the first `channels` channels of one pixel.
+inline void addSample(const SampleRows& rows, const SampleColumn& c, int64_t channels, float* out) {
+    constexpr int64_t kGroup = 16;
+    float sample[kGroup];
+    for (int64_t ch0 = 0; ch0 < channels; ch0 += kGroup) {
+        const int64_t n = std::min(kGroup, channels - ch0);
+        SampleRows shifted = rows;
+        shifted.row0 += ch0;
+        shifted.row1 += ch0;
+        sampleScalar(shifted, c, n, sample);
+        for (int64_t ch = 0; ch < n; ++ch) out[ch0 + ch] += sample[ch];
+    }
+}
+
+// ---- Unit scale -------------------------------------------------------------
+
+// At scale 1 every sample lands on a pixel: the weights are 1 for the pixel
+// itself and +0 for its right, lower and lower-right neighbours, summed in
+// the general resize's order. A product with 1 is the value itself.
+inline float sample(float self, float below, float right, float belowRight) {
+    return self + 0.0f * below + 0.0f * right + 0.0f * belowRight;
+}
+
+// One row: `count` elements with a right neighbour `channels` elements on.
+void sampleRow(float* out, const float* row, const float* next, int64_t count, int64_t channels) {
+    int64_t i = 0;
+#if defined(__GNUC__)
+    const Float4 zero = {0.0f, 0.0f, 0.0f, 0.0f};
+    for (; i + 4 <= count; i += 4) {
+        const Float4 v = load4(row + i) + zero * load4(next + i) + zero * load4(row + i + channels) +
+                         zero * load4(next + i + channels);
+        std::memcpy(out + i, &v, sizeof v);
+    }
+#endif
+    for (; i < count; ++i) out[i] = sample(row[i], next[i], row[i + channels], next[i + channels]);
 }
 
 }  // namespace
@@ -508,6 +527,9 @@ void downsampleBoxClamped(const ImageFloat& src, ImageFloat dest, int32_t downsa
 
 void resizeBilinear(const ImageFloat& src, ImageFloat dest, float scaleX, float scaleY) {
     assert(src.numChannels == dest.numChannels);
+    // At scale 1 every sample lands on a pixel: the direct form gives the
+    // same bits several times faster.
+    if (scaleX == 1.0f && scaleY == 1.0f && copyAtUnitScale(src, dest)) return;
     resizeAnyChannels(src, dest, scaleX, scaleY, 0.0f);
 }
 
@@ -515,8 +537,29 @@ void upsampleBilinearShifted(const ImageFloat& src, ImageFloat dest, float scale
     resizeAnyChannels(src, dest, scaleX, scaleY, kShift);
 }
 
-void transferDetail(const ImageFloat& src_full_scale, ImageFloat target_full_scale,
-                    const ImageFloat& reference, const ImageFloat& low, int32_t downsamplingK) {
+void addBilinear(const ImageFloat& src, ImageFloat dest, float scaleX, float scaleY) {
+    const int64_t channels = std::min(src.numChannels, dest.numChannels);
+    if (channels <= 0 || src.width <= 0 || src.height <= 0 || dest.width <= 0 || dest.height <= 0) return;
+    const int64_t cd = dest.numChannels;
+    if (!tableFits(src)) {
+        for (int64_t y = 0; y < dest.height; ++y) {
+            const SampleRows rows = sampleRows(src, y, scaleY, 0.0f);
+            float* out = dest.data + y * dest.width * cd;
+            for (int64_t x = 0; x < dest.width; ++x, out += cd)
+                addSample(rows, wideColumn(x, scaleX, 0.0f, src), channels, out);
+        }
+        return;
+    }
+    forEachRowChunk(src, dest.width, dest.height, scaleX, scaleY, 0.0f,
+                    [&](const ColumnChunk& t, int64_t first, int64_t count, const SampleRows& rows, int64_t y) {
+                        float* out = dest.data + (y * dest.width + first) * cd;
+                        for (int64_t i = 0; i < count; ++i, out += cd)
+                            addSample(rows, tableColumn(t, i), channels, out);
+                    });
+}
+
+void transferDetail(const ImageFloat& src_full_scale, ImageFloat target_full_scale, const ImageFloat& reference,
+                    const ImageFloat& low, int32_t downsamplingK) {
     assert(src_full_scale.width == target_full_scale.width);
     assert(src_full_scale.height == target_full_scale.height);
     assert(src_full_scale.numChannels == target_full_scale.numChannels);
@@ -532,4 +575,26 @@ void transferDetail(const ImageFloat& src_full_scale, ImageFloat target_full_sca
     if (same && c == 3) return transferImage<3>(tr, invK);
     if (same && c == 4) return transferImage<4>(tr, invK);
     transferImage<0>(tr, invK);
+}
+
+bool copyAtUnitScale(const ImageFloat& src, const ImageFloat& dest) {
+    // Up to 2^24 every pixel coordinate is exact as a float, so the general
+    // resize samples exactly at the pixels.
+    constexpr int32_t kExactLimit = int32_t{1} << 24;
+    if (src.width != dest.width || src.height != dest.height || src.numChannels != dest.numChannels) return false;
+    if (src.width > kExactLimit || src.height > kExactLimit) return false;
+    if (src.width <= 0 || src.height <= 0 || src.numChannels <= 0) return true;  // nothing to write
+
+    const int64_t channels = src.numChannels;
+    const int64_t stride = static_cast<int64_t>(src.width) * channels;
+    const int64_t inner = stride - channels;  // pixels with a right neighbour
+    for (int64_t y = 0; y < src.height; ++y) {
+        const float* row = src.data + y * stride;
+        const float* next = src.data + std::min<int64_t>(y + 1, src.height - 1) * stride;
+        float* out = dest.data + y * stride;
+        sampleRow(out, row, next, inner, channels);
+        // The last column is its own right neighbour.
+        for (int64_t i = inner; i < stride; ++i) out[i] = sample(row[i], next[i], row[i], next[i]);
+    }
+    return true;
 }

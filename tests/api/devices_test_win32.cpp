@@ -28,9 +28,9 @@ SystemAdapters systemAdapters() {
     using CreateFactory = HRESULT(WINAPI*)(REFIID, void**);
     SystemAdapters found;
     HMODULE dxgi = LoadLibraryA("dxgi.dll");
-    auto create = dxgi ? reinterpret_cast<CreateFactory>(reinterpret_cast<void*>(
-                             GetProcAddress(dxgi, "CreateDXGIFactory1")))
-                       : nullptr;
+    auto create =
+        dxgi ? reinterpret_cast<CreateFactory>(reinterpret_cast<void*>(GetProcAddress(dxgi, "CreateDXGIFactory1")))
+             : nullptr;
     IDXGIFactory1* factory = nullptr;
     if (!create || FAILED(create(__uuidof(IDXGIFactory1), reinterpret_cast<void**>(&factory)))) return found;
     found.factory = true;

@@ -19,8 +19,8 @@ public:
     // Loads a generated model; the bytes stay alive with the context.
     bool load(const std::string& name, int32_t inputLayout = 1, int32_t outputLayout = 1) {
         model = readModel(name);
-        return loadModelEx(handle, model.data(), static_cast<uint32_t>(model.size()), "input", "output",
-                           inputLayout, outputLayout);
+        return loadModelEx(handle, model.data(), static_cast<uint32_t>(model.size()), "input", "output", inputLayout,
+                           outputLayout);
     }
 
     std::string errors(int32_t length = 1 << 20) const {

@@ -36,8 +36,13 @@ TEST(Initialization, LoggingValues) {
         const char* stored;
         bool logs;
     };
-    for (const Case& c : {Case{"1", true}, {" 2", true}, {"-1", true}, {"yes", false}, {"0x1", false},
-                          {"99999999999", false}, {"0", false}}) {
+    for (const Case& c : {Case{"1", true},
+                          {" 2", true},
+                          {"-1", true},
+                          {"yes", false},
+                          {"0x1", false},
+                          {"99999999999", false},
+                          {"0", false}}) {
         SCOPED_TRACE(c.stored);
         storeSetting("logging", c.stored);
         std::filesystem::remove(scratchTempFolder() / "velmora.log");

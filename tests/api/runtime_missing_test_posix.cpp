@@ -86,8 +86,8 @@ TEST(RuntimeMissing, NoRuntimeFileBesideTheLibrary) {
 }
 
 TEST(RuntimeMissing, RuntimeWithoutItsEntryPoint) {
-    expectRefusal("libruntime_without_entry.so", "Retrieving the functionpointer failed, OS reports: ",
-                  "OrtGetApiBase");
+    expectRefusal("libruntime_without_entry.so",
+                  "Retrieving the functionpointer failed, OS reports: ", "OrtGetApiBase");
 }
 
 TEST(RuntimeMissing, RuntimeWithoutTheRequiredApiVersion) {

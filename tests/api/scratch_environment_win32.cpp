@@ -15,8 +15,8 @@
 namespace {
 
 std::filesystem::path makeScratch() {
-    const std::filesystem::path root = std::filesystem::temp_directory_path() /
-                                       ("velmora-api-" + std::to_string(GetCurrentProcessId()));
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("velmora-api-" + std::to_string(GetCurrentProcessId()));
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root / "config");
     std::filesystem::create_directories(root / "temp");

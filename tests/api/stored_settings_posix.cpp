@@ -6,9 +6,7 @@
 #include "api/stored_settings.h"
 
 namespace {
-std::filesystem::path settingsFile() {
-    return scratchConfigFolder() / "velmora" / "SOFTWARE%5CVelmora.settings";
-}
+std::filesystem::path settingsFile() { return scratchConfigFolder() / "velmora" / "SOFTWARE%5CVelmora.settings"; }
 }  // namespace
 
 std::map<std::string, std::string> storedSettings() {

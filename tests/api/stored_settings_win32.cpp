@@ -16,9 +16,7 @@ void storeSettings(const std::map<std::string, std::string>& values) {
     for (const auto& [name, value] : values) setRegistryValue(name, registryText(value));
 }
 
-void storeSetting(const std::string& name, const std::string& value) {
-    setRegistryValue(name, registryText(value));
-}
+void storeSetting(const std::string& name, const std::string& value) { setRegistryValue(name, registryText(value)); }
 
 void removeStoredSettings() { deleteRegistryKey(); }
 

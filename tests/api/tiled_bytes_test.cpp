@@ -31,8 +31,8 @@ TEST(TiledBytes, IdentityRoundTripsThroughScaling) {
     for (auto [w, h, step] : {std::tuple{1, 1, 16}, {37, 23, 12}, {100, 50, 10}}) {
         auto rgb = randomRgb(w, h, w + h);
         Calls calls;
-        unsigned char* out = predictByTiles(context, rgb.data(), w, h, 3, 16, step, false, 1.0f / 255, 255.0f, 1,
-                                            Calls::record, &calls);
+        unsigned char* out =
+            predictByTiles(context, rgb.data(), w, h, 3, 16, step, false, 1.0f / 255, 255.0f, 1, Calls::record, &calls);
         ASSERT_NE(out, nullptr) << context.errors();
         EXPECT_EQ(std::vector<unsigned char>(out, out + rgb.size()), rgb);
         const int tiles = ((w + step - 1) / step) * ((h + step - 1) / step);
@@ -47,7 +47,8 @@ TEST(TiledBytes, ScaledOutputsRoundHalfUp) {
     ASSERT_TRUE(context.load("identity_t16_c3.onnx"));
     std::vector<unsigned char> rgb(16 * 16 * 3, 1);
     // 1 x 0.5 = 0.5, times 255 gives 127.5, plus the half: 128.
-    unsigned char* out = predictByTiles(context, rgb.data(), 16, 16, 3, 16, 16, false, 0.5f, 255.0f, 1, nullptr, nullptr);
+    unsigned char* out =
+        predictByTiles(context, rgb.data(), 16, 16, 3, 16, 16, false, 0.5f, 255.0f, 1, nullptr, nullptr);
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(out[0], 128);
     // inputScale turns 255 into 1.0 and 0 into 0.0.
@@ -86,7 +87,8 @@ TEST(TiledBytes, StopAndModelFailures) {
     ASSERT_TRUE(context.load("identity_t64_c3.onnx"));
     Calls calls;
     calls.stopAt = 2;
-    EXPECT_EQ(predictByTiles(context, rgb.data(), 100, 50, 3, 64, 48, false, 1.0f, 1.0f, 1, Calls::record, &calls), nullptr);
+    EXPECT_EQ(predictByTiles(context, rgb.data(), 100, 50, 3, 64, 48, false, 1.0f, 1.0f, 1, Calls::record, &calls),
+              nullptr);
     const std::vector<float> expected = {0.0f, 1.0f / (6.0f / 100.0f), 2.0f / (6.0f / 100.0f)};
     EXPECT_EQ(calls.seen, expected);
     EXPECT_EQ(context.errors(), HostContext().errors());
@@ -98,13 +100,15 @@ TEST(TiledBytes, DownscaledTilesAreShrunkForTheModelAndEnlargedBack) {
     // A flat image stays flat through shrinking and enlarging.
     std::vector<unsigned char> flat(70 * 40 * 3, 90);
     for (int downscale : {2, -2, 3}) {
-        unsigned char* out = predictByTiles(context, flat.data(), 70, 40, 3, 16, 12, false, 1.0f, 1.0f, downscale, nullptr, nullptr);
+        unsigned char* out =
+            predictByTiles(context, flat.data(), 70, 40, 3, 16, 12, false, 1.0f, 1.0f, downscale, nullptr, nullptr);
         ASSERT_NE(out, nullptr) << downscale << context.errors();
         for (size_t i = 0; i < flat.size(); ++i) ASSERT_EQ(out[i], 90) << downscale << " at " << i;
     }
     // With a negative factor the detail comes back: an identity model returns the image.
     auto rgb = randomRgb(70, 40, 2);
-    unsigned char* detailed = predictByTiles(context, rgb.data(), 70, 40, 3, 16, 12, false, 1.0f, 1.0f, -2, nullptr, nullptr);
+    unsigned char* detailed =
+        predictByTiles(context, rgb.data(), 70, 40, 3, 16, 12, false, 1.0f, 1.0f, -2, nullptr, nullptr);
     ASSERT_NE(detailed, nullptr);
     EXPECT_EQ(std::vector<unsigned char>(detailed, detailed + rgb.size()), rgb);
 }
@@ -119,8 +123,10 @@ TEST(TiledBytes, ArgumentsOutsideTheContractAreRefusedInWords) {
         const char* words;
     };
     const Case cases[] = {
-        {nullptr, 20, 20, 3, 16, 16, 1, "no data"},     {rgb.data(), 0, 20, 3, 16, 16, 1, "width and a height"},
-        {rgb.data(), 20, 20, 1, 16, 16, 1, "3 channels"}, {rgb.data(), 20, 20, 3, 16, 0, 1, "1 or more"},
+        {nullptr, 20, 20, 3, 16, 16, 1, "no data"},
+        {rgb.data(), 0, 20, 3, 16, 16, 1, "width and a height"},
+        {rgb.data(), 20, 20, 1, 16, 16, 1, "3 channels"},
+        {rgb.data(), 20, 20, 3, 16, 0, 1, "1 or more"},
         {rgb.data(), 20, 20, 3, 8, 16, 1, "not be smaller than the step"},
         {rgb.data(), 20, 20, 3, 16, 16, 0, "non-zero"},
         {rgb.data(), 20, 20, 3, 1 << 20, 1 << 20, 1 << 12, "too large"},

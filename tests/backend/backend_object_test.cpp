@@ -2,6 +2,7 @@
 
 #include "backend/ModelLogicONNX.h"
 #include "backend/backend_error_text.h"
+#include "context/VelmoraClass.h"
 #include "support/model_files.h"
 
 namespace {
@@ -15,9 +16,7 @@ public:
         return nullptr;
     }
     ImageFloat runModel(const float*, int32_t, int32_t, int32_t) override { return {0, 0, 0, nullptr}; }
-    float* runModel2Inputs(const float*, const float*, int32_t, int32_t, int32_t, int32_t*) override {
-        return nullptr;
-    }
+    float* runModel2Inputs(const float*, const float*, int32_t, int32_t, int32_t, int32_t*) override { return nullptr; }
     float* runModel3Inputs(const ImageFloat*, const ImageFloat*, const ImageFloat*, int32_t*) override {
         return nullptr;
     }
@@ -30,25 +29,27 @@ public:
 };
 }  // namespace
 
-TEST(BackendObject, DefaultsOfTheInterfaceAndOfTheOnnxBackend) {
-    MinimalBackend base;
-    ImageFloat record{0, 0, 0, nullptr};
-    EXPECT_EQ(base.getModelVersion(), 0);
-    EXPECT_EQ(base.reservedCode(), 3);
-    EXPECT_EQ(base.getGpuMemory(), 0);
-    EXPECT_FALSE(base.fetchModelOutput(&record, 0));
+TEST(BackendObject, ModelInformationShowsWhatEachBackendAnswers) {
+    // A backend with only what it must have gets the interface's answers.
+    VelmoraClass minimal(std::make_unique<MinimalBackend>());
+    EXPECT_EQ(minimal.modelInformation(), "Version: 0   GPURAM: 0 Mb");
+    EXPECT_EQ(VelmoraClass(nullptr).backend(), nullptr);
 
-    ModelLogicONNX onnx;
+    auto context = std::make_unique<VelmoraClass>(std::make_unique<ModelLogicONNX>());
+    EXPECT_EQ(context->modelInformation(), "Version: -1   GPURAM: 17592186044415 Mb");
+    ModelLogic& onnx = *context->backend();
     EXPECT_FALSE(onnx.isModelLoaded());
     EXPECT_EQ(onnx.getErrorCount(), 0);
-    EXPECT_EQ(onnx.getModelVersion(), -1);
-    EXPECT_EQ(onnx.reservedCode(), -1);
-    EXPECT_EQ(onnx.reservedQuery(), 0);
-    EXPECT_EQ(static_cast<uint64_t>(onnx.getGpuMemory()), ~uint64_t{0});
     int32_t gpus = -5;
+    testing::internal::CaptureStdout();
     EXPECT_EQ(onnx.getEngineInfo(&gpus), "ONNX");
+    testing::internal::GetCapturedStdout();
     EXPECT_EQ(gpus, 0);
     EXPECT_EQ(onnx.getDeviceNameByIndex(0), nullptr);
+    // The backend says goodbye once, when its context goes.
+    testing::internal::CaptureStdout();
+    context.reset();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Dealloc ModelLogicONNX\n");
 }
 
 TEST(BackendObject, ErrorTextKeepsALineFeedRule) {

@@ -31,9 +31,9 @@ namespace {
 std::optional<std::vector<std::string>> systemAdapterNames() {
     using CreateFactory = HRESULT(WINAPI*)(REFIID, void**);
     HMODULE dxgi = LoadLibraryA("dxgi.dll");
-    auto create = dxgi ? reinterpret_cast<CreateFactory>(reinterpret_cast<void*>(
-                             GetProcAddress(dxgi, "CreateDXGIFactory1")))
-                       : nullptr;
+    auto create =
+        dxgi ? reinterpret_cast<CreateFactory>(reinterpret_cast<void*>(GetProcAddress(dxgi, "CreateDXGIFactory1")))
+             : nullptr;
     IDXGIFactory1* factory = nullptr;
     if (!create || FAILED(create(__uuidof(IDXGIFactory1), reinterpret_cast<void**>(&factory)))) return std::nullopt;
     std::vector<std::string> names;

@@ -14,8 +14,8 @@ struct LoadedBackend {
     ModelLogicONNX backend;
     LoadedBackend(const std::string& name, int32_t outputLayout) : bytes(readModel(name)) {
         testing::internal::CaptureStdout();
-        loaded = backend.loadModelEx(bytes.data(), static_cast<uint32_t>(bytes.size()), "input", "output", 1,
-                                     outputLayout);
+        loaded =
+            backend.loadModelEx(bytes.data(), static_cast<uint32_t>(bytes.size()), "input", "output", 1, outputLayout);
         testing::internal::GetCapturedStdout();
     }
     bool loaded = false;
@@ -119,4 +119,27 @@ TEST(OutputTable, RunsReuseTheOutputBuffer) {
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(first.data, second.data);
     EXPECT_EQ(second.width, 16);
+}
+
+TEST(OutputTable, AnOutputThatCannotBeReadFailsTheRunsInWords) {
+    // Read with neither layout, the empty [1, 4, 4, 0] tensor is too short.
+    LoadedBackend b("zero_size_out.onnx", 5);
+    ASSERT_TRUE(b.loaded);
+    std::vector<float> input(16, 1.0f);
+    const std::string before = backendErrorTextCopy();
+    testing::internal::CaptureStdout();
+    const ImageFloat out = b.backend.runModel(input.data(), 4, 4, 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "runModel 4 4 1\n");  // no output to describe
+    EXPECT_EQ(out.data, nullptr);
+    EXPECT_EQ(out.numChannels, 0);
+    int32_t channels = -1;
+    EXPECT_EQ(b.backend.runModelToBytes(input.data(), 4, 4, 1, &channels, false, 1.0f), nullptr);
+    EXPECT_EQ(channels, -1);
+    int32_t outputs = -1;
+    EXPECT_EQ(b.backend.runModel2Inputs(input.data(), input.data(), 4, 4, 1, &outputs), nullptr);  // one input only
+    EXPECT_EQ(outputs, -1);
+    const std::string added = backendErrorTextCopy().substr(before.size());
+    const std::string message = "Error: output 0 holds 0 values, fewer than the 1 x 1 x 4 its layout asks for\n\n";
+    EXPECT_EQ(added, message + message);
+    EXPECT_EQ(b.backend.getErrorCount(), 2);
 }

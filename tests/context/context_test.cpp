@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <iomanip>
+#include <sstream>
+
 #include "context/VelmoraClass.h"
 
 TEST(Context, WithoutABackendEveryOperationFailsCleanly) {
@@ -26,10 +30,27 @@ TEST(Context, WithoutABackendEveryOperationFailsCleanly) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-TEST(Context, BuildDateHasTheDateFormat) {
-    VelmoraClass context(0, "caller", kBackendOnnx);
+TEST(Context, BuildDateIsARealDayNoLaterThanTheRunAndLeavesMessagesPending) {
+    VelmoraClass context(nullptr);  // its pending message must outlive the date
     std::string text;
     ASSERT_TRUE(context.getErrorText(-12, text));
-    EXPECT_EQ(text, __DATE__);  // built the same day as this test
+    ASSERT_EQ(text.size(), 11u) << text;
+    std::tm built{};
+    std::istringstream in(text);
+    in >> std::get_time(&built, "%b %d %Y");
+    ASSERT_FALSE(in.fail()) << text;
+    // mktime moves an impossible day (Feb 30) into the next month; a real one stays.
+    std::tm noon = built;
+    noon.tm_hour = 12;
+    noon.tm_isdst = -1;
+    const std::time_t when = std::mktime(&noon);
+    EXPECT_EQ(noon.tm_mday, built.tm_mday) << text;
+    EXPECT_EQ(noon.tm_mon, built.tm_mon) << text;
+    EXPECT_GE(built.tm_year + 1900, 2024) << text;
+    // The library was built before this test ran (a day's slack for time zones).
+    EXPECT_LE(when, std::time(nullptr) + 24 * 60 * 60) << text;
+
     EXPECT_FALSE(context.getErrorText(-256, text));
+    ASSERT_TRUE(context.getErrorText(100, text));
+    EXPECT_EQ(text, "\nVelmoraClass: modelLogic is null!");
 }

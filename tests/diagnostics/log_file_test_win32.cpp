@@ -45,8 +45,8 @@ TEST_F(LogFile, OthersMayKeepTheFileOpenButNotLockIt) {
     EXPECT_EQ(readFile(temp() / "velmora.log"), "2027-1-1 9:5:3 while shared\r\n");
     {
         // A program holding it exclusively: the line is dropped without a word.
-        HANDLE exclusive = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE exclusive =
+            CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();

@@ -16,8 +16,8 @@ TEST(ParseLeadingInt, ReadsLikeStoi) {
 }
 
 TEST(ParseLeadingInt, RejectsMissingOrOversizedNumbers) {
-    for (const char* text : {"", "yes", " ", "-", "+-1", "- 1", "x1", "2147483648", "-2147483649",
-                             "99999999999999999999999999"}) {
+    for (const char* text :
+         {"", "yes", " ", "-", "+-1", "- 1", "x1", "2147483648", "-2147483649", "99999999999999999999999999"}) {
         EXPECT_EQ(parseLeadingInt(text), std::nullopt) << '"' << text << '"';
     }
 }

@@ -32,8 +32,7 @@ inline void unsetVariable(const char* name) {
 
 class ScratchEnvironment : public ::testing::Test {
 protected:
-    static constexpr std::array<const char*, 5> variables = {"XDG_CONFIG_HOME", "TEMP", "TMP",
-                                                             "TMPDIR", "HOME"};
+    static constexpr std::array<const char*, 5> variables = {"XDG_CONFIG_HOME", "TEMP", "TMP", "TMPDIR", "HOME"};
 
     void SetUp() override {
         for (size_t i = 0; i < variables.size(); ++i) {

@@ -15,10 +15,10 @@ TEST(SettingsFile, EscapesOnlyWhatWouldBreakALine) {
 }
 
 TEST(SettingsFile, RejectsMalformedText) {
-    for (const std::string text : {"velmora settings 1", "velmora settings 2\n", "velmora settings 1\nnoequals\n",
-                                   "velmora settings 1\na=1=2\n", "velmora settings 1\na=\\x4\n",
-                                   "velmora settings 1\na=\\x4g\n", "velmora settings 1\na=\\y41\n",
-                                   "velmora settings 1\na=\t\n", "velmora settings 1\na=1\r\n"}) {
+    for (const std::string text :
+         {"velmora settings 1", "velmora settings 2\n", "velmora settings 1\nnoequals\n", "velmora settings 1\na=1=2\n",
+          "velmora settings 1\na=\\x4\n", "velmora settings 1\na=\\x4g\n", "velmora settings 1\na=\\y41\n",
+          "velmora settings 1\na=\t\n", "velmora settings 1\na=1\r\n"}) {
         EXPECT_EQ(decodeSettingsFile(text), std::nullopt) << text;
     }
 }

@@ -26,16 +26,15 @@ TEST_F(SettingsStore, ConcurrentProcessesLoseNoValue) {
             // Wait until every writer exists, then all start together.
             close(gate[1]);
             char byte;
-            while (read(gate[0], &byte, 1) < 0 && errno == EINTR) {
-            }
+            while (read(gate[0], &byte, 1) < 0 && errno == EINTR) {}
             bool ok = true;
             const std::string own = "writer" + std::to_string(p);
             for (int round = 0; round < rounds; ++round) {
                 // A read-modify-write of its own counter, among the others' writes.
                 const int32_t count = readRegistryInt(settingsFolder, own, 0);
                 ok = writeRegistryString(settingsFolder, own, std::to_string(count + 1)) && ok;
-                ok = writeRegistryString(settingsFolder, "shared",
-                                         std::to_string(p) + ":" + std::to_string(round)) && ok;
+                ok = writeRegistryString(settingsFolder, "shared", std::to_string(p) + ":" + std::to_string(round)) &&
+                     ok;
             }
             _exit(ok ? 0 : 1);
         }
@@ -92,8 +91,7 @@ public:
         close(release[0]);
         release_ = release[1];
         char byte = 0;
-        while (read(ready[0], &byte, 1) < 0 && errno == EINTR) {
-        }
+        while (read(ready[0], &byte, 1) < 0 && errno == EINTR) {}
         close(ready[0]);
         locked_ = byte == 'L';
     }
@@ -130,8 +128,8 @@ TEST_F(SettingsStore, ALockHeldElsewhereGivesDefaultsAndAMessageWithoutWaitingFo
     EXPECT_FALSE(written);
     EXPECT_EQ(again, 3);
     EXPECT_NE(out.find("locked by another process"), std::string::npos) << out;
-    EXPECT_NE(out.find("Failed to create folder in registry, error " + std::to_string(EWOULDBLOCK)),
-              std::string::npos) << out;
+    EXPECT_NE(out.find("Failed to create folder in registry, error " + std::to_string(EWOULDBLOCK)), std::string::npos)
+        << out;
 
     holder.letGo();
     // Nothing was changed behind the holder's back, and once it lets go the

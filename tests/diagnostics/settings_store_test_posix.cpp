@@ -14,8 +14,8 @@ TEST_F(SettingsStore, FirstReadsCreateTheKeyWithTheirDefaults) {
 }
 
 TEST_F(SettingsStore, LoggingValuesAndTheirReading) {
-    const std::pair<const char*, int32_t> cases[] = {
-        {"1", 1}, {" 2", 2}, {"-1", -1}, {"3", 3}, {"yes", 0}, {"0x1", 0}, {"", 0}, {"0", 0}};
+    const std::pair<const char*, int32_t> cases[] = {{"1", 1},   {" 2", 2},  {"-1", -1}, {"3", 3},
+                                                     {"yes", 0}, {"0x1", 0}, {"", 0},    {"0", 0}};
     for (const auto& [text, expected] : cases) {
         ASSERT_TRUE(writeRegistryString(settingsFolder, "logging", text));
         EXPECT_EQ(readRegistryInt(settingsFolder, "logging", 0), expected) << '"' << text << '"';
@@ -63,19 +63,18 @@ TEST_F(SettingsStore, WritesChangeOneValueAndTheLastWriterWins) {
     ASSERT_TRUE(writeRegistryString(settingsFolder, "tilessplit", "6"));
     ASSERT_TRUE(writeRegistryString(settingsFolder, "Device", "Velmora ONNX"));
     ASSERT_TRUE(writeRegistryString("Other", "tilessplit", "99"));
-    EXPECT_EQ(storedValues(), (SettingsValues{
-                                  {"Device", "Velmora ONNX"}, {"logging", "1"}, {"tilessplit", "6"}}));
+    EXPECT_EQ(storedValues(), (SettingsValues{{"Device", "Velmora ONNX"}, {"logging", "1"}, {"tilessplit", "6"}}));
     EXPECT_EQ(storedValues("Other"), (SettingsValues{{"tilessplit", "99"}}));
 }
 
 TEST_F(SettingsStore, DamagedFileGivesDefaultsAndAMessage) {
     std::filesystem::create_directories(keyFile().parent_path());
     const std::string damaged[] = {
-        "",                                          // empty
-        "garbage\x01\x02",                           // no header
-        "velmora settings 1\nlogging=1\ntilessp",   // cut off mid-line
+        "",                                            // empty
+        "garbage\x01\x02",                             // no header
+        "velmora settings 1\nlogging=1\ntilessp",      // cut off mid-line
         "velmora settings 1\nlogging=1\nlogging=2\n",  // duplicate
-        "velmora settings 1\nlogging=\\q1\n",        // bad escape
+        "velmora settings 1\nlogging=\\q1\n",          // bad escape
         std::string("velmora settings 1\nlogging=1\0\n", 31),
     };
     for (const std::string& text : damaged) {

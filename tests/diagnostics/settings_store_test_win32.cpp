@@ -41,8 +41,7 @@ TEST_F(Registry, WritesAreTextsWithTheirTerminatingZero) {
 }
 
 TEST_F(Registry, LoggingValuesAndTheirReading) {
-    const std::pair<const char*, int32_t> cases[] = {
-        {"1", 1}, {" 2", 2}, {"-1", -1}, {"yes", 0}, {"0x1", 0}, {"0", 0}};
+    const std::pair<const char*, int32_t> cases[] = {{"1", 1}, {" 2", 2}, {"-1", -1}, {"yes", 0}, {"0x1", 0}, {"0", 0}};
     for (const auto& [text, expected] : cases) {
         ASSERT_TRUE(setRegistryValue("logging", registryText(text)));
         EXPECT_EQ(readRegistryInt(settingsFolder, "logging", 0), expected) << '"' << text << '"';
@@ -110,8 +109,8 @@ TEST_F(Registry, ConcurrentWritersLoseNoValue) {
                 // Each value is its own writer's: a read-modify-write that nobody else disturbs.
                 const int32_t count = readRegistryInt(settingsFolder, own, 0);
                 failures[w] += !writeRegistryString(settingsFolder, own, std::to_string(count + 1));
-                failures[w] += !writeRegistryString(settingsFolder, "shared",
-                                                    std::to_string(w) + ":" + std::to_string(round));
+                failures[w] +=
+                    !writeRegistryString(settingsFolder, "shared", std::to_string(w) + ":" + std::to_string(round));
             }
         });
     }

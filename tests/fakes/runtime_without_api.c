@@ -19,4 +19,6 @@ __declspec(dllexport)
 #else
 __attribute__((visibility("default")))
 #endif
-const FakeApiBase* OrtGetApiBase(void) { return &base; }
+    const FakeApiBase* OrtGetApiBase(void) {
+    return &base;
+}

@@ -44,10 +44,23 @@ ExportCall randomCall(std::mt19937& rng) {
 }  // namespace
 
 TEST(FuzzCalls, NumbersAndScalesReadBackAsWritten) {
-    const int32_t numbers[] = {0, 1, 255, 256, -1, -128, 127, -129, 32767, -32768, 32768, -32769,
-                               std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()};
-    const float scales[] = {1.0f, 1.0f / 255.0f, -0.0f, std::numeric_limits<float>::infinity(),
-                            std::numeric_limits<float>::quiet_NaN(), 1e-45f, 3.25f};
+    const int32_t numbers[] = {0,
+                               1,
+                               255,
+                               256,
+                               -1,
+                               -128,
+                               127,
+                               -129,
+                               32767,
+                               -32768,
+                               32768,
+                               -32769,
+                               std::numeric_limits<int32_t>::max(),
+                               std::numeric_limits<int32_t>::min()};
+    const float scales[] = {
+        1.0f,   1.0f / 255.0f, -0.0f, std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN(),
+        1e-45f, 3.25f};
     ByteWriter out;
     for (int32_t n : numbers) out.number(n);
     for (float f : scales) out.scale(f, kCommonScales, kCommonScaleCount);
@@ -167,7 +180,8 @@ TEST(FuzzKnownFaults, AvoidListsNameFaultsOrAll) {
     ASSERT_TRUE(two);
     for (size_t i = 0; i < kKnownFaultCount; ++i) {
         const auto fault = static_cast<KnownFault>(i);
-        EXPECT_EQ((*two)[i], fault == KnownFault::ImageChannels || fault == KnownFault::HugeArguments) << faultName(fault);
+        EXPECT_EQ((*two)[i], fault == KnownFault::ImageChannels || fault == KnownFault::HugeArguments)
+            << faultName(fault);
     }
     EXPECT_FALSE(parseAvoidList("image-channels,no-such-fault"));
     EXPECT_FALSE(parseAvoidList("All"));

@@ -14,16 +14,14 @@ namespace {
 
 // ---- cropPatch ------------------------------------------------------------
 
-std::vector<float> cropReference(const OwnedImage& full, int32_t pw, int32_t ph, int32_t x,
-                                 int32_t y) {
+std::vector<float> cropReference(const OwnedImage& full, int32_t pw, int32_t ph, int32_t x, int32_t y) {
     const int32_t c = full.image.numChannels;
     std::vector<float> out(static_cast<size_t>(pw) * ph * c);
     for (int32_t r = 0; r < ph; ++r)
         for (int32_t col = 0; col < pw; ++col) {
             const int64_t sx = std::clamp<int64_t>(int64_t{x} + col, 0, full.image.width - 1);
             const int64_t sy = std::clamp<int64_t>(int64_t{y} + r, 0, full.image.height - 1);
-            for (int32_t ch = 0; ch < c; ++ch)
-                out[(static_cast<size_t>(r) * pw + col) * c + ch] = full.at(sx, sy, ch);
+            for (int32_t ch = 0; ch < c; ++ch) out[(static_cast<size_t>(r) * pw + col) * c + ch] = full.at(sx, sy, ch);
         }
     return out;
 }
@@ -32,11 +30,11 @@ std::vector<float> cropReference(const OwnedImage& full, int32_t pw, int32_t ph,
 // wholly outside an image of `size` pixels.
 int32_t randomPosition(std::mt19937& rng, int32_t size, int32_t patch) {
     switch (randomInt(rng, 0, 4)) {
-        case 0: return randomInt(rng, 0, std::max(0, size - patch));       // inside
-        case 1: return randomInt(rng, -patch + 1, 0);                     // across the start
-        case 2: return randomInt(rng, size - patch, size - 1);            // across the end
-        case 3: return randomInt(rng, -3 * patch, -patch);                // before
-        default: return randomInt(rng, size, size + 2 * patch);           // beyond
+        case 0: return randomInt(rng, 0, std::max(0, size - patch));  // inside
+        case 1: return randomInt(rng, -patch + 1, 0);                 // across the start
+        case 2: return randomInt(rng, size - patch, size - 1);        // across the end
+        case 3: return randomInt(rng, -3 * patch, -patch);            // before
+        default: return randomInt(rng, size, size + 2 * patch);       // beyond
     }
 }
 
@@ -51,8 +49,8 @@ TEST(CropPatch, MatchesClampedReferenceAtRandomPositions) {
         OwnedImage patch(pw, ph, c, -7.0f);
         cropPatch(full.image, patch.image, x, y);
         ASSERT_TRUE(sameBits(cropReference(full, pw, ph, x, y), patch.pixels))
-            << "full " << fw << "x" << fh << "x" << c << ", patch " << pw << "x" << ph
-            << " at (" << x << ", " << y << ")";
+            << "full " << fw << "x" << fh << "x" << c << ", patch " << pw << "x" << ph << " at (" << x << ", " << y
+            << ")";
     }
 }
 
@@ -82,9 +80,8 @@ TEST(CropPatch, NullFullImageLeavesPatchUntouched) {
 // ---- pastePatch -----------------------------------------------------------
 
 template <typename T>
-void pasteReference(std::vector<T>& full, int32_t fw, int32_t fh, const std::vector<T>& patch,
-                    int32_t pw, int32_t ph, int32_t c, int32_t x, int32_t y, int32_t px,
-                    int32_t py, int32_t w, int32_t h) {
+void pasteReference(std::vector<T>& full, int32_t fw, int32_t fh, const std::vector<T>& patch, int32_t pw, int32_t ph,
+                    int32_t c, int32_t x, int32_t y, int32_t px, int32_t py, int32_t w, int32_t h) {
     if (w < 0) w = pw;
     if (h < 0) h = ph;
     for (int32_t r = 0; r < h; ++r)
@@ -127,13 +124,11 @@ TEST(PastePatch, FloatMatchesClippedReference) {
         OwnedImage full = randomImage(rng, p.fw, p.fh, p.c);
         const OwnedImage patch = randomImage(rng, p.pw, p.ph, p.c);
         std::vector<float> expected = full.pixels;
-        pasteReference(expected, p.fw, p.fh, patch.pixels, p.pw, p.ph, p.c, p.x, p.y, p.px, p.py,
-                       p.w, p.h);
+        pasteReference(expected, p.fw, p.fh, patch.pixels, p.pw, p.ph, p.c, p.x, p.y, p.px, p.py, p.w, p.h);
         pastePatch(full.image, patch.image, p.x, p.y, p.px, p.py, p.w, p.h);
         ASSERT_TRUE(sameBits(expected, full.pixels))
-            << "full " << p.fw << "x" << p.fh << "x" << p.c << ", patch " << p.pw << "x" << p.ph
-            << ", rect " << p.w << "x" << p.h << " at (" << p.px << ", " << p.py << ") to ("
-            << p.x << ", " << p.y << ")";
+            << "full " << p.fw << "x" << p.fh << "x" << p.c << ", patch " << p.pw << "x" << p.ph << ", rect " << p.w
+            << "x" << p.h << " at (" << p.px << ", " << p.py << ") to (" << p.x << ", " << p.y << ")";
     }
 }
 
@@ -146,12 +141,11 @@ TEST(PastePatch, ByteMatchesClippedReference) {
         for (uint8_t& v : full) v = static_cast<uint8_t>(rng());
         for (uint8_t& v : patch) v = static_cast<uint8_t>(rng());
         std::vector<uint8_t> expected = full;
-        pasteReference(expected, p.fw, p.fh, patch, p.pw, p.ph, p.c, p.x, p.y, p.px, p.py, p.w,
-                       p.h);
-        pastePatch(ImageByte{p.fw, p.fh, p.c, full.data()},
-                   ImageByte{p.pw, p.ph, p.c, patch.data()}, p.x, p.y, p.px, p.py, p.w, p.h);
-        ASSERT_EQ(expected, full) << "full " << p.fw << "x" << p.fh << "x" << p.c << ", rect "
-                                  << p.w << "x" << p.h << " to (" << p.x << ", " << p.y << ")";
+        pasteReference(expected, p.fw, p.fh, patch, p.pw, p.ph, p.c, p.x, p.y, p.px, p.py, p.w, p.h);
+        pastePatch(ImageByte{p.fw, p.fh, p.c, full.data()}, ImageByte{p.pw, p.ph, p.c, patch.data()}, p.x, p.y, p.px,
+                   p.py, p.w, p.h);
+        ASSERT_EQ(expected, full) << "full " << p.fw << "x" << p.fh << "x" << p.c << ", rect " << p.w << "x" << p.h
+                                  << " to (" << p.x << ", " << p.y << ")";
     }
 }
 
@@ -175,8 +169,8 @@ TEST(PastePatch, NegativeCornerShiftsTheSourceRectangle) {
 TEST(PastePatch, WhollyOutsideCopiesNothing) {
     OwnedImage full(6, 4, 2, 1.0f);
     const OwnedImage patch(3, 3, 2, 9.0f);
-    for (const auto& [x, y] : std::vector<std::pair<int, int>>{{6, 0}, {-3, 0}, {0, 4}, {0, -3},
-                                                               {100, 100}, {-50, -50}})
+    for (const auto& [x, y] :
+         std::vector<std::pair<int, int>>{{6, 0}, {-3, 0}, {0, 4}, {0, -3}, {100, 100}, {-50, -50}})
         pastePatch(full.image, patch.image, x, y, 0, 0, -1, -1);
     EXPECT_EQ(full.pixels, std::vector<float>(48, 1.0f));
 }
@@ -184,11 +178,12 @@ TEST(PastePatch, WhollyOutsideCopiesNothing) {
 // A tile pasted at the far end of an image of more than 2^31 elements.
 TEST(PastePatch, LandsBeyondTwoToThe31Elements) {
     const ImageFloat& floats = hugeFloatImage();
-    ImageByte bytes{};
-    if (floats.data == nullptr || !ensureImage(bytes, 65536, 32769, 1))
+    ImageBuffer<ImageByte> byteImage;
+    if (floats.data == nullptr || !byteImage.resize(65536, 32769, 1))
         GTEST_SKIP() << "not enough memory for images of 2^31 + 2^16 pixels";
     const int64_t width = 65536;
     auto offset = [&](int64_t x, int64_t y) { return y * width + x; };
+    const ImageByte bytes = byteImage.view();
 
     uint8_t bytePatch[6] = {1, 2, 3, 4, 5, 6};
     float floatPatch[6] = {1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f};
@@ -199,7 +194,7 @@ TEST(PastePatch, LandsBeyondTwoToThe31Elements) {
             EXPECT_EQ(bytes.data[offset(65533 + c, 32767 + r)], bytePatch[r * 3 + c]);
             EXPECT_EQ(floats.data[offset(65533 + c, 32767 + r)], floatPatch[r * 3 + c]);
         }
-    releaseImage(bytes);
+    byteImage.reset();
 
     // And cut back out, reaching past the bottom-right corner.
     float cut[9];
@@ -217,10 +212,8 @@ TEST(CroppingDeathTest, ChannelMismatchFailsTheAssertion) {
     uint8_t c[12] = {}, d[12] = {};
     const char* expected = "utils_image_cropping.*fullImage.numChannels == patchImage.numChannels";
     EXPECT_DEATH(cropPatch(ImageFloat{2, 2, 3, a}, ImageFloat{2, 2, 1, b}, 0, 0), expected);
-    EXPECT_DEATH(pastePatch(ImageFloat{2, 2, 3, a}, ImageFloat{2, 2, 1, b}, 0, 0, 0, 0, -1, -1),
-                 expected);
-    EXPECT_DEATH(pastePatch(ImageByte{2, 2, 3, c}, ImageByte{2, 2, 1, d}, 0, 0, 0, 0, -1, -1),
-                 expected);
+    EXPECT_DEATH(pastePatch(ImageFloat{2, 2, 3, a}, ImageFloat{2, 2, 1, b}, 0, 0, 0, 0, -1, -1), expected);
+    EXPECT_DEATH(pastePatch(ImageByte{2, 2, 3, c}, ImageByte{2, 2, 1, d}, 0, 0, 0, 0, -1, -1), expected);
 }
 #endif
 
@@ -236,7 +229,8 @@ std::ostream& operator<<(std::ostream& os, const Chunk& c) {
     return os << "[" << c.from << ", " << c.to << (c.onCaller ? "] caller" : "] worker");
 }
 
-// Replaces the hardware thread count and counts started threads for one test.
+// A thread source with a chosen hardware thread count that counts the threads
+// it starts, fresh for each test.
 class ParallelForTest : public ::testing::Test {
 protected:
     static inline unsigned hardwareThreads = 4;
@@ -254,17 +248,19 @@ protected:
         hardwareThreads = 4;
         threadsStarted = 0;
         failOnStart = -1;
-        setHardwareThreadCountFn([] { return hardwareThreads; });
-        setThreadStarterFn(countingStarter);
     }
-    void TearDown() override {
-        setHardwareThreadCountFn(nullptr);
-        setThreadStarterFn(nullptr);
+
+    static ThreadSource counting() {
+        return ThreadSource{[] { return hardwareThreads; }, countingStarter};
+    }
+    static ParallelForConfig counted(ParallelForConfig config) {
+        config.threads = counting();
+        return config;
     }
 
     // Runs parallelFor and returns the chunks sorted by start.
-    std::vector<Chunk> chunksOf(ParallelForConfig config, int64_t first, int64_t last,
-                                bool* result = nullptr) {
+    std::vector<Chunk> chunksOf(ParallelForConfig config, int64_t first, int64_t last, bool* result = nullptr) {
+        config = counted(config);
         std::mutex mutex;
         std::vector<Chunk> chunks;
         const std::thread::id caller = std::this_thread::get_id();
@@ -273,8 +269,7 @@ protected:
             chunks.push_back({from, to, std::this_thread::get_id() == caller});
         });
         if (result) *result = ran;
-        std::sort(chunks.begin(), chunks.end(),
-                  [](const Chunk& a, const Chunk& b) { return a.from < b.from; });
+        std::sort(chunks.begin(), chunks.end(), [](const Chunk& a, const Chunk& b) { return a.from < b.from; });
         return chunks;
     }
 };
@@ -283,15 +278,13 @@ TEST_F(ParallelForTest, FiveIndicesOverFourThreadsLeaveTheCallerAnEmptyChunk) {
     bool ran = false;
     const std::vector<Chunk> chunks = chunksOf({true, 0}, 0, 4, &ran);
     EXPECT_TRUE(ran);
-    EXPECT_EQ(chunks, (std::vector<Chunk>{{0, 1, false}, {2, 3, false}, {4, 4, false},
-                                          {6, 4, true}}));
+    EXPECT_EQ(chunks, (std::vector<Chunk>{{0, 1, false}, {2, 3, false}, {4, 4, false}, {6, 4, true}}));
     EXPECT_EQ(threadsStarted, 3);
 }
 
 TEST_F(ParallelForTest, ChunkLengthIsRoundedUpAndBudgetFollowsMaxThreads) {
     hardwareThreads = 3;
-    EXPECT_EQ(chunksOf({true, 0}, 10, 19),
-              (std::vector<Chunk>{{10, 13, false}, {14, 17, false}, {18, 19, true}}));
+    EXPECT_EQ(chunksOf({true, 0}, 10, 19), (std::vector<Chunk>{{10, 13, false}, {14, 17, false}, {18, 19, true}}));
     EXPECT_EQ(chunksOf({true, 2}, 10, 19), (std::vector<Chunk>{{10, 14, false}, {15, 19, true}}));
     // maxThreads at or above the hardware count, or not positive, means all of it.
     EXPECT_EQ(chunksOf({true, 3}, 0, 2).size(), 3u);
@@ -324,7 +317,7 @@ TEST_F(ParallelForTest, FailedThreadStartJoinsStartedThreadsThenThrows) {
     failOnStart = 2;
     std::atomic<int> finished{0};
     try {
-        parallelFor({true, 0}, 0, 7, [&](int64_t, int64_t) {
+        parallelFor(counted({true, 0}), 0, 7, [&](int64_t, int64_t) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             ++finished;
         });
@@ -340,7 +333,7 @@ TEST_F(ParallelForTest, FailedThreadStartJoinsStartedThreadsThenThrows) {
 
 TEST_F(ParallelForTest, ExceptionOnTheCallerPropagatesAfterTheWorkersFinish) {
     std::atomic<int> finished{0};
-    EXPECT_THROW(parallelFor({true, 0}, 0, 3,
+    EXPECT_THROW(parallelFor(counted({true, 0}), 0, 3,
                              [&](int64_t from, int64_t) {
                                  if (from == 3) throw std::runtime_error("caller chunk");
                                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -358,7 +351,7 @@ TEST_F(ParallelForTest, OnlyLargeFloatPastesStartThreads) {
     ImageFloat tile{256, 256, 3, small.data()};
     std::vector<float> target(512 * 512 * 3 * 2, 0.0f);
     ImageFloat full{512, 512, 3, target.data()};
-    pastePatch(full, tile, 10, 10, 0, 0, -1, -1);
+    pastePatch(full, tile, 10, 10, 0, 0, -1, -1, counting());
     EXPECT_EQ(threadsStarted, 0);
     EXPECT_EQ(target[(10 * 512 + 10) * 3], 1.0f);
 
@@ -368,7 +361,7 @@ TEST_F(ParallelForTest, OnlyLargeFloatPastesStartThreads) {
     ImageFloat bigPatch{side, side, 1, big.data()};
     std::vector<float> bigTarget(static_cast<size_t>(side) * side + 1, 0.0f);
     ImageFloat bigFull{side, side, 1, bigTarget.data()};
-    pastePatch(bigFull, bigPatch, 0, 0, 0, 0, -1, -1);
+    pastePatch(bigFull, bigPatch, 0, 0, 0, 0, -1, -1, counting());
     EXPECT_EQ(threadsStarted, 3);
     EXPECT_EQ(bigTarget[static_cast<size_t>(side) * side - 1], 2.0f);
     EXPECT_EQ(bigTarget[0], 2.0f);

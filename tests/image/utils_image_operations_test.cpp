@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -9,8 +10,7 @@
 
 namespace {
 
-std::vector<float> addScaledReference(const std::vector<float>& a, const std::vector<float>& b,
-                                      float k) {
+std::vector<float> addScaledReference(const std::vector<float>& a, const std::vector<float>& b, float k) {
     std::vector<float> out(a.size());
     for (size_t i = 0; i < a.size(); ++i) {
         const float product = k * b[i];
@@ -99,8 +99,8 @@ TEST(AddScaledChannels, ThreeChannelsMinusOneChannelChangesChannelZeroOnly) {
 }
 
 TEST(ArgmaxChannels, TiesGoToTheLowestIndex) {
-    const float values[] = {0.2f, 0.7f, 0.7f,  0.9f, 0.1f, 0.9f,  -1.0f, -0.5f, -0.5f,
-                            0.5f, 0.5f, 0.5f,  0.0f, 0.0f, 3.0f};
+    const float values[] = {0.2f,  0.7f, 0.7f, 0.9f, 0.1f, 0.9f, -1.0f, -0.5f,
+                            -0.5f, 0.5f, 0.5f, 0.5f, 0.0f, 0.0f, 3.0f};
     uint8_t out[6];
     std::memset(out, 0xAA, sizeof out);
     argmaxChannels(values, out, 15, 3);
@@ -156,8 +156,17 @@ TEST(ByteConversions, BufferFormGivesTheScalarBytes) {
     const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
                               std::numeric_limits<float>::infinity(),
                               -std::numeric_limits<float>::infinity(),
-                              1e10f, -1e10f, 8.5e6f, 2147483520.0f, 2147483648.0f,
-                              254.5f / 255.0f, 0.998f, 0.999f, -0.001f, 0.0f, -0.0f};
+                              1e10f,
+                              -1e10f,
+                              8.5e6f,
+                              2147483520.0f,
+                              2147483648.0f,
+                              254.5f / 255.0f,
+                              0.998f,
+                              0.999f,
+                              -0.001f,
+                              0.0f,
+                              -0.0f};
     for (size_t i = 0; i < std::size(specials); ++i) src[i * 37 + 3] = specials[i];
 
     for (const float scale : {255.0f, 1.0f, 1.0e9f, -255.0f}) {
@@ -169,10 +178,53 @@ TEST(ByteConversions, BufferFormGivesTheScalarBytes) {
             for (int64_t i = 0; i < static_cast<int64_t>(dst.size()); ++i) {
                 const bool inside = i >= offset && i < offset + count;
                 const uint8_t expected = inside ? floatToByte(src[i], scale) : uint8_t{0x5A};
-                ASSERT_EQ(dst[i], expected) << "element " << i << " value " << src[i]
-                                            << " scale " << scale;
+                ASSERT_EQ(dst[i], expected) << "element " << i << " value " << src[i] << " scale " << scale;
             }
         }
+    }
+}
+
+namespace {
+// The direct byte run's conversion, written from its definition: the product
+// truncated toward zero, what a 32-bit integer cannot hold counted as 0, then
+// clamped.
+uint8_t truncatingReference(float x, float scale) {
+    const float v = x * scale;
+    if (!(v > -2147483648.0f && v < 2147483648.0f)) return 0;
+    return static_cast<uint8_t>(std::clamp(static_cast<int32_t>(v), 0, 255));
+}
+}  // namespace
+
+TEST(ByteConversions, TruncatingFormDropsTheFractionAndClamps) {
+    EXPECT_EQ(floatToByteTruncating(254.9f, 1.0f), 254);
+    EXPECT_EQ(floatToByteTruncating(-3.0f, 1.0f), 0);
+    EXPECT_EQ(floatToByteTruncating(300.0f, 1.0f), 255);
+    EXPECT_EQ(floatToByteTruncating(0.5f, 255.0f), 127);  // no half added
+    EXPECT_EQ(floatToByteTruncating(-0.9f, 1.0f), 0);
+    EXPECT_EQ(floatToByteTruncating(std::numeric_limits<float>::quiet_NaN(), 1.0f), 0);
+    EXPECT_EQ(floatToByteTruncating(std::numeric_limits<float>::infinity(), 1.0f), 0);
+    EXPECT_EQ(floatToByteTruncating(3.0e9f, 1.0f), 0);
+    EXPECT_EQ(floatToByteTruncating(2.0e9f, 1.0f), 255);
+
+    std::mt19937 rng(14);
+    std::uniform_real_distribution<float> dist(-2.0f, 3.0f);
+    std::vector<float> src(997);
+    for (float& v : src) v = dist(rng);
+    const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
+                              -std::numeric_limits<float>::infinity(),
+                              2147483520.0f,
+                              2147483648.0f,
+                              -2147483648.0f,
+                              255.99f,
+                              256.0f,
+                              -0.0f};
+    for (size_t i = 0; i < std::size(specials); ++i) src[i * 41 + 5] = specials[i];
+    for (const float scale : {1.0f, 255.0f, 1.0e9f, -100.0f}) {
+        std::vector<uint8_t> dst(src.size() + 1, 0x5A);
+        floatToByteTruncating(src.data(), dst.data(), static_cast<int64_t>(src.size()), scale);
+        for (size_t i = 0; i < src.size(); ++i)
+            ASSERT_EQ(dst[i], truncatingReference(src[i], scale)) << src[i] << " x " << scale;
+        EXPECT_EQ(dst.back(), 0x5A);
     }
 }
 

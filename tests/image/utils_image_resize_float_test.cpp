@@ -28,40 +28,6 @@ std::vector<float> boxReference(const OwnedImage& src, int32_t dw, int32_t dh, i
     return out;
 }
 
-float sampleReference(const OwnedImage& src, float sx, float sy, int32_t ch) {
-    const int64_t w = src.image.width, h = src.image.height;
-    int64_t fy0 = static_cast<int64_t>(std::floor(sy));
-    if (fy0 < 0) fy0 = 0;
-    const int64_t y0 = std::min(fy0, h - 1), y1 = std::min(fy0 + 1, h - 1);
-    const float ty = sy - static_cast<float>(fy0);
-    const int64_t fx0 = static_cast<int64_t>(std::floor(sx));
-    const int64_t x0 = std::min(std::max<int64_t>(fx0, 0), w - 1);
-    const int64_t x1 = std::min(fx0 + 1, w - 1);
-    const float tx = sx - static_cast<float>(fx0);
-    float v = (1 - tx) * (1 - ty) * src.at(x0, y0, ch);
-    v += (1 - tx) * ty * src.at(x0, y1, ch);
-    v += tx * (1 - ty) * src.at(x1, y0, ch);
-    v += tx * ty * src.at(x1, y1, ch);
-    return v;
-}
-
-std::vector<float> resizeReference(const OwnedImage& src, int32_t dw, int32_t dh, float scaleX,
-                                   float scaleY, float shift) {
-    const int32_t c = src.image.numChannels;
-    std::vector<float> out(static_cast<size_t>(dw) * dh * c);
-    for (int32_t y = 0; y < dh; ++y)
-        for (int32_t x = 0; x < dw; ++x) {
-            float sx = static_cast<float>(x) * scaleX, sy = static_cast<float>(y) * scaleY;
-            if (shift != 0.0f) {
-                sx -= shift;
-                sy -= shift;
-            }
-            for (int32_t ch = 0; ch < c; ++ch)
-                out[(static_cast<size_t>(y) * dw + x) * c + ch] = sampleReference(src, sx, sy, ch);
-        }
-    return out;
-}
-
 // ---- Box averages ---------------------------------------------------------
 
 TEST(DownsampleBox, AveragesBlocks) {
@@ -81,8 +47,7 @@ TEST(DownsampleBox, MatchesReferenceBitForBit) {
         const OwnedImage src = randomImage(rng, dw * K, dh * K, c);
         OwnedImage dest(dw, dh, c, -1.0f);
         downsampleBox(src.image, dest.image, K);
-        ASSERT_TRUE(sameBits(boxReference(src, dw, dh, K), dest.pixels))
-            << dw << "x" << dh << "x" << c << " K " << K;
+        ASSERT_TRUE(sameBits(boxReference(src, dw, dh, K), dest.pixels)) << dw << "x" << dh << "x" << c << " K " << K;
     }
 }
 
@@ -158,8 +123,7 @@ TEST(ResizeBilinear, MatchesReferenceBitForBit) {
         OwnedImage dest(dw, dh, c, -1.0f);
         resizeBilinear(src.image, dest.image, scaleX, scaleY);
         ASSERT_TRUE(sameBits(resizeReference(src, dw, dh, scaleX, scaleY, 0.0f), dest.pixels))
-            << sw << "x" << sh << "x" << c << " to " << dw << "x" << dh << " scales " << scaleX
-            << ", " << scaleY;
+            << sw << "x" << sh << "x" << c << " to " << dw << "x" << dh << " scales " << scaleX << ", " << scaleY;
     }
 }
 
@@ -238,8 +202,8 @@ TEST(TransferDetail, MatchesReferenceAndLeavesExtraChannels) {
         for (int32_t y = 0; y < h; ++y)
             for (int32_t x = 0; x < w; ++x)
                 for (int32_t ch = 0; ch < std::min(cs, cl); ++ch) {
-                    const float sample = sampleReference(low, static_cast<float>(x) * invK,
-                                                         static_cast<float>(y) * invK, ch);
+                    const float sample =
+                        sampleReference(low, static_cast<float>(x) * invK, static_cast<float>(y) * invK, ch);
                     const float detail = reference.at(x, y, ch) - sample;
                     expected[(static_cast<size_t>(y) * w + x) * cs + ch] = detail + srcFull.at(x, y, ch);
                 }
@@ -250,8 +214,7 @@ TEST(TransferDetail, MatchesReferenceAndLeavesExtraChannels) {
         transferDetail(inPlace.image, inPlace.image, reference.image, low.image, K);
         std::vector<float> expectedInPlace = srcFull.pixels;
         for (int64_t p = 0; p < int64_t{w} * h; ++p)
-            for (int32_t ch = 0; ch < std::min(cs, cl); ++ch)
-                expectedInPlace[p * cs + ch] = expected[p * cs + ch];
+            for (int32_t ch = 0; ch < std::min(cs, cl); ++ch) expectedInPlace[p * cs + ch] = expected[p * cs + ch];
         ASSERT_TRUE(sameBits(expectedInPlace, inPlace.pixels)) << "in place, K " << K;
     }
 }
@@ -300,7 +263,6 @@ TEST(ResizeBilinear, SourceWiderThanTwoToThe24Pixels) {
             EXPECT_EQ(target.at(x, y, 0), expected) << x << ", " << y;
         }
 }
-
 
 TEST(ResizeBilinear, SamplesRowsBeyondTwoToThe31Elements) {
     const ImageFloat& big = hugeFloatImage();

@@ -61,10 +61,10 @@ inline bool contains(const char* text, const char* part) {
 }  // namespace checks
 
 #define CHECK(expression) checks::report(static_cast<bool>(expression), __FILE__, __LINE__, #expression)
-#define CHECK_TEXT(actual, expected)                                                                \
-    do {                                                                                            \
-        const char* checkedText = (actual);                                                         \
-        if (!CHECK(checks::sameText(checkedText, expected)))                                        \
+#define CHECK_TEXT(actual, expected)                                                                             \
+    do {                                                                                                         \
+        const char* checkedText = (actual);                                                                      \
+        if (!CHECK(checks::sameText(checkedText, expected)))                                                     \
             checks::line("    got \"", checkedText ? checkedText : "(null)", "\", expected \"", expected, "\""); \
     } while (0)
 // Marks a point that a case must not reach.

@@ -51,8 +51,7 @@ float* pixels(int count) {
 VelmoraContext contextWith(const char* modelName) {
     const VelmoraContext context = createContext(0, "msvc host");
     const ModelBytes model = readModel(modelName);
-    if (!CHECK(model.size > 0) ||
-        !CHECK(loadModelEx(context, model.data, model.size, "input", "output", 1, 1)))
+    if (!CHECK(model.size > 0) || !CHECK(loadModelEx(context, model.data, model.size, "input", "output", 1, 1)))
         line("    model ", modelName);
     return context;
 }
@@ -68,8 +67,7 @@ constexpr int kTile = 16;
 
 ImageFloat tiledRun(VelmoraContext context, float* data, ProgressCallback callback = nullptr,
                     void* userData = nullptr) {
-    return predictByTilesImageFloat(context, ImageFloat{kSide, kSide, 1, data}, kTile, kTile, 1, callback,
-                                    userData);
+    return predictByTilesImageFloat(context, ImageFloat{kSide, kSide, 1, data}, kTile, kTile, 1, callback, userData);
 }
 
 // A tiled run on its own thread that waits in its first progress report

@@ -34,8 +34,8 @@ inline std::optional<RegistryValue> registryValue(const std::string& name, const
     LONG result = RegQueryValueExA(key, name.c_str(), nullptr, &value.type, nullptr, &size);
     if (result == ERROR_SUCCESS) {
         value.bytes.resize(size);
-        result = RegQueryValueExA(key, name.c_str(), nullptr, &value.type,
-                                  reinterpret_cast<BYTE*>(value.bytes.data()), &size);
+        result = RegQueryValueExA(key, name.c_str(), nullptr, &value.type, reinterpret_cast<BYTE*>(value.bytes.data()),
+                                  &size);
         value.bytes.resize(size);
     }
     RegCloseKey(key);
@@ -57,23 +57,19 @@ inline RegistryValues registryValues(const char* path = kSettingsKeyPath) {
     return values;
 }
 
-inline bool setRegistryValue(const std::string& name, const RegistryValue& value,
-                             const char* path = kSettingsKeyPath) {
+inline bool setRegistryValue(const std::string& name, const RegistryValue& value, const char* path = kSettingsKeyPath) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
-    const LONG result = RegSetValueExA(key, name.c_str(), 0, value.type,
-                                       reinterpret_cast<const BYTE*>(value.bytes.data()),
-                                       static_cast<DWORD>(value.bytes.size()));
+    const LONG result =
+        RegSetValueExA(key, name.c_str(), 0, value.type, reinterpret_cast<const BYTE*>(value.bytes.data()),
+                       static_cast<DWORD>(value.bytes.size()));
     RegCloseKey(key);
     return result == ERROR_SUCCESS;
 }
 
 // A text value as the library writes it: REG_SZ with its terminating zero.
-inline RegistryValue registryText(const std::string& text) {
-    return RegistryValue{REG_SZ, text + '\0'};
-}
+inline RegistryValue registryText(const std::string& text) { return RegistryValue{REG_SZ, text + '\0'}; }
 
 inline void deleteRegistryKey(const char* path = kSettingsKeyPath) {
     RegDeleteTreeA(HKEY_CURRENT_USER, path);
@@ -89,8 +85,8 @@ public:
         deleteRegistryKey();
         if (!existed_) return;
         HKEY key = nullptr;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                            nullptr) == ERROR_SUCCESS)
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS)
             RegCloseKey(key);
         for (const auto& [name, value] : values_) setRegistryValue(name, value);
     }

@@ -17,8 +17,11 @@ struct Case {
 
 TEST(Codecs, LosslessFormatsRoundTripEveryDepthAndChannelCount) {
     Scratch scratch;
-    const Case cases[] = {{"a.png", SampleType::UInt8},   {"a.png", SampleType::UInt16},  {"a.tif", SampleType::UInt8},
-                          {"a.tiff", SampleType::UInt16}, {"a.TIF", SampleType::Float32}};
+    const Case cases[] = {{"a.png", SampleType::UInt8},
+                          {"a.png", SampleType::UInt16},
+                          {"a.tif", SampleType::UInt8},
+                          {"a.tiff", SampleType::UInt16},
+                          {"a.TIF", SampleType::Float32}};
     for (const Case& c : cases) {
         for (int channels = 1; channels <= 4; ++channels) {
             SCOPED_TRACE(testing::Message() << c.file << " " << sampleTypeName(c.type) << " " << channels);
@@ -94,8 +97,8 @@ TEST(Codecs, AFailedWriteLeavesTheOldFileAndNoTemporary) {
     EXPECT_THROW(writeImage(scratch / "keep.jpg", FileFormat::Jpeg, odd, {SampleType::UInt16, 90}), std::runtime_error);
     EXPECT_EQ(readText(scratch / "keep.jpg"), "old contents");
     EXPECT_EQ(scratch.files(), std::vector<std::string>{"keep.jpg"});
-    EXPECT_THROW(writeImage(scratch / "no-such-folder" / "a.png", FileFormat::Png, randomRaster(2, 2, 1, SampleType::UInt8, 1),
-                            {SampleType::UInt8, 95}),
+    EXPECT_THROW(writeImage(scratch / "no-such-folder" / "a.png", FileFormat::Png,
+                            randomRaster(2, 2, 1, SampleType::UInt8, 1), {SampleType::UInt8, 95}),
                  std::runtime_error);
 }
 
@@ -160,8 +163,7 @@ TEST(Codecs, RefusedPicturesLeaveNoMemoryBehind) {
             try {
                 openImage(scratch / name)->readRows([](int32_t, const float*) {});
                 ADD_FAILURE() << "read";
-            } catch (const std::runtime_error&) {
-            }
+            } catch (const std::runtime_error&) {}
         };
         refuse();  // the codec's one-time set-up
         const size_t before = mallinfo2().uordblks;

@@ -34,8 +34,8 @@ std::vector<std::string> childEnvironment(const fs::path& root, const Environmen
     return env;
 }
 
-pid_t spawn(const fs::path& root, const std::vector<std::string>& args, const Environment& extra, int outFd,
-            int errFd, uint64_t addressSpaceLimit = 0) {
+pid_t spawn(const fs::path& root, const std::vector<std::string>& args, const Environment& extra, int outFd, int errFd,
+            uint64_t addressSpaceLimit = 0) {
     std::vector<std::string> argv{commandPath()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env = childEnvironment(root, extra);
@@ -185,8 +185,10 @@ std::vector<std::string> terminalLines(const std::string& shown) {
         } else if (c == '\r') {
             column = 0;
         } else {
-            if (column < current.size()) current[column] = c;
-            else current += c;
+            if (column < current.size())
+                current[column] = c;
+            else
+                current += c;
             ++column;
             open = true;
         }

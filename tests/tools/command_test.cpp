@@ -34,9 +34,7 @@ Raster sharpened(const Raster& in) {
     return out;
 }
 
-void expectSuccess(const CommandResult& r) {
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-}
+void expectSuccess(const CommandResult& r) { ASSERT_EQ(r.exitCode, 0) << r.err; }
 
 }  // namespace
 
@@ -105,8 +103,8 @@ TEST(Command, DemoModelMatchesTheSharpeningComputedHere) {
     const Raster image = randomRaster(301, 170, 3, SampleType::Float32, 11);
     save(scratch, "in.tif", image);
     // Tiles of 128 every 120 pixels: margins of 4, and tiles reaching past every border.
-    expectSuccess(scratch.run({"in.tif", "out.tif", "--model", modelFile("demo_sharpen_t128.onnx"), "--tile", "128",
-                               "--step", "120"}));
+    expectSuccess(scratch.run(
+        {"in.tif", "out.tif", "--model", modelFile("demo_sharpen_t128.onnx"), "--tile", "128", "--step", "120"}));
     const Raster out = readImage(scratch / "out.tif");
     ASSERT_EQ(out.type, SampleType::Float32);
     EXPECT_LE(maxDifference(out, sharpened(image)), 1e-5f);
@@ -186,12 +184,13 @@ TEST(Command, InfoDescribesTheLibraryAndTheModel) {
     Scratch scratch;
     const CommandResult r = scratch.run({"--info", "--model", modelFile("nchw_to_nhwc_t256.onnx")});
     expectSuccess(r);
-    for (const char* expected : {"Velmora library 1.207", "Engine: Velmora ONNX", "Build: Velmora",
-                                 "input  \"input\": float 1x3x256x256", "tiles: 256 x 256, channels-first input with 3 channels",
-                                 "library: Version: -1"})
+    for (const char* expected :
+         {"Velmora library 1.207", "Engine: Velmora ONNX", "Build: Velmora", "input  \"input\": float 1x3x256x256",
+          "tiles: 256 x 256, channels-first input with 3 channels", "library: Version: -1"})
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
     // A layout given by hand overrides the one read from the shape.
-    const CommandResult forced = scratch.run({"--info", "-m", modelFile("nchw_to_nhwc_t256.onnx"), "--input-layout", "NHWC"});
+    const CommandResult forced =
+        scratch.run({"--info", "-m", modelFile("nchw_to_nhwc_t256.onnx"), "--input-layout", "NHWC"});
     expectSuccess(forced);
     EXPECT_NE(forced.out.find("cannot run in tiles: the model takes 256 x 3 inputs"), std::string::npos) << forced.out;
 }

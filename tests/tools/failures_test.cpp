@@ -40,7 +40,8 @@ TEST_F(Failures, MissingOrUnreadableFiles) {
     writeText(scratch / "in.png", "not an image at all");
     expectFailure({"in.png", "out.png", "-m", demo}, "in.png: not a PNG, JPEG or TIFF image");
     std::filesystem::remove(scratch / "in.png");
-    writeImage(scratch / "in.png", FileFormat::Png, randomRaster(300, 200, 3, SampleType::UInt8, 1), {SampleType::UInt8, 95});
+    writeImage(scratch / "in.png", FileFormat::Png, randomRaster(300, 200, 3, SampleType::UInt8, 1),
+               {SampleType::UInt8, 95});
     expectFailure({"in.png", "out.png", "-m", "absent.onnx"}, "absent.onnx: no such model file");
     expectFailure({"in.png", "out.bmp", "-m", demo}, "unknown image format");
     expectFailure({"in.png", "out.png", "-m", demo, "--bits", "32"}, "cannot hold 32-bit");
@@ -55,7 +56,8 @@ TEST_F(Failures, ModelsThatCannotRun) {
     expectFailure({"in.png", "out.png", "-m", modelFile("not_a_model.onnx")}, "the runtime refused the model:");
     expectFailure({"in.png", "out.png", "-m", demo, "--tile", "64"}, "the model takes 128 x 128 tiles");
     expectFailure({"in.png", "out.png", "-m", modelFile("open_dims.onnx")}, "leaves its input size open");
-    expectFailure({"in.png", "out.png", "-m", modelFile("identity_t16_c1.onnx")}, "takes 1 channels per pixel, the image is RGB");
+    expectFailure({"in.png", "out.png", "-m", modelFile("identity_t16_c1.onnx")},
+                  "takes 1 channels per pixel, the image is RGB");
     expectFailure({"in.png", "out.png", "-m", demo, "--step", "200"}, "must not exceed the tile size");
     // The library's own error text, passed on as it comes.
     expectFailure({"in.png", "out.png", "-m", demo, "--downscale", "500"},

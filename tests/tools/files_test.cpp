@@ -51,7 +51,7 @@ TEST(Files, AnOutputThatIsTheInputIsRefusedUnlessOverwriteSaysSo) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(fs::is_symlink(scratch / "link.png"));
     const Raster result = readImage(scratch / "a.png");
-    EXPECT_GT(maxDifference(result, image), 0.1f);  // sharpened
+    EXPECT_GT(maxDifference(result, image), 0.1f);                                            // sharpened
     EXPECT_EQ(scratch.files(), (std::vector<std::string>{"a.png", "hard.png", "link.png"}));  // no leftovers
 
     // A run that fails leaves the input whole even with --overwrite.
@@ -84,8 +84,8 @@ TEST(Files, AFolderWithABrokenPictureGivesTheOthersAndReportsIt) {
     EXPECT_EQ(count(r.out, "Number of inputs"), 1u) << r.out;
 
     // Files named one by one, into the same folder, as PNG.
-    const CommandResult named = scratch.run({"-o", "results", "--format", "png", "photos/a.png", "photos/b.jpg",
-                                             "-m", modelFile("identity_t16_c3.onnx")});
+    const CommandResult named = scratch.run(
+        {"-o", "results", "--format", "png", "photos/a.png", "photos/b.jpg", "-m", modelFile("identity_t16_c3.onnx")});
     ASSERT_EQ(named.exitCode, 0) << named.err;
     EXPECT_EQ(filesIn(scratch / "results"), (std::vector<std::string>{"a.png", "b.jpg", "b.png"}));
     EXPECT_EQ(readImage(scratch / "results" / "a.png").pixels, readImage(scratch / "photos" / "a.png").pixels);
@@ -109,7 +109,8 @@ TEST(Files, SeveralInputsNeedAnOutputFolder) {
     // Two inputs of one name cannot share a result.
     fs::create_directory(scratch / "other");
     fs::copy_file(scratch / "a.png", scratch / "other" / "a.png");
-    const CommandResult clash = scratch.run({"-o", "out", "a.png", "other/a.png", "-m", modelFile("identity_t16_c3.onnx")});
+    const CommandResult clash =
+        scratch.run({"-o", "out", "a.png", "other/a.png", "-m", modelFile("identity_t16_c3.onnx")});
     EXPECT_EQ(clash.exitCode, 1);
     EXPECT_NE(clash.err.find("would replace the result of a.png"), std::string::npos) << clash.err;
     EXPECT_EQ(filesIn(scratch / "out"), std::vector<std::string>{"a.png"});

@@ -48,11 +48,13 @@ TEST(Limits, TileCountsFollowTheLibrarysGrid) {
 TEST(Limits, AbsurdTileCountsAskForForce) {
     Scratch scratch;
     writeImage(scratch / "in.png", FileFormat::Png, randomRaster(384, 256, 3, SampleType::UInt8, 3), {});
-    expectRefusal(scratch, {"in.png", "out.png", "-s", "1"}, "this run needs 98,304 tiles (a step of 1 is below an eighth");
+    expectRefusal(scratch, {"in.png", "out.png", "-s", "1"},
+                  "this run needs 98,304 tiles (a step of 1 is below an eighth");
     // 322 x 322 tiles of 16 every 14 pixels.
     writeFlatTiff(scratch / "wide.tif", 4500, 4500);
-    expectRefusal(scratch, {"wide.tif", "out.tif", "-m", modelFile("identity_t16_c3.onnx")},
-                  "this run needs 103,684 tiles (more than 100,000); give a larger --step or --downscale, or add --force");
+    expectRefusal(
+        scratch, {"wide.tif", "out.tif", "-m", modelFile("identity_t16_c3.onnx")},
+        "this run needs 103,684 tiles (more than 100,000); give a larger --step or --downscale, or add --force");
     // --force runs it.
     const CommandResult forced = scratch.run({"in.png", "out.png", "-s", "15", "--force", "--quiet"});
     EXPECT_EQ(forced.exitCode, 0) << forced.err;
@@ -89,8 +91,7 @@ TEST(Limits, APictureThatCannotFitIsRefusedBeforeItIsRead) {
     // from a file of a few hundred kilobytes.
     writeFlatTiff(scratch / "big.tif", 11000, 11000);
     const uint64_t limit = 3ull << 30;
-    expectRefusal(scratch, {"big.tif", "out.tif"},
-                  "of memory; the process's address-space limit leaves", limit);
+    expectRefusal(scratch, {"big.tif", "out.tif"}, "of memory; the process's address-space limit leaves", limit);
     const CommandResult r = scratch.run({"big.tif", "out.tif"}, {}, limit);
     EXPECT_TRUE(contains(r.err, "; try --8bit (--force runs it anyway)")) << r.err;
 }
@@ -132,8 +133,8 @@ TEST(Hardening, CutShortPicturesAreErrorsNotFilledIn) {
     // Each file is whole first, then loses its last part.
     for (const char* name : {"baseline.jpg", "progressive.jpg", "palette.tif"}) {
         SCOPED_TRACE(name);
-        const CommandResult whole = scratch.run({name, std::string("whole-") + name + ".png", "-m",
-                                                 modelFile("identity_t16_c3.onnx"), "--quiet"});
+        const CommandResult whole = scratch.run(
+            {name, std::string("whole-") + name + ".png", "-m", modelFile("identity_t16_c3.onnx"), "--quiet"});
         EXPECT_EQ(whole.exitCode, 0) << whole.err;
         const size_t size = fs::file_size(scratch / name);
         cutFile(scratch / name, size * 2 / 3);
@@ -159,7 +160,8 @@ TEST(Hardening, DeclaredSizesAreCheckedAgainstTheFile) {
             openImage(scratch / "onestrip.tif");
             ADD_FAILURE() << "read";
         } catch (const std::runtime_error& e) {
-            EXPECT_TRUE(contains(e.what(), "strip 0 declares") && contains(e.what(), "cut short or damaged")) << e.what();
+            EXPECT_TRUE(contains(e.what(), "strip 0 declares") && contains(e.what(), "cut short or damaged"))
+                << e.what();
         }
     }
 
@@ -168,7 +170,8 @@ TEST(Hardening, DeclaredSizesAreCheckedAgainstTheFile) {
         SCOPED_TRACE(progressive);
         writeJpegFile(scratch / "liar.jpg", smoothRaster(16, 16, 1), {0, progressive, 50});
         setJpegSize(scratch / "liar.jpg", 65000, 42000);
-        expectRefusal(scratch, {"liar.jpg", "out.png"}, "liar.jpg: the file declares 65000 x 42000 pixels, more than its");
+        expectRefusal(scratch, {"liar.jpg", "out.png"},
+                      "liar.jpg: the file declares 65000 x 42000 pixels, more than its");
     }
 
     // A PNG declaring 900000 x 900000, and one beyond what the command reads at all.

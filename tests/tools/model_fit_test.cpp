@@ -35,8 +35,8 @@ TEST(ModelFile, ReadsInputsAndOutputsOfGeneratedModels) {
     EXPECT_EQ(describe("add3_t16_c3.onnx").outputs.size(), 2u);
     EXPECT_EQ(describe("scalar_out.onnx").outputs[0].dims.size(), 0u);
 
-    for (const std::string& bytes : {std::string("This is a line of text, not an ONNX model.\n"), std::string("\x08\x07", 2),
-                                    std::string("\x3a\x05\x0a", 3), std::string()})
+    for (const std::string& bytes : {std::string("This is a line of text, not an ONNX model.\n"),
+                                     std::string("\x08\x07", 2), std::string("\x3a\x05\x0a", 3), std::string()})
         EXPECT_THROW(describeModel(std::vector<char>(bytes.begin(), bytes.end())), std::runtime_error);
     EXPECT_THROW(readModelFile(modelFile("absent.onnx")), std::runtime_error);
 }

@@ -68,9 +68,10 @@ TEST(Picture, ProfileAndResolutionSurviveEveryFormatThatHoldsThem) {
         const char* name;
         Density density;
     };
-    const Source sources[] = {{"in.png", {118.11, 59.06, Density::Unit::Centimetre}},  // 300 x 150 dpi, per metre in PNG
-                              {"in.jpg", {300, 150, Density::Unit::Inch}},
-                              {"in.tif", {300, 150, Density::Unit::Inch}}};
+    const Source sources[] = {
+        {"in.png", {118.11, 59.06, Density::Unit::Centimetre}},  // 300 x 150 dpi, per metre in PNG
+        {"in.jpg", {300, 150, Density::Unit::Inch}},
+        {"in.tif", {300, 150, Density::Unit::Inch}}};
     for (const Source& s : sources) {
         const PictureInfo info{profile, s.density};
         writeImage(scratch / s.name, formatForExtension(s.name), image, {SampleType::UInt8, 98, info});
@@ -97,8 +98,9 @@ TEST(Picture, GrayStaysGrayAndSixteenBitsStaySixteen) {
         const char* out;
         SampleType type;
     };
-    for (const Case& c : {Case{"g8.png", "g8-out.png", SampleType::UInt8}, Case{"g16.png", "g16-out.png", SampleType::UInt16},
-                          Case{"g16.tif", "g16-out.tif", SampleType::UInt16}}) {
+    for (const Case& c :
+         {Case{"g8.png", "g8-out.png", SampleType::UInt8}, Case{"g16.png", "g16-out.png", SampleType::UInt16},
+          Case{"g16.tif", "g16-out.tif", SampleType::UInt16}}) {
         SCOPED_TRACE(c.in);
         const Raster gray = randomRaster(70, 50, 1, c.type, 9);
         writeImage(scratch / c.in, formatForExtension(c.in), gray, {c.type, 95, {grayProfile, {}}});
@@ -118,7 +120,8 @@ TEST(Picture, GrayStaysGrayAndSixteenBitsStaySixteen) {
         // The gray result is the luminance of the colour one (equal channels: the same value).
         const float step = c.type == SampleType::UInt8 ? 1.0f / 255.0f : 1.0f / 65535.0f;
         float worst = 0;
-        for (size_t p = 0; p < pixelCount(out); ++p) worst = std::max(worst, std::abs(out.pixels[p] - color.pixels[p * 3 + 1]));
+        for (size_t p = 0; p < pixelCount(out); ++p)
+            worst = std::max(worst, std::abs(out.pixels[p] - color.pixels[p * 3 + 1]));
         EXPECT_LE(worst, step + 1e-6f);
     }
 }

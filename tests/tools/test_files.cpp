@@ -119,10 +119,16 @@ void writePaletteTiff(const fs::path& path, int width, int height) {
     const uint32_t offsets = colormap + 3 * 256 * 2, counts = offsets + 4 * strips;
     const uint32_t pixels = counts + 4 * strips;
     const auto w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
-    const Entry table[entries] = {{256, 4, 1, w}, {257, 4, 1, h}, {258, 3, 1, 8}, {259, 3, 1, 1},
-                                  {262, 3, 1, 3}, {273, 4, strips, strips == 1 ? pixels : offsets},
-                                  {277, 3, 1, 1}, {278, 4, 1, rowsPerStrip},
-                                  {279, 4, strips, strips == 1 ? w * h : counts}, {320, 3, 768, colormap}};
+    const Entry table[entries] = {{256, 4, 1, w},
+                                  {257, 4, 1, h},
+                                  {258, 3, 1, 8},
+                                  {259, 3, 1, 1},
+                                  {262, 3, 1, 3},
+                                  {273, 4, strips, strips == 1 ? pixels : offsets},
+                                  {277, 3, 1, 1},
+                                  {278, 4, 1, rowsPerStrip},
+                                  {279, 4, strips, strips == 1 ? w * h : counts},
+                                  {320, 3, 768, colormap}};
     std::vector<unsigned char> out{'I', 'I', 42, 0};
     auto put16 = [&](uint32_t v) { out.push_back(v & 0xFF), out.push_back(v >> 8 & 0xFF); };
     auto put32 = [&](uint32_t v) { put16(v & 0xFFFF), put16(v >> 16); };
@@ -130,8 +136,10 @@ void writePaletteTiff(const fs::path& path, int width, int height) {
     put16(entries);
     for (const Entry& e : table) {
         put16(e.tag), put16(e.type), put32(e.count);
-        if (e.type == 3 && e.count == 1) put16(e.value), put16(0);
-        else put32(e.value);
+        if (e.type == 3 && e.count == 1)
+            put16(e.value), put16(0);
+        else
+            put32(e.value);
     }
     put32(0);  // no next directory
     const uint16_t colours[4][3] = {{65535, 0, 0}, {0, 65535, 0}, {0, 0, 65535}, {65535, 65535, 65535}};
@@ -162,8 +170,8 @@ void writeTiffFile(const fs::path& path, const Raster& image, const TiffOptions&
         for (int y = 0; y < image.height; ++y) {
             for (int x = 0; x < image.width; ++x)
                 for (size_t c = 0; c < (options.planar ? 1 : channels); ++c)
-                    row[x * (options.planar ? 1 : channels) + c] = static_cast<unsigned char>(quantize(
-                        image.pixels[(static_cast<size_t>(y) * image.width + x) * channels + plane + c], 8));
+                    row[x * (options.planar ? 1 : channels) + c] = static_cast<unsigned char>(
+                        quantize(image.pixels[(static_cast<size_t>(y) * image.width + x) * channels + plane + c], 8));
             TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), static_cast<uint16_t>(plane));
         }
     TIFFClose(tiff);

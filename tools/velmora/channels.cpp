@@ -66,6 +66,8 @@ void ResultShape::apply(const float* result, float alpha, float* out) const {
     } else {
         for (int32_t c = 0; c < color; ++c) out[k++] = result[c] * scale;
     }
-    if (addAlpha) out[k++] = alpha;
-    else if (keepResultAlpha) out[k++] = result[color] * scale;
+    if (addAlpha)
+        out[k++] = alpha;
+    else if (keepResultAlpha)
+        out[k++] = result[color] * scale;
 }

@@ -8,7 +8,8 @@ DemoFiles findDemoFiles() {
     const std::filesystem::path exe = executablePath();
     if (exe.empty()) throw std::runtime_error("cannot tell where the velmora command lives, to find its demo files");
     const std::filesystem::path folder = exe.parent_path();
-    const std::filesystem::path candidates[] = {folder / "velmora-demo", folder.parent_path() / "share" / "velmora" / "demo"};
+    const std::filesystem::path candidates[] = {folder / "velmora-demo",
+                                                folder.parent_path() / "share" / "velmora" / "demo"};
     std::string looked;
     for (const auto& c : candidates) {
         std::error_code ec;

@@ -1,13 +1,13 @@
 // A C stream that closes itself, for the codecs' C interfaces.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <cerrno>
-#include <cstring>
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }

@@ -79,8 +79,7 @@ fs::path temporaryBeside(const fs::path& path) {
 
 void writeImageRows(const fs::path& path, FileFormat format, const ImageSpec& given, const RowSource& source) {
     if (storableType(format, given.type) != given.type)
-        throw std::runtime_error(path.string() + ": the format cannot hold " + sampleTypeName(given.type) +
-                                 " samples");
+        throw std::runtime_error(path.string() + ": the format cannot hold " + sampleTypeName(given.type) + " samples");
     ImageSpec spec = given;
     if (!profileFits(spec.info.iccProfile, spec.channels)) spec.info.iccProfile.clear();
     const fs::path temporary = temporaryBeside(path);
@@ -135,7 +134,7 @@ Raster readImage(const fs::path& path, PictureInfo* info) {
 
 void writeImage(const fs::path& path, FileFormat format, const Raster& image, const WriteSettings& settings) {
     const bool dropAlpha = format == FileFormat::Jpeg && (image.channels == 2 || image.channels == 4);
-    ImageSpec spec{image.width, image.height, dropAlpha ? image.channels - 1 : image.channels,
+    ImageSpec spec{image.width,   image.height,         dropAlpha ? image.channels - 1 : image.channels,
                    settings.type, settings.jpegQuality, settings.info};
     const size_t in = static_cast<size_t>(image.channels), out = static_cast<size_t>(spec.channels);
     writeImageRows(path, format, spec, [&](int32_t y, float* samples) {

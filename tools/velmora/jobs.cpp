@@ -73,8 +73,8 @@ JobList planJobs(const Options& o) {
             throw std::runtime_error(o.files[0] + ": is a folder; give -o OUTDIR for the results of its pictures");
         if (o.files.size() == 1) throw std::runtime_error("give the output file after the input file, or -o OUTDIR");
         if (o.files.size() > 2)
-            throw std::runtime_error("several inputs need -o OUTDIR for their results (" + std::to_string(o.files.size()) +
-                                     " files given)");
+            throw std::runtime_error("several inputs need -o OUTDIR for their results (" +
+                                     std::to_string(o.files.size()) + " files given)");
         list.jobs.push_back({o.files[0], o.files[1], {}});
         return list;
     }

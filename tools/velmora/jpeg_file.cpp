@@ -4,6 +4,7 @@
 #include <cstdio>
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
+// jerror.h's codes depend on what jpeglib.h configures.
 #include <jerror.h>
 
 #include <algorithm>
@@ -43,8 +44,7 @@ bool meansDamage(int code) {
         case JWRN_NOT_SEQUENTIAL:
         case JWRN_HUFF_BAD_CODE:
         case JWRN_ARITH_BAD_CODE:
-        case JWRN_BOGUS_PROGRESSION:
-            return true;
+        case JWRN_BOGUS_PROGRESSION: return true;
     }
     return false;
 }
@@ -92,13 +92,17 @@ public:
         job.file = file.get();
         jpeg_create_decompress(&job.info);
         job.created = true;
-        const bool headerRead = guarded<Decompress>(errors, [](Decompress* j) {
-            jpeg_stdio_src(&j->info, j->file);
-            jpeg_save_markers(&j->info, JPEG_APP0 + 1, 0xFFFF);  // EXIF
-            jpeg_save_markers(&j->info, JPEG_APP0 + 2, 0xFFFF);  // ICC profile
-            jpeg_read_header(&j->info, TRUE);
-        }, &job);
-        if (!headerRead) throw std::runtime_error(path.string() + ": not a readable JPEG image (" + errors.message + ")");
+        const bool headerRead = guarded<Decompress>(
+            errors,
+            [](Decompress* j) {
+                jpeg_stdio_src(&j->info, j->file);
+                jpeg_save_markers(&j->info, JPEG_APP0 + 1, 0xFFFF);  // EXIF
+                jpeg_save_markers(&j->info, JPEG_APP0 + 2, 0xFFFF);  // ICC profile
+                jpeg_read_header(&j->info, TRUE);
+            },
+            &job);
+        if (!headerRead)
+            throw std::runtime_error(path.string() + ": not a readable JPEG image (" + errors.message + ")");
         jpeg_decompress_struct& c = job.info;
         checkDeclaredSize(path, c.image_width, c.image_height);
         const uint64_t pixels = static_cast<uint64_t>(c.image_width) * c.image_height;
@@ -126,7 +130,8 @@ public:
     }
 
     void readRows(const RowSink& sink) override {
-        if (!guarded<Decompress>(errors, [](Decompress* j) { jpeg_start_decompress(&j->info); }, &job))
+        if (!guarded<Decompress>(
+                errors, [](Decompress* j) { jpeg_start_decompress(&j->info); }, &job))
             throw damaged();
         if (static_cast<int32_t>(job.info.output_width) != head.width ||
             static_cast<int32_t>(job.info.output_height) != head.height || job.info.output_components != head.channels)
@@ -136,14 +141,18 @@ public:
         std::vector<float> values(samples);
         job.row = bytes.data();
         for (int32_t y = 0; y < head.height; ++y) {
-            const bool read = guarded<Decompress>(errors, [](Decompress* j) {
-                if (jpeg_read_scanlines(&j->info, &j->row, 1) != 1) ERREXIT(&j->info, JERR_INPUT_EMPTY);
-            }, &job);
+            const bool read = guarded<Decompress>(
+                errors,
+                [](Decompress* j) {
+                    if (jpeg_read_scanlines(&j->info, &j->row, 1) != 1) ERREXIT(&j->info, JERR_INPUT_EMPTY);
+                },
+                &job);
             if (!read) throw damaged();
             for (size_t i = 0; i < samples; ++i) values[i] = bytes[i] / 255.0f;
             sink(y, values.data());
         }
-        if (!guarded<Decompress>(errors, [](Decompress* j) { jpeg_finish_decompress(&j->info); }, &job))
+        if (!guarded<Decompress>(
+                errors, [](Decompress* j) { jpeg_finish_decompress(&j->info); }, &job))
             throw damaged();
     }
 
@@ -179,8 +188,8 @@ private:
             JOCTET** profile;
             unsigned int* length;
         } p{&job.info, profile, length};
-        return guarded<ProfileJob>(errors, [](ProfileJob* j) { jpeg_read_icc_profile(j->info, j->profile, j->length); },
-                                   &p);
+        return guarded<ProfileJob>(
+            errors, [](ProfileJob* j) { jpeg_read_icc_profile(j->info, j->profile, j->length); }, &p);
     }
 
     std::filesystem::path path;
@@ -248,33 +257,39 @@ void writeJpeg(const std::filesystem::path& path, const ImageSpec& spec, const R
         jpeg_compress_struct* info;
         ~Destroy() { jpeg_destroy_compress(info); }
     } destroy{&job.info};
-    const bool started = guarded<Compress>(errors, [](Compress* j) {
-        const ImageSpec& s = *j->spec;
-        jpeg_stdio_dest(&j->info, j->file);
-        j->info.image_width = static_cast<JDIMENSION>(s.width);
-        j->info.image_height = static_cast<JDIMENSION>(s.height);
-        j->info.input_components = s.channels;
-        j->info.in_color_space = s.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
-        jpeg_set_defaults(&j->info);
-        jpeg_set_quality(&j->info, s.jpegQuality, TRUE);
-        // Full-resolution colour at high quality: chroma subsampling would
-        // blur exactly the detail that image models restore.
-        if (s.jpegQuality >= 90)
-            for (int c = 0; c < j->info.num_components; ++c)
-                j->info.comp_info[c].h_samp_factor = j->info.comp_info[c].v_samp_factor = 1;
-        setDensity(j->info, s.info.density);
-        jpeg_start_compress(&j->info, TRUE);
-        if (!s.info.iccProfile.empty())
-            jpeg_write_icc_profile(&j->info, s.info.iccProfile.data(), static_cast<unsigned>(s.info.iccProfile.size()));
-    }, &job);
+    const bool started = guarded<Compress>(
+        errors,
+        [](Compress* j) {
+            const ImageSpec& s = *j->spec;
+            jpeg_stdio_dest(&j->info, j->file);
+            j->info.image_width = static_cast<JDIMENSION>(s.width);
+            j->info.image_height = static_cast<JDIMENSION>(s.height);
+            j->info.input_components = s.channels;
+            j->info.in_color_space = s.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+            jpeg_set_defaults(&j->info);
+            jpeg_set_quality(&j->info, s.jpegQuality, TRUE);
+            // Full-resolution colour at high quality: chroma subsampling would
+            // blur exactly the detail that image models restore.
+            if (s.jpegQuality >= 90)
+                for (int c = 0; c < j->info.num_components; ++c)
+                    j->info.comp_info[c].h_samp_factor = j->info.comp_info[c].v_samp_factor = 1;
+            setDensity(j->info, s.info.density);
+            jpeg_start_compress(&j->info, TRUE);
+            if (!s.info.iccProfile.empty())
+                jpeg_write_icc_profile(&j->info, s.info.iccProfile.data(),
+                                       static_cast<unsigned>(s.info.iccProfile.size()));
+        },
+        &job);
     if (!started) throw std::runtime_error(path.string() + ": cannot write JPEG (" + errors.message + ")");
     for (int32_t y = 0; y < spec.height; ++y) {
         source(y, values.data());
         for (size_t i = 0; i < samples; ++i) bytes[i] = static_cast<unsigned char>(quantize(values[i], 8));
-        if (!guarded<Compress>(errors, [](Compress* j) { jpeg_write_scanlines(&j->info, &j->row, 1); }, &job))
+        if (!guarded<Compress>(
+                errors, [](Compress* j) { jpeg_write_scanlines(&j->info, &j->row, 1); }, &job))
             throw std::runtime_error(path.string() + ": cannot write JPEG (" + errors.message + ")");
     }
-    if (!guarded<Compress>(errors, [](Compress* j) { jpeg_finish_compress(&j->info); }, &job))
+    if (!guarded<Compress>(
+            errors, [](Compress* j) { jpeg_finish_compress(&j->info); }, &job))
         throw std::runtime_error(path.string() + ": cannot write JPEG (" + errors.message + ")");
     closeWrittenFile(file, path);
 }

@@ -54,8 +54,8 @@ std::string LibraryContext::takeErrorText() {
 void LibraryContext::loadModel(const std::vector<char>& bytes, const std::string& inputName,
                                const std::string& outputName, int inputLayout, int outputLayout) {
     takeErrorText();
-    if (!loadModelEx(context, bytes.data(), static_cast<uint32_t>(bytes.size()), inputName.c_str(),
-                     outputName.c_str(), inputLayout, outputLayout))
+    if (!loadModelEx(context, bytes.data(), static_cast<uint32_t>(bytes.size()), inputName.c_str(), outputName.c_str(),
+                     inputLayout, outputLayout))
         throw libraryFailure(*this, "the runtime refused the model");
     takeErrorText();
 }
@@ -131,10 +131,10 @@ LibraryResult predictByteImage(LibraryContext& library, const std::vector<unsign
                                      " tiles; the 8-bit path needs results of the tile's size");
         channels = answer.numChannels;
     }
-    const unsigned char* result = predictByTiles(
-        library.handle(), const_cast<unsigned char*>(rgb.data()), width, height, modelChannels, settings.tile,
-        settings.step, settings.argmax, settings.inputScale / 255.0f, settings.outputScale * 255.0f,
-        settings.downscale, reportProgress, &progress);
+    const unsigned char* result =
+        predictByTiles(library.handle(), const_cast<unsigned char*>(rgb.data()), width, height, modelChannels,
+                       settings.tile, settings.step, settings.argmax, settings.inputScale / 255.0f,
+                       settings.outputScale * 255.0f, settings.downscale, reportProgress, &progress);
     finishProgress(progress);
     if (progress.stopped) throw Interrupted();
     if (!result) throw libraryFailure(library, "the model run failed");

@@ -37,7 +37,7 @@ private:
 struct TileSettings {
     int tile = 0;
     int step = 0;
-    int downscale = 1;  // negative: detail transfer
+    int downscale = 1;         // negative: detail transfer
     float inputScale = 1.0f;   // the 8-bit path's; the float path's input comes scaled
     float outputScale = 1.0f;  // the 8-bit path's; the float path's result is scaled when written
     bool argmax = false;

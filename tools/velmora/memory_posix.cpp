@@ -50,8 +50,7 @@ uint64_t controlGroupLeft() {
         const std::string folder = "/sys/fs/cgroup" + line.substr(3);
         const uint64_t limit = readNumber(folder + "/memory.max");
         const uint64_t used = readNumber(folder + "/memory.current");
-        if (limit == std::numeric_limits<uint64_t>::max() || used == std::numeric_limits<uint64_t>::max())
-            return limit;
+        if (limit == std::numeric_limits<uint64_t>::max() || used == std::numeric_limits<uint64_t>::max()) return limit;
         return limit > used ? limit - used : 0;
     }
     return std::numeric_limits<uint64_t>::max();

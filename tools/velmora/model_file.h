@@ -11,14 +11,14 @@
 
 struct TensorDescription {
     std::string name;
-    int32_t elementType = 0;      // ONNX code: 1 is 32-bit float
-    std::vector<int64_t> dims;    // -1 for a dimension the model leaves open
+    int32_t elementType = 0;    // ONNX code: 1 is 32-bit float
+    std::vector<int64_t> dims;  // -1 for a dimension the model leaves open
 };
 
 struct ModelDescription {
     std::string producer;
     int64_t irVersion = 0;
-    std::vector<TensorDescription> inputs;   // graph inputs that are not initializers
+    std::vector<TensorDescription> inputs;  // graph inputs that are not initializers
     std::vector<TensorDescription> outputs;
 };
 

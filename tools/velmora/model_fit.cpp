@@ -12,7 +12,8 @@ const TensorDescription& pick(const std::vector<TensorDescription>& list, const 
         if (t.name == wanted) return t;
         names += (names.empty() ? "" : ", ") + ("\"" + t.name + "\"");
     }
-    throw std::runtime_error(std::string("the model has no ") + kind + " named \"" + wanted + "\" (it has " + names + ")");
+    throw std::runtime_error(std::string("the model has no ") + kind + " named \"" + wanted + "\" (it has " + names +
+                             ")");
 }
 
 // Channels-last unless the last dimension cannot be a channel count and the
@@ -42,7 +43,8 @@ ModelFit fitModel(const ModelDescription* description, const Options& options) {
     fit.outputLayout = options.outputLayout == Layout::ChannelsFirst ? 0 : 1;
     fit.tile = options.tile;
     if (!description) {
-        if (fit.tile == 0) throw std::runtime_error("cannot read the model's input size; give the tile size with --tile");
+        if (fit.tile == 0)
+            throw std::runtime_error("cannot read the model's input size; give the tile size with --tile");
         return fit;
     }
     if (description->inputs.size() != 1)

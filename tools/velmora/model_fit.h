@@ -7,13 +7,13 @@
 #include "options.h"
 
 struct ModelFit {
-    std::string inputName;    // as handed to the library
+    std::string inputName;  // as handed to the library
     std::string outputName;
-    int inputLayout = 1;      // library codes: 1 channels-last, 0 channels-first
+    int inputLayout = 1;  // library codes: 1 channels-last, 0 channels-first
     int outputLayout = 1;
-    int tile = 0;             // the side of the square tiles the model takes
-    int inputChannels = 0;    // 0: unknown
-    int outputChannels = 0;   // 0: unknown
+    int tile = 0;            // the side of the square tiles the model takes
+    int inputChannels = 0;   // 0: unknown
+    int outputChannels = 0;  // 0: unknown
 };
 
 // `description` may be null when the file could not be described; the tile

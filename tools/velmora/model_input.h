@@ -10,12 +10,12 @@
 #include "image_files.h"
 
 struct ModelInputImage {
-    int32_t width = 0;   // upright
+    int32_t width = 0;  // upright
     int32_t height = 0;
-    int32_t channels = 0;             // what the model gets
-    std::vector<float> pixels;        // the float path's input
+    int32_t channels = 0;              // what the model gets
+    std::vector<float> pixels;         // the float path's input
     std::vector<unsigned char> bytes;  // the 8-bit path's RGB input
-    std::vector<float> alpha;         // set aside, one value per pixel, or empty
+    std::vector<float> alpha;          // set aside, one value per pixel, or empty
 };
 
 enum class InputKind { Floats, Bytes };

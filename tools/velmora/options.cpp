@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "velmora_version.h"
+
 int defaultStep(int tile) {
     if (tile < 4) return tile;
     const int margin = std::max(1, tile / 16);
@@ -33,7 +35,7 @@ int parseOptions(int argc, char** argv, Options& o) {
         "Runs an ONNX image model over images of any size, tile by tile, through the Velmora library.\n"
         "Without arguments it sharpens the bundled sample image with the bundled demo model.",
         "velmora"};
-    app.set_version_flag("--version", "velmora command 1.207");
+    app.set_version_flag("--version", "velmora command " VELMORA_VERSION_TEXT);
     app.footer(kExamples);
     app.add_option("files", o.files,
                    "INPUT OUTPUT, or with -o any number of input pictures and folders: PNG, JPEG or TIFF "
@@ -46,11 +48,15 @@ int parseOptions(int argc, char** argv, Options& o) {
     app.add_option("--output-name", o.outputName, "Name of the model's output (default: its first output)");
     std::string inputLayout = "auto", outputLayout = "auto";
     const auto layoutNames = CLI::IsMember({"auto", "nhwc", "nchw"}, CLI::ignore_case);
-    app.add_option("--input-layout", inputLayout, "Layout of the model's input: auto, nhwc or nchw")->check(layoutNames);
-    app.add_option("--output-layout", outputLayout, "Layout of the model's output: auto, nhwc or nchw")->check(layoutNames);
-    app.add_option("-t,--tile", o.tile, "Tile side in pixels; must match the model's input (default: read from the model)")
+    app.add_option("--input-layout", inputLayout, "Layout of the model's input: auto, nhwc or nchw")
+        ->check(layoutNames);
+    app.add_option("--output-layout", outputLayout, "Layout of the model's output: auto, nhwc or nchw")
+        ->check(layoutNames);
+    app.add_option("-t,--tile", o.tile,
+                   "Tile side in pixels; must match the model's input (default: read from the model)")
         ->check(CLI::Range(1, 1 << 16));
-    app.add_option("-s,--step", o.step, "Distance between tiles; the rest of each tile is its overlap (default: tile - tile/8)")
+    app.add_option("-s,--step", o.step,
+                   "Distance between tiles; the rest of each tile is its overlap (default: tile - tile/8)")
         ->check(CLI::Range(1, 1 << 16));
     app.add_option("-d,--downscale", o.downscale,
                    "Shrink the image by this factor before the model and enlarge the result back; "
@@ -65,13 +71,15 @@ int parseOptions(int argc, char** argv, Options& o) {
     app.add_flag("--argmax", o.argmax,
                  "Segmentation: write the index of the strongest output channel per pixel (implies --8bit)");
     app.add_flag("--color", o.color, "Keep a colour result of a gray picture in colour (default: gray, as the input)");
-    app.add_option("-b,--bits", o.bits, "Bit depth of the result: 8, 16 or 32 (float, TIFF only); default: as the input")
+    app.add_option("-b,--bits", o.bits,
+                   "Bit depth of the result: 8, 16 or 32 (float, TIFF only); default: as the input")
         ->check(CLI::IsMember({8, 16, 32}));
     app.add_option("-q,--quality", o.jpegQuality, "JPEG quality of the result (default 95)")->check(CLI::Range(1, 100));
     app.add_flag("--overwrite", o.overwrite, "Let a result replace its own input (only once it is complete)");
     app.add_flag("--force", o.force,
                  "Run even when the tiles are very many or the memory estimate says the picture does not fit");
-    app.add_flag("--info", o.info, "Print the library's version, engine and build, and describe the model if one is given");
+    app.add_flag("--info", o.info,
+                 "Print the library's version, engine and build, and describe the model if one is given");
     app.add_flag("--quiet", o.quiet, "Nothing but errors: no progress bar and no closing line");
     app.add_flag("-v,--verbose", o.verbose, "Also show everything the library and the runtime print");
 

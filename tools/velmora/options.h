@@ -12,9 +12,9 @@ struct Options {
     std::vector<std::string> files;  // INPUT OUTPUT, or inputs (files or folders) with --output-dir
     std::string outputDir;           // -o: results go here under the inputs' names
     std::string format;              // with -o: "png", "jpg" or "tif" instead of the input's own
-    std::string model;       // empty: the demo model
-    std::string inputName;   // empty: the model's first input
-    std::string outputName;  // empty: the model's first output
+    std::string model;               // empty: the demo model
+    std::string inputName;           // empty: the model's first input
+    std::string outputName;          // empty: the model's first output
     Layout inputLayout = Layout::Auto;
     Layout outputLayout = Layout::Auto;
     int tile = 0;       // 0: the model's input size
@@ -26,7 +26,7 @@ struct Options {
     bool eightBit = false;
     bool argmax = false;
     bool color = false;  // keep a colour result of a gray picture in colour
-    int bits = 0;  // 8, 16 or 32 (float); 0: as the input, where the format allows
+    int bits = 0;        // 8, 16 or 32 (float); 0: as the input, where the format allows
     int jpegQuality = 95;
     bool overwrite = false;  // an output may replace its own input
     bool force = false;      // run even when the tile count or the memory estimate says no

@@ -6,14 +6,14 @@
 #include <cstdint>
 
 enum class Orientation : uint8_t {
-    Upright = 1,     // as stored
-    MirrorX = 2,     // mirrored left to right
+    Upright = 1,  // as stored
+    MirrorX = 2,  // mirrored left to right
     Rotate180 = 3,
-    MirrorY = 4,     // mirrored top to bottom
-    Transpose = 5,   // stored rows are the upright columns
-    Rotate90 = 6,    // turned a quarter clockwise to be upright
+    MirrorY = 4,    // mirrored top to bottom
+    Transpose = 5,  // stored rows are the upright columns
+    Rotate90 = 6,   // turned a quarter clockwise to be upright
     Transverse = 7,
-    Rotate270 = 8,   // turned a quarter counter-clockwise to be upright
+    Rotate270 = 8,  // turned a quarter counter-clockwise to be upright
 };
 
 // True when the upright picture's width is the stored height.

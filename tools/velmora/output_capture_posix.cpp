@@ -10,8 +10,8 @@
 #include "output_capture.h"
 
 struct OutputCapture::State {
-    int file = -1;       // the temporary file, already unlinked
-    int savedOut = -1;   // the real standard output and error
+    int file = -1;      // the temporary file, already unlinked
+    int savedOut = -1;  // the real standard output and error
     int savedErr = -1;
     std::FILE* console = nullptr;
 };
@@ -47,8 +47,10 @@ OutputCapture::OutputCapture() : state(std::make_unique<State>()) {
     const int consoleFd = s.savedErr >= 0 ? fcntl(s.savedErr, F_DUPFD_CLOEXEC, 3) : -1;
     s.console = consoleFd >= 0 ? fdopen(consoleFd, "w") : nullptr;
     if (s.savedOut < 0 || s.savedErr < 0 || !s.console || dup2(s.file, 1) < 0 || dup2(s.file, 2) < 0) {
-        if (s.console) std::fclose(s.console);
-        else if (consoleFd >= 0) close(consoleFd);
+        if (s.console)
+            std::fclose(s.console);
+        else if (consoleFd >= 0)
+            close(consoleFd);
         if (s.savedOut >= 0) dup2(s.savedOut, 1), close(s.savedOut);
         if (s.savedErr >= 0) dup2(s.savedErr, 2), close(s.savedErr);
         close(s.file);

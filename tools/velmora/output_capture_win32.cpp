@@ -50,8 +50,10 @@ OutputCapture::OutputCapture() : state(std::make_unique<State>()) {
     const int consoleFd = s.savedErr >= 0 ? _dup(s.savedErr) : -1;
     s.console = consoleFd >= 0 ? _fdopen(consoleFd, "w") : nullptr;
     if (s.savedOut < 0 || s.savedErr < 0 || !s.console || _dup2(s.file, 1) != 0 || _dup2(s.file, 2) != 0) {
-        if (s.console) std::fclose(s.console);
-        else if (consoleFd >= 0) _close(consoleFd);
+        if (s.console)
+            std::fclose(s.console);
+        else if (consoleFd >= 0)
+            _close(consoleFd);
         if (s.savedOut >= 0) _dup2(s.savedOut, 1), _close(s.savedOut);
         if (s.savedErr >= 0) _dup2(s.savedErr, 2), _close(s.savedErr);
         _close(s.file);

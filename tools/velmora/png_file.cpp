@@ -74,21 +74,26 @@ struct RowJob {
 
 class PngReader final : public ImageReader {
 public:
-    PngReader(const std::filesystem::path& path, uint64_t fileSize)
-        : path(path), file(openFile(path, "rb")), s(error) {
+    PngReader(const std::filesystem::path& path, uint64_t fileSize) : path(path), file(openFile(path, "rb")), s(error) {
         if (!s.info) throw failure(path, error);
         HeaderJob job{s.info, file.get()};
-        const bool headerRead = guarded<HeaderJob>(s.png, [](png_structp png, HeaderJob* j) {
-            png_init_io(png, j->file);
-            png_set_user_limits(png, static_cast<png_uint_32>(kMaxImageSide), static_cast<png_uint_32>(kMaxImageSide));
-            png_read_info(png, j->info);
-        }, &job);
+        const bool headerRead = guarded<HeaderJob>(
+            s.png,
+            [](png_structp png, HeaderJob* j) {
+                png_init_io(png, j->file);
+                png_set_user_limits(png, static_cast<png_uint_32>(kMaxImageSide),
+                                    static_cast<png_uint_32>(kMaxImageSide));
+                png_read_info(png, j->info);
+            },
+            &job);
         if (!headerRead) throw failure(path, error);
 
         const png_uint_32 width = png_get_image_width(s.png, s.info), height = png_get_image_height(s.png, s.info);
         checkDeclaredSize(path, width, height);
         const uint64_t storedRow =
-            (static_cast<uint64_t>(width) * png_get_channels(s.png, s.info) * png_get_bit_depth(s.png, s.info) + 7) / 8 + 1;
+            (static_cast<uint64_t>(width) * png_get_channels(s.png, s.info) * png_get_bit_depth(s.png, s.info) + 7) /
+                8 +
+            1;
         if (storedRow * height > kMaxDeflateRatio * fileSize + (1u << 20))
             throw std::runtime_error(path.string() + ": the file declares " + std::to_string(width) + " x " +
                                      std::to_string(height) + " pixels, more than its " + std::to_string(fileSize) +
@@ -96,16 +101,21 @@ public:
         interlaced = png_get_interlace_type(s.png, s.info) != PNG_INTERLACE_NONE;
         readPictureInfo();
 
-        const bool headerUpdated = guarded<HeaderJob>(s.png, [](png_structp png, HeaderJob* j) {
-            png_set_expand(png);  // palette to RGB, gray below 8 bits to 8, tRNS to alpha
-            if (png_get_bit_depth(png, j->info) == 16 && std::endian::native == std::endian::little) png_set_swap(png);
-            png_set_interlace_handling(png);
-            png_read_update_info(png, j->info);
-        }, &job);
+        const bool headerUpdated = guarded<HeaderJob>(
+            s.png,
+            [](png_structp png, HeaderJob* j) {
+                png_set_expand(png);  // palette to RGB, gray below 8 bits to 8, tRNS to alpha
+                if (png_get_bit_depth(png, j->info) == 16 && std::endian::native == std::endian::little)
+                    png_set_swap(png);
+                png_set_interlace_handling(png);
+                png_read_update_info(png, j->info);
+            },
+            &job);
         if (!headerUpdated) throw failure(path, error);
         const int bitDepth = png_get_bit_depth(s.png, s.info);
         const int channels = png_get_channels(s.png, s.info);
-        if ((bitDepth != 8 && bitDepth != 16) || channels < 1 || channels > 4) throw failure(path, "unsupported layout");
+        if ((bitDepth != 8 && bitDepth != 16) || channels < 1 || channels > 4)
+            throw failure(path, "unsupported layout");
         head.width = static_cast<int32_t>(width);
         head.height = static_cast<int32_t>(height);
         head.channels = channels;
@@ -124,14 +134,16 @@ public:
             rows.resize(static_cast<size_t>(head.height));
             for (int32_t y = 0; y < head.height; ++y) rows[y] = bytes.data() + rowBytes * static_cast<size_t>(y);
             RowJob job{nullptr, rows.data(), s.info};
-            if (!guarded<RowJob>(s.png, [](png_structp png, RowJob* j) { png_read_image(png, j->rows); }, &job))
+            if (!guarded<RowJob>(
+                    s.png, [](png_structp png, RowJob* j) { png_read_image(png, j->rows); }, &job))
                 throw failure(path, error);
         }
         for (int32_t y = 0; y < head.height; ++y) {
             png_bytep row = interlaced ? rows[y] : bytes.data();
             if (!interlaced) {
                 RowJob job{row, nullptr, s.info};
-                if (!guarded<RowJob>(s.png, [](png_structp png, RowJob* j) { png_read_row(png, j->row, nullptr); }, &job))
+                if (!guarded<RowJob>(
+                        s.png, [](png_structp png, RowJob* j) { png_read_row(png, j->row, nullptr); }, &job))
                     throw failure(path, error);
             }
             if (head.type == SampleType::UInt16) {
@@ -146,7 +158,8 @@ public:
             sink(y, values.data());
         }
         RowJob end{nullptr, nullptr, s.info};
-        if (!guarded<RowJob>(s.png, [](png_structp png, RowJob* j) { png_read_end(png, j->info); }, &end))
+        if (!guarded<RowJob>(
+                s.png, [](png_structp png, RowJob* j) { png_read_end(png, j->info); }, &end))
             throw failure(path, error);
     }
 
@@ -218,28 +231,36 @@ void writePng(const std::filesystem::path& path, const ImageSpec& spec, const Ro
     std::string error = "out of memory";
     WriteStruct s(error);
     if (!s.info) throw std::runtime_error(path.string() + ": " + error);
-    WriteJob job{s.info, file.get(), static_cast<png_uint_32>(spec.width), static_cast<png_uint_32>(spec.height),
-                 bits, colorTypes[spec.channels - 1], &spec.info};
-    const bool started = guarded<WriteJob>(s.png, [](png_structp png, WriteJob* j) {
-        png_init_io(png, j->file);
-        png_set_benign_errors(png, 1);  // a profile libpng dislikes is dropped, not fatal
-        png_set_IHDR(png, j->info, j->width, j->height, j->bitDepth, j->colorType, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        const PictureInfo& p = *j->picture;
-        if (!p.iccProfile.empty())
-            png_set_iCCP(png, j->info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, p.iccProfile.data(),
-                         static_cast<png_uint_32>(p.iccProfile.size()));
-        if (p.density.known()) {
-            const bool unit = p.density.unit != Density::Unit::None;
-            auto perMetre = [&](double v) {
-                return static_cast<png_uint_32>(std::lround(unit ? p.density.perInch(v) / 0.0254 : v));
-            };
-            png_set_pHYs(png, j->info, perMetre(p.density.x), perMetre(p.density.y),
-                         unit ? PNG_RESOLUTION_METER : PNG_RESOLUTION_UNKNOWN);
-        }
-        png_write_info(png, j->info);
-        if (j->bitDepth == 16 && std::endian::native == std::endian::little) png_set_swap(png);
-    }, &job);
+    WriteJob job{s.info,
+                 file.get(),
+                 static_cast<png_uint_32>(spec.width),
+                 static_cast<png_uint_32>(spec.height),
+                 bits,
+                 colorTypes[spec.channels - 1],
+                 &spec.info};
+    const bool started = guarded<WriteJob>(
+        s.png,
+        [](png_structp png, WriteJob* j) {
+            png_init_io(png, j->file);
+            png_set_benign_errors(png, 1);  // a profile libpng dislikes is dropped, not fatal
+            png_set_IHDR(png, j->info, j->width, j->height, j->bitDepth, j->colorType, PNG_INTERLACE_NONE,
+                         PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+            const PictureInfo& p = *j->picture;
+            if (!p.iccProfile.empty())
+                png_set_iCCP(png, j->info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, p.iccProfile.data(),
+                             static_cast<png_uint_32>(p.iccProfile.size()));
+            if (p.density.known()) {
+                const bool unit = p.density.unit != Density::Unit::None;
+                auto perMetre = [&](double v) {
+                    return static_cast<png_uint_32>(std::lround(unit ? p.density.perInch(v) / 0.0254 : v));
+                };
+                png_set_pHYs(png, j->info, perMetre(p.density.x), perMetre(p.density.y),
+                             unit ? PNG_RESOLUTION_METER : PNG_RESOLUTION_UNKNOWN);
+            }
+            png_write_info(png, j->info);
+            if (j->bitDepth == 16 && std::endian::native == std::endian::little) png_set_swap(png);
+        },
+        &job);
     if (!started) throw std::runtime_error(path.string() + ": cannot write PNG (" + error + ")");
     for (int32_t y = 0; y < spec.height; ++y) {
         source(y, values.data());
@@ -253,11 +274,13 @@ void writePng(const std::filesystem::path& path, const ImageSpec& spec, const Ro
             }
         }
         WriteRowJob row{bytes.data(), s.info};
-        if (!guarded<WriteRowJob>(s.png, [](png_structp png, WriteRowJob* r) { png_write_row(png, r->row); }, &row))
+        if (!guarded<WriteRowJob>(
+                s.png, [](png_structp png, WriteRowJob* r) { png_write_row(png, r->row); }, &row))
             throw std::runtime_error(path.string() + ": cannot write PNG (" + error + ")");
     }
     WriteRowJob end{nullptr, s.info};
-    if (!guarded<WriteRowJob>(s.png, [](png_structp png, WriteRowJob* r) { png_write_end(png, r->info); }, &end))
+    if (!guarded<WriteRowJob>(
+            s.png, [](png_structp png, WriteRowJob* r) { png_write_end(png, r->info); }, &end))
         throw std::runtime_error(path.string() + ": cannot write PNG (" + error + ")");
     closeWrittenFile(file, path);
 }

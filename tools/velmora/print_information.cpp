@@ -77,12 +77,12 @@ std::string describe(const Options& o) {
     if (!unfit.empty()) appendf(text, "  cannot run in tiles: %s\n", unfit.c_str());
     if (described) {
         appendf(text, "  producer \"%s\", IR version %lld\n", description.producer.c_str(),
-                    static_cast<long long>(description.irVersion));
+                static_cast<long long>(description.irVersion));
         describeTensors(text, "input ", description.inputs);
         describeTensors(text, "output", description.outputs);
         appendf(text, "  tiles: %d x %d, %s input with %d channels, %s output with %d channels, default step %d\n",
-                    fit.tile, fit.tile, layoutName(fit.inputLayout), fit.inputChannels, layoutName(fit.outputLayout),
-                    fit.outputChannels, defaultStep(fit.tile));
+                fit.tile, fit.tile, layoutName(fit.inputLayout), fit.inputChannels, layoutName(fit.outputLayout),
+                fit.outputChannels, defaultStep(fit.tile));
     }
     appendf(text, "  library: %s\n", modelText.data());
     return text;

@@ -43,7 +43,8 @@ SampleType requestedType(int bits, SampleType fallback) {
 void checkOutputPlace(const fs::path& output) {
     std::error_code ec;
     const fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
-    if (!fs::is_directory(folder, ec)) throw std::runtime_error(output.string() + ": folder " + folder.string() + " does not exist");
+    if (!fs::is_directory(folder, ec))
+        throw std::runtime_error(output.string() + ": folder " + folder.string() + " does not exist");
     if (fs::is_directory(output, ec)) throw std::runtime_error(output.string() + ": is a folder");
 }
 
@@ -72,8 +73,8 @@ public:
         settings.tile = fit.tile;
         settings.step = o.step ? o.step : defaultStep(fit.tile);
         if (settings.step > settings.tile)
-            throw std::runtime_error("the step (" + std::to_string(settings.step) + ") must not exceed the tile size (" +
-                                     std::to_string(settings.tile) + ")");
+            throw std::runtime_error("the step (" + std::to_string(settings.step) +
+                                     ") must not exceed the tile size (" + std::to_string(settings.tile) + ")");
         settings.downscale = libraryDownscale(o);
         settings.argmax = o.argmax;
         if (o.eightBit) {
@@ -99,7 +100,8 @@ public:
         }
         checkOutputPlace(job.output);
         if (!o.overwrite && sameFile(job.input, job.output))
-            throw std::runtime_error(job.output.string() + ": is the input file itself; add --overwrite to replace it "
+            throw std::runtime_error(job.output.string() +
+                                     ": is the input file itself; add --overwrite to replace it "
                                      "with the result");
 
         const std::unique_ptr<ImageReader> reader = openImage(job.input);
@@ -120,9 +122,8 @@ public:
         progress.label = list.batch ? job.input.filename().string() : std::string();
         progress.calls = 0;
 
-        ModelInputImage input =
-            readModelInput(*reader, channels, o.eightBit ? InputKind::Bytes : InputKind::Floats,
-                           o.eightBit ? 1.0f : o.inputScale);
+        ModelInputImage input = readModelInput(*reader, channels, o.eightBit ? InputKind::Bytes : InputKind::Floats,
+                                               o.eightBit ? 1.0f : o.inputScale);
         if (interruptRequested()) throw Interrupted();
         LibraryResult result;
         if (o.eightBit) {
@@ -188,15 +189,13 @@ private:
 
     SampleType write(const Job& job, FileFormat format, const ImageHeader& head, const ModelInputImage& input,
                      const LibraryResult& result, int32_t& writtenChannels) {
-        const SampleType type =
-            storableType(format, requestedType(o.bits, o.argmax ? SampleType::UInt8 : head.type));
+        const SampleType type = storableType(format, requestedType(o.bits, o.argmax ? SampleType::UInt8 : head.type));
         const bool sameSize = result.width() == input.width && result.height() == input.height;
         const bool jpeg = format == FileFormat::Jpeg;
         const bool grayPicture = (head.channels == 1 || head.channels == 2) && !o.color;
         const ResultShape shape(result.channels(), o.eightBit ? 1.0f : o.outputScale, !input.alpha.empty() && sameSize,
                                 grayPicture && !o.argmax, jpeg);
-        if (jpeg && !o.quiet &&
-            (!input.alpha.empty() || result.channels() == 2 || result.channels() == 4))
+        if (jpeg && !o.quiet && (!input.alpha.empty() || result.channels() == 2 || result.channels() == 4))
             say("JPEG has no alpha channel; the result's alpha is left out");
 
         ImageSpec spec{result.width(), result.height(), shape.writtenChannels(), type, o.jpegQuality, head.info};

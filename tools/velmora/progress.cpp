@@ -26,7 +26,8 @@ std::string progressLine(double percent, long totalTiles, double secondsSpent, s
                   clockText(secondsSpent).c_str());
     line += text;
     if (done > 0 && done < totalTiles)
-        line += "  " + clockText(secondsSpent / static_cast<double>(done) * static_cast<double>(totalTiles - done)) + " left";
+        line += "  " + clockText(secondsSpent / static_cast<double>(done) * static_cast<double>(totalTiles - done)) +
+                " left";
     return line;
 }
 
@@ -38,7 +39,8 @@ bool reportProgress(void* userData, float percent) {
     const bool due = !state.drawn || percent >= 100.0f || now - state.lastDrawn >= std::chrono::milliseconds(100);
     if (state.draw && due) {
         const double spent = std::chrono::duration<double>(now - state.started).count();
-        std::string line = (state.label.empty() ? "" : state.label + " ") + progressLine(percent, state.totalTiles, spent);
+        std::string line =
+            (state.label.empty() ? "" : state.label + " ") + progressLine(percent, state.totalTiles, spent);
         const size_t width = line.size();
         if (width < state.drawnWidth) line += std::string(state.drawnWidth - width, ' ');
         std::fprintf(consoleStream(), "\r%s", line.c_str());

@@ -12,7 +12,7 @@ struct ProgressState {
     std::string label;         // shown before the bar (the input's name in a batch)
     long stopAfterCalls = -1;  // answer "stop" from this call on (for tests), or -1
     long calls = 0;
-    bool stopped = false;      // the callback asked the library to stop
+    bool stopped = false;  // the callback asked the library to stop
     bool drawn = false;
     size_t drawnWidth = 0;
     std::chrono::steady_clock::time_point started{};

@@ -99,6 +99,5 @@ std::string memoryProblem(const RunShape& shape, uint64_t available, const std::
         if (estimateMemory(bytes).peak <= available) tries += (tries.empty() ? "" : " or ") + std::string("--8bit");
     }
     return "needs about " + sizeText(e.peak) + " of memory; " + whereAvailable + " " + sizeText(available) +
-           " available; " + (tries.empty() ? "try a smaller picture" : "try " + tries) +
-           " (--force runs it anyway)";
+           " available; " + (tries.empty() ? "try a smaller picture" : "try " + tries) + " (--force runs it anyway)";
 }

@@ -18,22 +18,22 @@ std::string tileCountProblem(int64_t tiles, int tile, int step);
 struct RunShape {
     int64_t width = 0;  // the picture, upright
     int64_t height = 0;
-    int pictureChannels = 0;    // as stored in the file
-    int modelChannels = 0;      // what the model takes (after fitting)
-    int resultChannels = 0;     // what the model gives
-    bool alphaAside = false;    // the picture's alpha waits beside the run
+    int pictureChannels = 0;  // as stored in the file
+    int modelChannels = 0;    // what the model takes (after fitting)
+    int resultChannels = 0;   // what the model gives
+    bool alphaAside = false;  // the picture's alpha waits beside the run
     int tile = 0;
-    int downscale = 1;          // signed, as handed to the library
+    int downscale = 1;  // signed, as handed to the library
     bool eightBit = false;
-    double modelScale = 1.0;    // result side / input side
+    double modelScale = 1.0;  // result side / input side
     uint64_t modelFileBytes = 0;
     uint64_t decoderBytes = 0;  // what the image reader holds besides the rows (whole-image decoders)
 };
 
 struct MemoryEstimate {
-    uint64_t peak = 0;       // bytes at the busiest moment
-    uint64_t images = 0;     // the full-size input and result alone
-    uint64_t model = 0;      // the runtime and the model's working memory
+    uint64_t peak = 0;    // bytes at the busiest moment
+    uint64_t images = 0;  // the full-size input and result alone
+    uint64_t model = 0;   // the runtime and the model's working memory
 };
 
 MemoryEstimate estimateMemory(const RunShape& shape);

@@ -100,9 +100,7 @@ void checkChunks(TIFF* tiff, const std::filesystem::path& path, uint64_t fileSiz
             throw std::runtime_error(path.string() + ": the file is cut short or damaged (" +
                                      std::string(tiled ? "tile " : "strip ") + std::to_string(k) + " ends at byte " +
                                      std::to_string(offset + bytes) + " of " + std::to_string(fileSize) + ")");
-        const uint64_t limit = compression == COMPRESSION_NONE ? bytes
-                               : fax ? 0
-                                     : bytes * kMaxCompressionRatio + 4096;
+        const uint64_t limit = compression == COMPRESSION_NONE ? bytes : fax ? 0 : bytes * kMaxCompressionRatio + 4096;
         if (fax) {
             const uint64_t rows = tiled ? 0 : std::min<uint64_t>(rowsPerStrip, height);
             if (rows > bytes * 8 + 64)
@@ -116,13 +114,13 @@ void checkChunks(TIFF* tiff, const std::filesystem::path& path, uint64_t fileSiz
         // 2^32 - 1 for one strip), as the strip size already counts.
         const bool last = !tiled && stripsPerPlane > 0 && k % stripsPerPlane == stripsPerPlane - 1;
         const uint64_t stripRows = std::min<uint64_t>(rowsPerStrip, height);
-        const uint64_t needed = last && stripRows > 0 && height % stripRows != 0
-                                    ? unpacked / stripRows * (height % stripRows)
-                                    : unpacked;
+        const uint64_t needed =
+            last && stripRows > 0 && height % stripRows != 0 ? unpacked / stripRows * (height % stripRows) : unpacked;
         if (needed > limit)
             throw std::runtime_error(path.string() + ": " + std::string(tiled ? "tile " : "strip ") +
-                                     std::to_string(k) + " declares " + std::to_string(needed) + " bytes of pixels in " +
-                                     std::to_string(bytes) + " bytes of file; it is cut short or damaged");
+                                     std::to_string(k) + " declares " + std::to_string(needed) +
+                                     " bytes of pixels in " + std::to_string(bytes) +
+                                     " bytes of file; it is cut short or damaged");
     }
 }
 
@@ -167,8 +165,10 @@ public:
         // The RGBA reader turns the picture upright itself.
         head.orientation = direct ? orientationFromValue(orientation) : Orientation::Upright;
         const uint64_t pixels = static_cast<uint64_t>(width) * height;
-        if (!direct) head.decoderBytes = pixels * 4;
-        else if (planar == PLANARCONFIG_SEPARATE && samples > 1) head.decoderBytes = pixels * samples * (bits / 8);
+        if (!direct)
+            head.decoderBytes = pixels * 4;
+        else if (planar == PLANARCONFIG_SEPARATE && samples > 1)
+            head.decoderBytes = pixels * samples * (bits / 8);
         readPictureInfo();
     }
 
@@ -211,8 +211,10 @@ public:
             }
         for (int32_t y = 0; y < head.height; ++y) {
             for (size_t plane = 0; plane < samples; ++plane) {
-                const unsigned char* row = planes.data() + plane * planeBytes + static_cast<size_t>(y) * width * bytesPerSample;
-                for (size_t x = 0; x < width; ++x) values[x * samples + plane] = sampleValue(row + x * bytesPerSample, head.type);
+                const unsigned char* row =
+                    planes.data() + plane * planeBytes + static_cast<size_t>(y) * width * bytesPerSample;
+                for (size_t x = 0; x < width; ++x)
+                    values[x * samples + plane] = sampleValue(row + x * bytesPerSample, head.type);
             }
             sink(y, values.data());
         }

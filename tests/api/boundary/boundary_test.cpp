@@ -180,11 +180,9 @@ TEST_F(Boundary, TextsAreKeptSafelyFromManyThreads) {
         threads.emplace_back([t] {
             for (int i = 0; i < kEach; ++i) {
                 try {
-                    boundary::atBoundary([&]() -> int {
-                        throw std::runtime_error("failure number " + std::to_string((t + i) % 10));
-                    });
-                } catch (const Raised&) {
-                }
+                    boundary::atBoundary(
+                        [&]() -> int { throw std::runtime_error("failure number " + std::to_string((t + i) % 10)); });
+                } catch (const Raised&) {}
             }
         });
     for (std::thread& thread : threads) thread.join();

@@ -8,21 +8,14 @@
 #include <tuple>
 #include <vector>
 
-#include "context/unit_scale_copy.h"
 #include "image/utils_image_resize_float.h"
+#include "image_test_support.h"
 
 namespace {
 
 // Exactly sized pixels (no spare pixel), so that the address sanitizer sees
 // any read past the image.
-struct Pixels {
-    std::vector<float> data;
-    ImageFloat image;
-    Pixels(int32_t w, int32_t h, int32_t c, float fill)
-        : data(static_cast<size_t>(w) * h * c, fill), image{w, h, c, nullptr} {
-        image.data = data.data();
-    }
-};
+using Pixels = OwnedImage;
 
 // The bits of each value; every NaN as one, since which operand's NaN a sum
 // passes on depends on how the compiler orders the operands.
@@ -37,12 +30,16 @@ std::vector<uint32_t> bits(const std::vector<float>& values) {
 
 // Ordinary values mixed with the ones a zero weight does not cancel.
 void fillMixed(Pixels& p, std::mt19937& rng) {
-    const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                              -std::numeric_limits<float>::infinity(), -0.0f, 0.0f,
-                              std::numeric_limits<float>::denorm_min(), -3.0e38f};
+    const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
+                              std::numeric_limits<float>::infinity(),
+                              -std::numeric_limits<float>::infinity(),
+                              -0.0f,
+                              0.0f,
+                              std::numeric_limits<float>::denorm_min(),
+                              -3.0e38f};
     std::uniform_real_distribution<float> value(-10.0f, 10.0f);
     std::uniform_int_distribution<int> pick(0, 9);
-    for (float& v : p.data) {
+    for (float& v : p.pixels) {
         const int k = pick(rng);
         v = k < 7 ? specials[k] : value(rng);
     }
@@ -58,11 +55,13 @@ TEST(UnitScaleCopy, GivesTheBitsOfTheBilinearResizeAtScaleOne) {
             SCOPED_TRACE(testing::Message() << size[0] << " x " << size[1] << " x " << channels);
             Pixels src(size[0], size[1], channels, 0.0f);
             fillMixed(src, rng);
-            Pixels expected(size[0], size[1], channels, 1.0f);
             Pixels actual(size[0], size[1], channels, 2.0f);
-            resizeBilinear(src.image, expected.image, 1.0f, 1.0f);
             ASSERT_TRUE(copyAtUnitScale(src.image, actual.image));
-            EXPECT_EQ(bits(actual.data), bits(expected.data));
+            EXPECT_EQ(bits(actual.pixels), bits(resizeReference(src, size[0], size[1], 1.0f, 1.0f, 0.0f)));
+            // The resize takes this form at scale 1 by itself.
+            Pixels resized(size[0], size[1], channels, 3.0f);
+            resizeBilinear(src.image, resized.image, 1.0f, 1.0f);
+            EXPECT_EQ(bits(resized.pixels), bits(actual.pixels));
         }
     }
 }
@@ -72,16 +71,16 @@ TEST(UnitScaleCopy, NeighboursThatZeroWeightsDoNotCancelReachTheSample) {
     // infinite pixel with finite neighbours stays infinite; a negative zero
     // next to positive neighbours becomes a positive zero.
     Pixels src(3, 2, 1, 1.0f);
-    src.data[1] = std::numeric_limits<float>::infinity();  // (1, 0)
-    src.data[3] = -0.0f;                                    // (0, 1)
+    src.pixels[1] = std::numeric_limits<float>::infinity();  // (1, 0)
+    src.pixels[3] = -0.0f;                                   // (0, 1)
     Pixels out(3, 2, 1, 5.0f);
     ASSERT_TRUE(copyAtUnitScale(src.image, out.image));
-    EXPECT_TRUE(std::isnan(out.data[0]));  // right neighbour infinite
-    EXPECT_EQ(out.data[1], std::numeric_limits<float>::infinity());
-    EXPECT_EQ(out.data[2], 1.0f);
-    EXPECT_FALSE(std::signbit(out.data[3]));
-    EXPECT_EQ(out.data[4], 1.0f);
-    EXPECT_EQ(out.data[5], 1.0f);
+    EXPECT_TRUE(std::isnan(out.pixels[0]));  // right neighbour infinite
+    EXPECT_EQ(out.pixels[1], std::numeric_limits<float>::infinity());
+    EXPECT_EQ(out.pixels[2], 1.0f);
+    EXPECT_FALSE(std::signbit(out.pixels[3]));
+    EXPECT_EQ(out.pixels[4], 1.0f);
+    EXPECT_EQ(out.pixels[5], 1.0f);
 }
 
 TEST(UnitScaleCopy, LeavesOtherShapesToTheGeneralResize) {
@@ -89,7 +88,7 @@ TEST(UnitScaleCopy, LeavesOtherShapesToTheGeneralResize) {
     for (const auto& [w, h, c] : {std::tuple{5, 3, 3}, std::tuple{4, 2, 3}, std::tuple{4, 3, 1}}) {
         Pixels dest(w, h, c, 9.0f);
         EXPECT_FALSE(copyAtUnitScale(src.image, dest.image));
-        EXPECT_EQ(dest.data, std::vector<float>(dest.data.size(), 9.0f));
+        EXPECT_EQ(dest.pixels, std::vector<float>(dest.pixels.size(), 9.0f));
     }
     // Past 2^24 a coordinate is no longer exact as a float; nothing is read.
     const ImageFloat wide{(int32_t{1} << 24) + 1, 1, 1, nullptr};

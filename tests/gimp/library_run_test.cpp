@@ -1,0 +1,140 @@
+// One model run through the library's exported functions, as the plug-in
+// makes it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "library_run.h"
+#include "support/model_files.h"
+#include "velmora.h"
+
+namespace {
+
+struct ModelRun {
+    VgRunOutcome outcome = VG_RUN_FAILED;
+    std::vector<float> values;
+    int32_t width = 0, height = 0, channels = 0;
+    std::string failure;
+    std::vector<double> progress;
+};
+
+struct ProgressLog {
+    std::vector<double>* seen;
+    int stopAt;  // -1: never
+};
+
+bool logProgress(void* userData, double fraction) {
+    auto* log = static_cast<ProgressLog*>(userData);
+    log->seen->push_back(fraction);
+    return log->stopAt >= 0 && static_cast<int>(log->seen->size()) > log->stopAt;
+}
+
+ModelRun runModel(const std::string& name, std::vector<float> pixels, int32_t w, int32_t h, int32_t c, VgTiling tiling,
+                  int stopAt = -1) {
+    const std::vector<char> bytes = readModel(name);
+    VgModelShape shape;
+    VgModelFit fit;
+    VgFailure failure{};
+    const bool described = vgDescribeModel(bytes.data(), bytes.size(), &shape, &failure);
+    EXPECT_TRUE(vgFitModel(described ? &shape : nullptr, tiling.tile, &fit, &failure)) << failure.text;
+    ModelRun run;
+    ProgressLog log{&run.progress, stopAt};
+    const VgPixels input{w, h, c, pixels.data()};
+    VgPixels result;
+    run.outcome = vgRunModel(bytes.data(), bytes.size(), described ? &shape : nullptr, &fit, &tiling, &input,
+                             logProgress, &log, &result, &failure);
+    run.failure = failure.text;
+    if (result.data) {
+        run.values.assign(result.data, result.data + vgPixelCount(&result) * result.channels);
+        run.width = result.width;
+        run.height = result.height;
+        run.channels = result.channels;
+    }
+    vgFreePixels(&result);
+    return run;
+}
+
+std::vector<float> ramp(size_t count) {
+    std::vector<float> v(count);
+    for (size_t i = 0; i < count; ++i) v[i] = static_cast<float>((i * 37) % 101) / 100.0f;
+    return v;
+}
+
+}  // namespace
+
+TEST(LibraryRun, GivesTheLibrarysResultAndReportsProgressUpToTheEnd) {
+    const std::vector<float> pixels = ramp(40 * 30 * 3);
+    const ModelRun run = runModel("identity_t16_c3.onnx", pixels, 40, 30, 3, {16, 14, 1, 1, 1});
+    ASSERT_EQ(run.outcome, VG_RUN_DONE) << run.failure;
+    EXPECT_EQ(run.width, 40);
+    EXPECT_EQ(run.height, 30);
+    EXPECT_EQ(run.channels, 3);
+    EXPECT_EQ(run.values, pixels);
+    // 3 x 3 tiles: one report before each, and the end.
+    ASSERT_EQ(run.progress.size(), 10u);
+    EXPECT_EQ(run.progress.front(), 0.0);
+    EXPECT_NEAR(run.progress[1], 1.0 / 9.0, 1e-6);
+    EXPECT_EQ(run.progress.back(), 1.0);
+    for (size_t i = 1; i < run.progress.size(); ++i) EXPECT_GT(run.progress[i], run.progress[i - 1]);
+}
+
+TEST(LibraryRun, PassesTheTilingAsGiven) {
+    // The sharpening model's result depends on the shrinking and the detail.
+    const std::vector<float> pixels = ramp(200 * 150 * 3);
+    const std::vector<char> bytes = readModel("demo_sharpen_t128.onnx");
+    VelmoraContext context = createContext(0, "tests");
+    ASSERT_TRUE(loadModel(context, bytes.data(), static_cast<uint32_t>(bytes.size()), "input", "output"));
+    std::vector<float> copy = pixels;
+    const ImageFloat direct =
+        predictByTilesImageFloat(context, ImageFloat{200, 150, 3, copy.data()}, 128, 100, -2, nullptr, nullptr);
+    ASSERT_NE(direct.data, nullptr);
+    const std::vector<float> expected(direct.data, direct.data + 200 * 150 * 3);
+    deleteContext(context);
+
+    const ModelRun run = runModel("demo_sharpen_t128.onnx", pixels, 200, 150, 3, {128, 100, -2, 1, 1});
+    ASSERT_EQ(run.outcome, VG_RUN_DONE) << run.failure;
+    EXPECT_EQ(run.values, expected);
+    const ModelRun plain = runModel("demo_sharpen_t128.onnx", pixels, 200, 150, 3, {128, 100, 1, 1, 1});
+    EXPECT_NE(plain.values, expected);
+}
+
+TEST(LibraryRun, AStopFromTheProgressCallbackEndsTheRun) {
+    const ModelRun run = runModel("identity_t16_c3.onnx", ramp(40 * 30 * 3), 40, 30, 3, {16, 14, 1, 1, 1}, 2);
+    EXPECT_EQ(run.outcome, VG_RUN_STOPPED);
+    EXPECT_EQ(run.failure, "the run was stopped");
+    EXPECT_TRUE(run.values.empty());
+    EXPECT_EQ(run.progress.size(), 3u);
+}
+
+TEST(LibraryRun, FailuresCarryTheLibrarysWords) {
+    const ModelRun refused = runModel("not_a_model.onnx", ramp(16 * 16 * 3), 16, 16, 3, {16, 16, 1, 1, 1});
+    EXPECT_EQ(refused.outcome, VG_RUN_FAILED);
+    EXPECT_EQ(refused.failure.rfind("the runtime refused the model: ", 0), 0u) << refused.failure;
+    EXPECT_GT(refused.failure.size(), std::string("the runtime refused the model: ").size() + 10);
+    EXPECT_EQ(refused.failure.find('\n'), std::string::npos);
+
+    const ModelRun empty = runModel("zero_size_out.onnx", ramp(8 * 8), 8, 8, 1, {4, 4, 1, 1, 1});
+    EXPECT_EQ(empty.outcome, VG_RUN_FAILED);
+    EXPECT_EQ(empty.failure.rfind("the model run failed: ", 0), 0u) << empty.failure;
+    EXPECT_TRUE(empty.values.empty());
+
+    // The next run on a fresh context is not troubled by the earlier words.
+    const ModelRun after = runModel("identity_t16_c1.onnx", ramp(8 * 8), 8, 8, 1, {16, 14, 1, 1, 1});
+    EXPECT_EQ(after.outcome, VG_RUN_DONE) << after.failure;
+}
+
+TEST(LibraryRun, ModelsOfFourGibibytesOrMoreAreRefusedBeforeTheLibrary) {
+    const char byte = 0;
+    const VgModelFit fit{16, 3, 3, 1, 1};
+    const VgTiling tiling{16, 16, 1, 1, 1};
+    std::vector<float> pixels(16 * 16 * 3);
+    const VgPixels input{16, 16, 3, pixels.data()};
+    VgPixels result;
+    VgFailure failure{};
+    EXPECT_EQ(vgRunModel(&byte, size_t{1} << 32, nullptr, &fit, &tiling, &input, nullptr, nullptr, &result, &failure),
+              VG_RUN_FAILED);
+    EXPECT_NE(std::string(failure.text).find("smaller than 4 GiB"), std::string::npos);
+    EXPECT_EQ(result.data, nullptr);
+}
