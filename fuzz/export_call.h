@@ -18,8 +18,8 @@ enum class Export : uint8_t {
     Predict2Inputs,  // predict2InputsFloat
     Predict3Inputs,  // predict3InputsFloat
     ErrorText,       // getErrorText with the length in `extra`
-    Information,     // getModelInformation, getNNEngineInformation, getVelmoraVersion,
-                     // getDeviceNameByIndex with the index in `extra`
+    Information,     // getModelInformation (details), getNNEngineInformation, getVelmoraVersion,
+                     // getDeviceNameByIndex (index): details and index are `extra`
     Initialize,      // initializeVelmora
     DeallocateImage,
     Reload,  // deallocateModel, loadModelEx with the layouts in `extra`, a run, and back

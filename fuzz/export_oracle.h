@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 // A byte of the 8-bit input as the model sees it.
 inline float byteValue(uint8_t b, float scale) { return static_cast<float>(b) * scale; }
@@ -26,18 +25,11 @@ int largestIndex(const float* values, int n);
 
 // Interleaved float images of `pixels` pixels. For each of the first
 // `channels` channels of every pixel, `result` (resultChannels per pixel)
-// must equal `source` (sourceChannels per pixel) exactly (bit for bit, NaN
-// included, but either sign of zero) when tolerance is 0, else within tolerance x (1 + |source|);
-// values that are not finite are skipped then.
-// Pixels listed in `skip` (when given) are not compared.
+// must equal `source` (sourceChannels per pixel) bit for bit (NaN and the
+// sign of zero included) when tolerance is 0, else within
+// tolerance x (1 + |source|), where values that are not finite are skipped.
 std::string compareChannels(const float* source, int sourceChannels, const float* result, int resultChannels,
-                            int64_t pixels, int channels, float tolerance, const std::vector<bool>* skip = nullptr);
-
-// The pixels that the pipeline's enlargement at scale 1 does not copy
-// exactly: the bilinear sum gives its right, lower and lower-right
-// neighbours zero weight, and zero times an infinity or NaN is NaN. True for
-// a pixel with such a neighbour (edges repeat).
-std::vector<bool> touchedByNonFinite(const float* image, int64_t width, int64_t height, int channels);
+                            int64_t pixels, int channels, float tolerance);
 
 // Bytes against expected bytes, `channels` per pixel in both, within `slack`.
 std::string compareBytes(const uint8_t* expected, const uint8_t* result, int64_t count, int slack);

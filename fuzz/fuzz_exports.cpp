@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -22,7 +23,6 @@
 #include "export_models.h"
 #include "export_oracle.h"
 #include "fuzz_support.h"
-#include "known_faults.h"
 #include "velmora.h"
 
 namespace {
@@ -32,11 +32,6 @@ constexpr int64_t kMaxSide = 4096;
 constexpr int64_t kMaxImageValues = int64_t{1} << 20;
 constexpr int64_t kMaxTiles = 1024;
 constexpr int32_t kMaxChannels = 64;
-// Beyond these a tiled call meets the known faults of huge arguments.
-constexpr int64_t kLargestFloatTile = 1024;
-constexpr int64_t kLargestByteTileSide = 1024;  // tile x downscale
-constexpr int64_t kLargestByteDownscale = 64;
-constexpr int32_t kMostByteChannels = 8;
 
 struct Loaded {
     VelmoraContext context = nullptr;
@@ -83,6 +78,22 @@ std::string errorText(VelmoraContext context) {
     return words.backend + words.context;
 }
 
+// The last tiled result's sizes, as a host of the calls that return only a
+// pointer reads them: the second line of the detailed model information.
+struct TiledSizes {
+    int64_t width, height, channels;
+};
+
+std::optional<TiledSizes> lastTiledResult(VelmoraContext context) {
+    std::vector<char> text(2048);
+    getModelInformation(context, nullptr, VELMORA_MODEL_DETAILS, text.data());
+    const char* second = std::strchr(text.data(), '\n');
+    long long width, height, channels;
+    if (!second || std::sscanf(second + 1, "Last tiled result: %lld x %lld x %lld", &width, &height, &channels) != 3)
+        return std::nullopt;
+    return TiledSizes{width, height, channels};
+}
+
 bool loadInto(VelmoraContext context, const ExportModel& m, const std::vector<uint8_t>& bytes, int32_t inLayout,
               int32_t outLayout) {
     const auto size = static_cast<uint32_t>(bytes.size());
@@ -107,14 +118,6 @@ Loaded& contextFor(size_t index) {
         told[index] = true;
     }
     return l;
-}
-
-// True (and counted) when the call meets a known fault that is avoided; the
-// caller skips the call or changes the argument.
-bool avoid(KnownFault fault, bool meets) {
-    if (!meets || !avoiding(fault)) return false;
-    noteAvoided(fault);
-    return true;
 }
 
 int64_t absolute(int32_t v) { return std::llabs(static_cast<long long>(v)); }
@@ -231,25 +234,10 @@ std::vector<float> castBack(const ExportModel& m, const std::vector<float>& valu
     return out;
 }
 
-// Steers the call clear of the known faults that a changed argument avoids:
-// the image gets the model's channels, and the callback leaves the context
-// alone.
-ExportCall steered(const ExportCall& given, const ExportModel& m, int32_t leastChannels) {
-    ExportCall c = given;
-    if (avoid(KnownFault::ImageChannels, c.channels >= leastChannels && c.channels != m.inChannels))
-        c.channels = m.inChannels;
-    if (avoid(KnownFault::DeleteInCallback, c.deleteInCallback && !c.noCallback)) c.deleteInCallback = false;
-    return c;
-}
-
-void tilesFloat(Loaded& l, const ExportModel& m, const ExportCall& given) {
-    const ExportCall c = steered(given, m, 1);
+void tilesFloat(Loaded& l, const ExportModel& m, const ExportCall& c) {
     const Checker check(c, m);
     const int64_t W = c.width, H = c.height, C = c.channels, K = absolute(c.downscale);
     if (!imageFits(W, H, C) || tileCount(W, H, c.step, c.downscale) > kMaxTiles) return;
-    if (avoid(KnownFault::OutputTypes, m.otherOutputType) ||
-        avoid(KnownFault::HugeArguments, c.tile > kLargestFloatTile))
-        return;
     const bool real = W > 0 && H > 0 && C > 0;
     std::vector<float> image(real ? static_cast<size_t>(W * H * C) : 1);
     fillFloats(image, real ? W : 1, real ? static_cast<int>(C) : 1, c);
@@ -264,7 +252,7 @@ void tilesFloat(Loaded& l, const ExportModel& m, const ExportCall& given) {
     } else {
         float* out = predictByTilesFloat(l.context, data, c.width, c.height, c.channels, c.tile, c.step, c.downscale,
                                          callback, &progress);
-        if (out) result = ImageFloat{c.width, c.height, m.outChannels, out};
+        if (out) result.data = out;
     }
     afterRun(l, progress, check);
     if (progress.deleted) return;
@@ -277,45 +265,52 @@ void tilesFloat(Loaded& l, const ExportModel& m, const ExportCall& given) {
     check.require(!callback || progress.last == 100.0f, "a completed run did not end with a progress call of 100");
     if (c.op == Export::TilesImageFloat)
         check.require(words.context.empty(), "a result came back together with an error text: " + words.context);
-    if (!m.sameSize) return;
-    const bool varying = m.outChannels < 0;
-    if (c.op == Export::TilesImageFloat) {
-        check.require(result.width == c.width && result.height == c.height,
-                      "the result is " + std::to_string(result.width) + " x " + std::to_string(result.height));
+    const std::optional<TiledSizes> told = lastTiledResult(l.context);
+    check.require(told.has_value(), "after a tiled result the detailed model information tells no sizes");
+    if (!told) return;
+    const std::string toldText =
+        std::to_string(told->width) + " x " + std::to_string(told->height) + " x " + std::to_string(told->channels);
+    if (c.op == Export::TilesImageFloat)
         check.require(
-            varying ? result.numChannels == 3 || result.numChannels == 4 : result.numChannels == m.outChannels,
-            "the result has " + std::to_string(result.numChannels) + " channels");
-    } else if (varying) {
-        return;  // the host is not told how many channels came back
-    }
+            told->width == result.width && told->height == result.height && told->channels == result.numChannels,
+            "the detailed model information tells a result of " + toldText + ", the record " +
+                std::to_string(result.width) + " x " + std::to_string(result.height) + " x " +
+                std::to_string(result.numChannels));
+    else
+        result = ImageFloat{static_cast<int32_t>(told->width), static_cast<int32_t>(told->height),
+                            static_cast<int32_t>(told->channels), result.data};
     // Every value is read, so that a short result buffer shows.
     double sum = 0;
-    const int64_t values = W * H * result.numChannels;
+    const int64_t values = int64_t{result.width} * result.height * result.numChannels;
     for (int64_t i = 0; i < values; ++i) sum += static_cast<double>(result.data[i]);
     (void)sum;
+    if (!m.sameSize) return;
+    const bool varying = m.outChannels < 0;
+    check.require(result.width == c.width && result.height == c.height && result.numChannels > 0,
+                  "the result is " + toldText);
+    check.require(varying ? result.numChannels == 3 || result.numChannels == 4 : result.numChannels == m.outChannels,
+                  "the result has " + std::to_string(result.numChannels) + " channels");
 
     check.require(C == m.inChannels, "an image of " + std::to_string(C) + " channels ran on a model of " +
                                          std::to_string(m.inChannels) + " without a word");
     const int outC = result.numChannels;
     const bool special = c.pixels == Pixels::Special;
     if (K == 1) {
-        const std::vector<bool> skip = touchedByNonFinite(image.data(), W, H, static_cast<int>(C));
         if (m.computes == Computes::Identity)
             check.same(compareChannels(image.data(), static_cast<int>(C), result.data, outC, W * H,
-                                       std::min<int>(m.identityChannels, outC), 0, &skip),
+                                       std::min<int>(m.identityChannels, outC), 0),
                        "an identity model did not give its input back");
         if (m.computes == Computes::Rotated) {
             std::vector<float> rotated(image.size());
             for (int64_t p = 0; p < W * H; ++p)
                 for (int ch = 0; ch < 3; ++ch) rotated[p * 3 + ch] = image[p * 3 + (ch + 2) % 3];
-            check.same(compareChannels(rotated.data(), 3, result.data, outC, W * H, 3, 0, &skip), "rotated channels");
+            check.same(compareChannels(rotated.data(), 3, result.data, outC, W * H, 3, 0), "rotated channels");
         }
         if (m.computes == Computes::Doubled) {
             std::vector<float> doubled(image);
             for (float& v : doubled) v *= 2.0f;
-            check.same(
-                compareChannels(doubled.data(), static_cast<int>(C), result.data, outC, W * H, outC, 1e-7f, &skip),
-                "a doubling model");
+            check.same(compareChannels(doubled.data(), static_cast<int>(C), result.data, outC, W * H, outC, 1e-7f),
+                       "a doubling model");
         }
         if (m.computes == Computes::Cast && !special) {
             const std::vector<float> cast = castBack(m, image);
@@ -371,15 +366,10 @@ bool modelOutput(const ExportModel& m, const std::vector<float>& in, std::vector
     }
 }
 
-void tilesBytes(Loaded& l, const ExportModel& m, const ExportCall& given) {
-    const ExportCall c = steered(given, m, 3);
+void tilesBytes(Loaded& l, const ExportModel& m, const ExportCall& c) {
     const Checker check(c, m);
     const int64_t W = c.width, H = c.height, K = absolute(c.downscale);
     if (!imageFits(W, H, 3) || tileCount(W, H, c.step, c.downscale) > kMaxTiles) return;
-    if (avoid(KnownFault::OutputTypes, m.otherOutputType) || avoid(KnownFault::BytesChannelChange, m.outChannels < 0) ||
-        avoid(KnownFault::HugeArguments, int64_t{c.tile} * K > kLargestByteTileSide || K > kLargestByteDownscale ||
-                                             c.channels > kMostByteChannels))
-        return;
     const bool real = W > 0 && H > 0;
     std::vector<uint8_t> image(real ? static_cast<size_t>(W * H * 3) : 3);
     fillBytes(image, real ? W : 1, c);
@@ -394,8 +384,7 @@ void tilesBytes(Loaded& l, const ExportModel& m, const ExportCall& given) {
     const Words words = newWords(l.context);
     if (!result) {
         const bool silent = !progress.askedStop && !words.any() && l.usable;
-        if (!avoid(KnownFault::BytesSilentFailure, silent))
-            check.require(!silent, "the 8-bit tiled run failed without a word");
+        check.require(!silent, "the 8-bit tiled run failed without a word");
         return;
     }
     check.require(!progress.askedStop, "the progress callback asked to stop, yet a result came back");
@@ -457,8 +446,6 @@ int64_t productOf(int64_t a, int64_t b, int64_t c) {
 void direct(Loaded& l, const ExportModel& m, const ExportCall& c) {
     const Checker check(c, m);
     const int64_t declared = productOf(c.width, c.height, c.channels);
-    if (avoid(KnownFault::DirectSizeOverflow, declared < 0) || avoid(KnownFault::OutputTypes, m.otherOutputType))
-        return;
     const int64_t E = m.inputElements;
     // The library may read what the model asks for, never more; a buffer of
     // what the host declares (up to that) shows any read past it. A model
@@ -566,7 +553,7 @@ void information(Loaded& l, const ExportCall& c) {
         }
         case Export::Information: {
             std::vector<char> model(2048), engine(1000);
-            getModelInformation(l.context, nullptr, 0, model.data());
+            getModelInformation(l.context, nullptr, c.extra, model.data());
             getNNEngineInformation(l.context, "velmora-fuzz", engine.data());
             getVelmoraVersion(l.context, nullptr, nullptr, 0);
             delete[] getDeviceNameByIndex(l.context, c.extra);
@@ -623,7 +610,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     scratchFolder();
     quietStreams();
     std::atexit(deleteContexts);
-    avoiding(KnownFault::OutputTypes);  // reads the choice now, so that a wrong name stops the run at once
     return 0;
 }
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "known_faults.h"
 #include "model_file.h"
 #include "velmora.h"
 
@@ -68,7 +67,6 @@ Plan planFor(const std::vector<char>& bytes) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     scratchFolder();
     quietStreams();
-    avoiding(KnownFault::OutputTypes);
     return 0;
 }
 
@@ -100,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     getModelInformation(ctx, nullptr, 0, information.data());
     const bool runnable =
         plan.tile > 0 && plan.tile <= kLargestTile && plan.channels > 0 && plan.channels <= kMostChannels;
-    if (runnable && !(plan.floatOutput == false && avoiding(KnownFault::OutputTypes))) {
+    if (runnable) {
         const auto tile = static_cast<int32_t>(plan.tile), channels = static_cast<int32_t>(plan.channels);
         // A picture a little larger than a tile, in four tiles.
         const int32_t width = tile + tile / 2 + 1, height = tile + 1, step = std::max(tile - 2, 1);
@@ -122,8 +120,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // A failure of the runtime in a direct run leaves as its exception.
         }
         errorText(ctx);
-    } else if (runnable) {
-        noteAvoided(KnownFault::OutputTypes);
     }
     deallocateImage(ctx);
     deallocateModel(ctx);

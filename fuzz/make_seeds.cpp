@@ -1,12 +1,12 @@
-// Writes the fuzzers' seed corpora and the reproducers of the known faults,
+// Writes the fuzzers' seed corpora and the reproducers of faults once found,
 // so that none is kept in the repository:
 //   OUTDIR/seeds/fuzz_exports      calls of every export on every model
 //   OUTDIR/seeds/fuzz_model_load   the generated models (those under 64 KiB)
 //   OUTDIR/seeds/fuzz_model_file   the same
 //   OUTDIR/seeds/fuzz_png, fuzz_jpeg, fuzz_tiff   small pictures of every kind
 //                                  the tests' picture generators make
-//   OUTDIR/reproducers/fuzz_exports/NAME.bin   one input per known fault,
-//                                  found again with VELMORA_FUZZ_AVOID=none
+//   OUTDIR/reproducers/fuzz_exports/NAME.bin   one input per fault the
+//                                  library once had, run again by every fuzzing
 // Usage: fuzz_make_seeds OUTDIR TEST_MODELS_DIR FUZZ_MODELS_DIR
 #include <cstdio>
 #include <cstring>
@@ -100,7 +100,7 @@ void exportSeeds(const fs::path& dir) {
           tiled(0, Export::DeallocateImage, 0, 0, 1)});
 }
 
-// One input per known fault; they only find the fault with VELMORA_FUZZ_AVOID=none.
+// One input per fault the library once had, so that each run meets it again.
 void reproducers(const fs::path& dir) {
     fs::create_directories(dir);
     const uint8_t identity = modelIndex("identity_t16_c3.onnx");

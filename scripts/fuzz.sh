@@ -10,19 +10,19 @@
 #   --keep-going   go on after a finding (libFuzzer's fork mode, in a fresh
 #                  process every few minutes) and collect them all
 #   --build DIR    the build folder (default build-fuzz)
-#   --replay       run the reproducers of the known faults with none of them
-#                  avoided, and say which the library still fails (a fault
-#                  mended, or a type refused in words, passes)
+#   --replay       run only the reproducers of faults the library once had,
+#                  and say which it fails again
 #   FUZZER         fuzz_exports fuzz_model_load fuzz_model_file fuzz_png
 #                  fuzz_jpeg fuzz_tiff (default: all)
 #
 # Corpora grow in DIR/fuzz/corpus/FUZZER from one run to the next, beside the
 # seeds that the build writes in DIR/fuzz/seeds; what a fuzzer finds in the
 # last run lands in DIR/fuzz/findings/FUZZER and its log in
-# DIR/fuzz/logs/FUZZER.log. The last
-# lines are a summary per fuzzer (runs, runs per second, coverage); the exit
-# status is 1 when any fuzzer found something. VELMORA_FUZZ_AVOID (default
-# "all") says which known faults of the library the fuzzers steer clear of.
+# DIR/fuzz/logs/FUZZER.log. Every run of fuzz_exports starts with the
+# reproducers of faults the library once had, in
+# DIR/fuzz/reproducers/fuzz_exports. The last lines are a summary per fuzzer
+# (runs, runs per second, coverage); the exit status is 1 when any fuzzer
+# found something.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -65,7 +65,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 if ((replay)); then
   for case in "$out"/reproducers/fuzz_exports/*.bin; do
     name="$(basename "$case" .bin)"
-    if VELMORA_FUZZ_AVOID=none "$bin/fuzz_exports" -malloc_limit_mb=512 "$case" >"$out/reproducers/$name.log" 2>&1; then
+    if "$bin/fuzz_exports" -malloc_limit_mb=512 "$case" >"$out/reproducers/$name.log" 2>&1; then
       printf '%-32s passes\n' "$name"
     else
       printf '%-32s fails: %s\n' "$name" \
@@ -84,7 +84,9 @@ run_one() {  # fuzzer
   local args=(-max_total_time="$seconds" -timeout=30 -rss_limit_mb=3072 -malloc_limit_mb=512 -print_final_stats=1
               -artifact_prefix="$findings/" -close_fd_mask=1)
   ((keep_going)) && args+=(-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1)
-  if "$bin/$name" "${args[@]}" "$corpus" "$out/seeds/$name" >"$log" 2>&1 && [ -z "$(ls -A "$findings")" ]; then
+  local inputs=("$corpus" "$out/seeds/$name")
+  [ -d "$out/reproducers/$name" ] && inputs+=("$out/reproducers/$name")
+  if "$bin/$name" "${args[@]}" "${inputs[@]}" >"$log" 2>&1 && [ -z "$(ls -A "$findings")" ]; then
     echo ok >"$log.status"
   else
     echo found >"$log.status"
