@@ -59,7 +59,7 @@ bin="$build/bin"
 scratch="$(mktemp -d "$( [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/velmora-fuzz-run.XXXXXX")"
 trap 'rm -rf "$scratch"' EXIT
 export VELMORA_FUZZ_SCRATCH="$scratch"
-export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 if ((replay)); then
