@@ -1,6 +1,6 @@
 // The parts of the fuzzers that decide what they call and what they accept:
-// the byte form of the calls (seeds and reproducers are written in it), the
-// expected results, and the choice of known faults to steer clear of.
+// the byte form of the calls (seeds and reproducers are written in it) and
+// the expected results.
 #include <gtest/gtest.h>
 
 #include <cmath>
