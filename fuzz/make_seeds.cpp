@@ -186,6 +186,11 @@ void pictureSeeds(const fs::path& root) {
         writeTiffFile(tiff / (std::to_string(channels) + "-turned.tif"), smooth, TiffOptions{false, 8, 6});
     }
     writePaletteTiff(tiff / "palette.tif", 24, 17);
+    // Fax coding of 8-bit samples declaring a million pixels a row, as the
+    // reader once believed.
+    writePaletteTiff(tiff / "fax-8bit.tif", 16, 8);
+    setTiffTag(tiff / "fax-8bit.tif", 259, 3);
+    setTiffSize(tiff / "fax-8bit.tif", 1000000, 8);
     writeFlatTiff(tiff / "flat.tif", 64, 48, 3);
     for (const int channels : {1, 3}) {
         const Raster smooth = smoothRaster(21, 14, channels);

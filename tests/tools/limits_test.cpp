@@ -165,6 +165,18 @@ TEST(Hardening, DeclaredSizesAreCheckedAgainstTheFile) {
         }
     }
 
+    // Fax coding of 8-bit palette indices: its bound of a bit per row let a
+    // small file declare a million pixels a row.
+    writePaletteTiff(scratch / "fax.tif", 16, 8);
+    setTiffTag(scratch / "fax.tif", 259, 3);
+    setTiffSize(scratch / "fax.tif", 1000000, 8);
+    try {
+        openImage(scratch / "fax.tif");
+        ADD_FAILURE() << "read";
+    } catch (const std::runtime_error& e) {
+        EXPECT_TRUE(contains(e.what(), "fax.tif: fax coding of 1 samples of 8 bits per pixel")) << e.what();
+    }
+
     // A JPEG of a few hundred bytes declaring 65000 x 42000 (2.7 gigapixels).
     for (const bool progressive : {false, true}) {
         SCOPED_TRACE(progressive);

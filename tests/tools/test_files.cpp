@@ -213,19 +213,26 @@ void setJpegSize(const fs::path& path, int width, int height) {
     throw std::runtime_error(path.string() + ": no frame header");
 }
 
-void setTiffSize(const fs::path& path, uint32_t width, uint32_t height) {
+void setTiffTag(const fs::path& path, uint16_t wanted, uint32_t value) {
     std::vector<unsigned char> bytes = readBytes(path);
     const uint32_t directory = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<uint32_t>(bytes[7]) << 24;
     const unsigned entries = bytes[directory] | bytes[directory + 1] << 8;
     for (unsigned k = 0; k < entries; ++k) {
         unsigned char* e = bytes.data() + directory + 2 + 12 * k;
         const unsigned tag = e[0] | e[1] << 8, type = e[2] | e[3] << 8;
-        if (tag != 256 && tag != 257) continue;
-        const uint32_t value = tag == 256 ? width : height;
-        if (type == 3 && value > 0xFFFF) throw std::runtime_error(path.string() + ": size does not fit the tag's type");
+        if (tag != wanted) continue;
+        if (type == 3 && value > 0xFFFF)
+            throw std::runtime_error(path.string() + ": value does not fit the tag's type");
         for (int i = 0; i < (type == 3 ? 2 : 4); ++i) e[8 + i] = static_cast<unsigned char>(value >> (8 * i));
+        writeBytes(path, bytes);
+        return;
     }
-    writeBytes(path, bytes);
+    throw std::runtime_error(path.string() + ": no tag " + std::to_string(wanted));
+}
+
+void setTiffSize(const fs::path& path, uint32_t width, uint32_t height) {
+    setTiffTag(path, 256, width);
+    setTiffTag(path, 257, height);
 }
 
 void setPngSize(const fs::path& path, uint32_t width, uint32_t height) {

@@ -47,6 +47,9 @@ void setJpegSize(const std::filesystem::path& path, int width, int height);
 // Rewrites the width and length in a little-endian TIFF's first directory.
 void setTiffSize(const std::filesystem::path& path, uint32_t width, uint32_t height);
 
+// Rewrites the value of a SHORT or LONG tag of the first directory.
+void setTiffTag(const std::filesystem::path& path, uint16_t tag, uint32_t value);
+
 // Rewrites the size in the PNG's IHDR chunk, with its checksum.
 void setPngSize(const std::filesystem::path& path, uint32_t width, uint32_t height);
 

@@ -90,6 +90,14 @@ void checkChunks(TIFF* tiff, const std::filesystem::path& path, uint64_t fileSiz
     uint16_t planar = PLANARCONFIG_CONTIG, samples = 1;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    uint16_t bits = 1;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    // Fax codes hold one bit per pixel; with more, their bound of a bit per
+    // row says nothing of the pixels' bytes, and a small file could declare a
+    // picture of gigabytes.
+    if (fax && (bits != 1 || samples != 1))
+        throw std::runtime_error(path.string() + ": fax coding of " + std::to_string(samples) + " samples of " +
+                                 std::to_string(bits) + " bits per pixel; the file is damaged");
     // Planes in separate strips each end with a strip of their own.
     const uint32_t stripsPerPlane = planar == PLANARCONFIG_SEPARATE && samples > 1 ? chunks / samples : chunks;
     for (uint32_t k = 0; k < chunks; ++k) {
