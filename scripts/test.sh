@@ -8,7 +8,7 @@ cd "$root"
 scripts/setup.sh
 
 # The tree is formatted as .clang-format says.
-find src tests bench tools hosts -name '*.cpp' -o -name '*.h' -o -name '*.c' |
+find src tests bench tools hosts fuzz -name '*.cpp' -o -name '*.h' -o -name '*.c' |
   sort | xargs clang-format --dry-run --Werror
 echo "Formatting checked"
 
@@ -27,6 +27,10 @@ run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=address,undefin
 # stays out of that suite (AddressSanitizer runs it inside GIMP).
 run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=thread \
   -DVELMORA_BUILD_BENCH=OFF -DVELMORA_BUILD_TOOLS=OFF -DVELMORA_BUILD_GIMP_PLUGIN=OFF
+# The fuzzers (clang, AddressSanitizer and UndefinedBehaviorSanitizer), each
+# for 20 seconds: an input that breaks a reader or an export at once is caught
+# here. scripts/fuzz.sh runs them for longer (README, "Fuzzing").
+scripts/fuzz.sh --time 20
 # velmora.dll for Windows x64, cross-built with MinGW-w64; its tests run under
 # Wine in a prefix that the first test makes inside build-win.
 run_suite build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \

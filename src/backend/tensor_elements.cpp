@@ -5,6 +5,7 @@
 #include <cstring>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <cpuid.h>
 #include <immintrin.h>
 #define VELMORA_HAVE_F16C_PATH 1
 #elif defined(__SSE2__)
@@ -89,7 +90,12 @@ __attribute__((target("avx,f16c"))) void halvesToFloatsF16c(const uint16_t* src,
 }
 
 bool processorConvertsHalves() {
-    static const bool supported = __builtin_cpu_supports("avx") && __builtin_cpu_supports("f16c");
+    // F16C is read from the processor's own feature bits: clang before 15 knows
+    // no "f16c" for __builtin_cpu_supports, which checks AVX's OS support.
+    static const bool supported = [] {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        return __builtin_cpu_supports("avx") && __get_cpuid(1, &a, &b, &c, &d) && (c & bit_F16C) != 0;
+    }();
     return supported;
 }
 #endif

@@ -1,18 +1,25 @@
 // The settings store without a registry: each key is one file in the user's
 // configuration folder ($XDG_CONFIG_HOME, else ~/.config, then "velmora/").
 // An open key holds an exclusive flock on a lock file beside the data file,
-// so a read-modify-write by several threads or processes never loses a value;
+// so a read-modify-write by several threads or processes never loses a value.
+// A lock that another process keeps (or a stuck one) is waited for only a
+// short while; the call then goes on without the store, as for one that
+// cannot be read.
 // the data file is replaced through a synced temporary file and a rename, so
 // it is never seen half-written, not even after a crash mid-write.
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "diagnostics/console_sink.h"
@@ -105,6 +112,64 @@ bool writeAll(int fd, const std::string& text) {
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// How long an open waits for a lock held elsewhere while the store does not
+// change: a holder that stores nothing for this long is stuck or busy with
+// something else, and the call goes on without the store. An initialisation
+// reads two values and a completed run writes two, so either waits at most
+// about twice this.
+constexpr auto kLockPatience = std::chrono::milliseconds(1000);
+// While other holders keep storing values the wait goes on, up to this.
+constexpr auto kLockLimit = std::chrono::seconds(30);
+
+// What the data file looks like from outside the lock: every store puts a
+// new file in its place.
+struct DataStamp {
+    ino_t inode = 0;
+    int64_t seconds = 0, nanoseconds = 0;
+    bool operator==(const DataStamp&) const = default;
+};
+
+DataStamp stampOf(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return {};
+    return {info.st_ino, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+}
+
+// Takes the exclusive lock, trying again after short pauses (a holder that
+// works in a loop lets go only for moments). False with the error code when
+// the lock is not had: EWOULDBLOCK when others kept it for too long.
+bool lockWithPatience(int fd, const std::string& dataPath, const std::string& lockPath, int32_t& errorCode) {
+    const Clock::time_point start = Clock::now();
+    Clock::time_point lastChange = start;
+    DataStamp seen = stampOf(dataPath);
+    auto pause = std::chrono::microseconds(50);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) {
+            errorCode = errno;
+            return false;
+        }
+        const Clock::time_point now = Clock::now();
+        const DataStamp stamp = stampOf(dataPath);
+        if (!(stamp == seen)) {
+            seen = stamp;
+            lastChange = now;
+        }
+        if (now - lastChange >= kLockPatience || now - start >= kLockLimit) break;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(500));
+    }
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    messageSink("Settings file " + dataPath + " is locked by another process (through " + lockPath +
+                "); gave up after " + std::to_string(waited.count()) +
+                " ms: the defaults are used and nothing is stored");
+    errorCode = EWOULDBLOCK;
+    return false;
 }
 
 void syncFolder(const std::string& folder) {
@@ -203,17 +268,13 @@ std::unique_ptr<OpenKey> openKey(const std::string& keyPath, KeyAccess, int32_t&
     }
     const std::string dataPath = folder + "/" + settingsFileName(keyPath);
 
-    Descriptor lock(::open((dataPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    const std::string lockPath = dataPath + ".lock";
+    Descriptor lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (!lock.valid()) {
         errorCode = errno;
         return nullptr;
     }
-    while (::flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            errorCode = errno;
-            return nullptr;
-        }
-    }
+    if (!lockWithPatience(lock.get(), dataPath, lockPath, errorCode)) return nullptr;
 
     SettingsValues values;
     bool damaged = false;

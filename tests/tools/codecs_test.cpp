@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include "command_runner.h"
 #include "image_files.h"
@@ -143,4 +144,31 @@ TEST(Codecs, OrientationsPlaceEveryStoredPixelOnce) {
     EXPECT_EQ(orientationFromValue(9), Orientation::Upright);
     const unsigned char notExif[] = "Exif\0\0garbage that is no TIFF structure";
     EXPECT_EQ(orientationFromExif(notExif, sizeof notExif), Orientation::Upright);
+}
+
+TEST(Codecs, RefusedPicturesLeaveNoMemoryBehind) {
+    Scratch scratch;
+    const Raster picture = smoothRaster(32, 24, 3);
+    writeJpegFile(scratch / "cut.jpg", picture, JpegOptions{});
+    cutFile(scratch / "cut.jpg", 120);  // inside the headers
+    writeJpegFile(scratch / "huge.jpg", picture, JpegOptions{});
+    setJpegSize(scratch / "huge.jpg", 60000, 60000);  // more than its bytes can hold
+    writeImage(scratch / "cut.png", FileFormat::Png, picture, {SampleType::UInt8, 95});
+    cutFile(scratch / "cut.png", 40);
+    writeTiffFile(scratch / "cut.tif", picture, TiffOptions{});
+    cutFile(scratch / "cut.tif", 300);
+    for (const char* name : {"cut.jpg", "huge.jpg", "cut.png", "cut.tif"}) {
+        SCOPED_TRACE(name);
+        auto refuse = [&] {
+            try {
+                openImage(scratch / name)->readRows([](int32_t, const float*) {});
+                ADD_FAILURE() << "read";
+            } catch (const std::runtime_error&) {}
+        };
+        refuse();  // the codec's one-time set-up
+        const size_t before = mallinfo2().uordblks;
+        for (int i = 0; i < 200; ++i) refuse();
+        // A decoder left behind per refusal would be some kilobytes each.
+        EXPECT_LT(mallinfo2().uordblks, before + (64u << 10));
+    }
 }

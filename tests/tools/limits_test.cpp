@@ -204,25 +204,34 @@ TEST(Hardening, DeclaredSizesAreCheckedAgainstTheFile) {
     Scratch scratch;
     // A small TIFF whose header declares 1281 x 65524 pixels.
     writePaletteTiff(scratch / "liar.tif", 16, 16);
-    {
-        std::vector<unsigned char> bytes = readBytes(scratch / "liar.tif");
-        // The writer put the directory at the end; rewrite width and length there.
-        const uint32_t directory = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<uint32_t>(bytes[7]) << 24;
-        const unsigned entries = bytes[directory] | bytes[directory + 1] << 8;
-        for (unsigned k = 0; k < entries; ++k) {
-            unsigned char* e = bytes.data() + directory + 2 + 12 * k;
-            const unsigned tag = e[0] | e[1] << 8, type = e[2] | e[3] << 8;
-            const uint32_t value = tag == 256 ? 1281 : tag == 257 ? 65524 : 0;
-            if (!value) continue;
-            if (type == 3) {
-                e[8] = value & 0xFF, e[9] = value >> 8 & 0xFF;
-            } else {
-                e[8] = value & 0xFF, e[9] = value >> 8 & 0xFF, e[10] = value >> 16 & 0xFF, e[11] = 0;
-            }
-        }
-        writeBytes(scratch / "liar.tif", bytes);
-    }
+    setTiffSize(scratch / "liar.tif", 1281, 65524);
     expectRefusal(scratch, {"liar.tif", "out.png"}, "liar.tif:");
+
+    // A deflated TIFF of one strip (RowsPerStrip 2^32 - 1) declaring 4160 x
+    // 38622 pixels in 32 bytes of data: the last-strip rule once let it pass.
+    for (const int channels : {1, 3}) {
+        writeFlatTiff(scratch / "onestrip.tif", 16, 16, channels, 0xFFFFFFFFu);
+        setTiffSize(scratch / "onestrip.tif", 4160, 38622);
+        try {
+            openImage(scratch / "onestrip.tif");
+            ADD_FAILURE() << "read";
+        } catch (const std::runtime_error& e) {
+            EXPECT_TRUE(contains(e.what(), "strip 0 declares") && contains(e.what(), "cut short or damaged"))
+                << e.what();
+        }
+    }
+
+    // Fax coding of 8-bit palette indices: its bound of a bit per row let a
+    // small file declare a million pixels a row.
+    writePaletteTiff(scratch / "fax.tif", 16, 8);
+    setTiffTag(scratch / "fax.tif", 259, 3);
+    setTiffSize(scratch / "fax.tif", 1000000, 8);
+    try {
+        openImage(scratch / "fax.tif");
+        ADD_FAILURE() << "read";
+    } catch (const std::runtime_error& e) {
+        EXPECT_TRUE(contains(e.what(), "fax.tif: fax coding of 1 samples of 8 bits per pixel")) << e.what();
+    }
 
     // A JPEG of a few hundred bytes declaring 65000 x 42000 (2.7 gigapixels).
     for (const bool progressive : {false, true}) {

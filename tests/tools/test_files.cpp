@@ -177,7 +177,7 @@ void writeTiffFile(const fs::path& path, const Raster& image, const TiffOptions&
     TIFFClose(tiff);
 }
 
-void writeFlatTiff(const fs::path& path, int width, int height, int channels) {
+void writeFlatTiff(const fs::path& path, int width, int height, int channels, uint32_t rowsPerStrip) {
     TIFF* tiff = TIFFOpen(path.string().c_str(), "w");
     if (!tiff) throw std::runtime_error("cannot write " + path.string());
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
@@ -187,7 +187,7 @@ void writeFlatTiff(const fs::path& path, int width, int height, int channels) {
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, channels >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 64);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
     std::vector<unsigned char> row(static_cast<size_t>(width) * channels, 128);
     for (int y = 0; y < height; ++y) TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), 0);
     TIFFClose(tiff);
@@ -211,6 +211,28 @@ void setJpegSize(const fs::path& path, int width, int height) {
         return;
     }
     throw std::runtime_error(path.string() + ": no frame header");
+}
+
+void setTiffTag(const fs::path& path, uint16_t wanted, uint32_t value) {
+    std::vector<unsigned char> bytes = readBytes(path);
+    const uint32_t directory = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<uint32_t>(bytes[7]) << 24;
+    const unsigned entries = bytes[directory] | bytes[directory + 1] << 8;
+    for (unsigned k = 0; k < entries; ++k) {
+        unsigned char* e = bytes.data() + directory + 2 + 12 * k;
+        const unsigned tag = e[0] | e[1] << 8, type = e[2] | e[3] << 8;
+        if (tag != wanted) continue;
+        if (type == 3 && value > 0xFFFF)
+            throw std::runtime_error(path.string() + ": value does not fit the tag's type");
+        for (int i = 0; i < (type == 3 ? 2 : 4); ++i) e[8 + i] = static_cast<unsigned char>(value >> (8 * i));
+        writeBytes(path, bytes);
+        return;
+    }
+    throw std::runtime_error(path.string() + ": no tag " + std::to_string(wanted));
+}
+
+void setTiffSize(const fs::path& path, uint32_t width, uint32_t height) {
+    setTiffTag(path, 256, width);
+    setTiffTag(path, 257, height);
 }
 
 void setPngSize(const fs::path& path, uint32_t width, uint32_t height) {

@@ -35,13 +35,20 @@ struct TiffOptions {
 void writeTiffFile(const std::filesystem::path& path, const Raster& image, const TiffOptions& options);
 
 // A flat gray 8-bit TIFF, deflated in strips: large pictures in small files.
-void writeFlatTiff(const std::filesystem::path& path, int width, int height, int channels = 1);
+void writeFlatTiff(const std::filesystem::path& path, int width, int height, int channels = 1,
+                   uint32_t rowsPerStrip = 64);
 
 // Keeps the first `keep` bytes of the file.
 void cutFile(const std::filesystem::path& path, size_t keep);
 
 // Rewrites the size in the JPEG's frame header (SOF0 or SOF2).
 void setJpegSize(const std::filesystem::path& path, int width, int height);
+
+// Rewrites the width and length in a little-endian TIFF's first directory.
+void setTiffSize(const std::filesystem::path& path, uint32_t width, uint32_t height);
+
+// Rewrites the value of a SHORT or LONG tag of the first directory.
+void setTiffTag(const std::filesystem::path& path, uint16_t tag, uint32_t value);
 
 // Rewrites the size in the PNG's IHDR chunk, with its checksum.
 void setPngSize(const std::filesystem::path& path, uint32_t width, uint32_t height);

@@ -72,10 +72,16 @@ void initErrors(ErrorManager& errors) {
 constexpr uint64_t kMaxPixelsPerByteHuffman = 1024;
 constexpr uint64_t kMaxPixelsPerByteArithmetic = 65536;
 
+// Owns the decoder once created: destroyed with it, also when the reader's
+// constructor refuses the file (the reader's own destructor then never runs).
 struct Decompress {
     jpeg_decompress_struct info;
     std::FILE* file;
     JSAMPROW row;
+    bool created;
+    ~Decompress() {
+        if (created) jpeg_destroy_decompress(&info);
+    }
 };
 
 class JpegReader final : public ImageReader {
@@ -85,7 +91,7 @@ public:
         job.info.err = &errors.base;
         job.file = file.get();
         jpeg_create_decompress(&job.info);
-        created = true;
+        job.created = true;
         const bool headerRead = guarded<Decompress>(
             errors,
             [](Decompress* j) {
@@ -121,10 +127,6 @@ public:
         head.type = SampleType::UInt8;
         if (c.progressive_mode) head.decoderBytes = pixels * static_cast<uint64_t>(c.num_components) * 2;
         readPictureInfo();
-    }
-
-    ~JpegReader() override {
-        if (created) jpeg_destroy_decompress(&job.info);
     }
 
     void readRows(const RowSink& sink) override {
@@ -194,7 +196,6 @@ private:
     FileHandle file;
     ErrorManager errors;
     Decompress job{};
-    bool created = false;
 };
 
 struct Compress {

@@ -90,6 +90,14 @@ void checkChunks(TIFF* tiff, const std::filesystem::path& path, uint64_t fileSiz
     uint16_t planar = PLANARCONFIG_CONTIG, samples = 1;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    uint16_t bits = 1;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    // Fax codes hold one bit per pixel; with more, their bound of a bit per
+    // row says nothing of the pixels' bytes, and a small file could declare a
+    // picture of gigabytes.
+    if (fax && (bits != 1 || samples != 1))
+        throw std::runtime_error(path.string() + ": fax coding of " + std::to_string(samples) + " samples of " +
+                                 std::to_string(bits) + " bits per pixel; the file is damaged");
     // Planes in separate strips each end with a strip of their own.
     const uint32_t stripsPerPlane = planar == PLANARCONFIG_SEPARATE && samples > 1 ? chunks / samples : chunks;
     for (uint32_t k = 0; k < chunks; ++k) {
@@ -109,11 +117,13 @@ void checkChunks(TIFF* tiff, const std::filesystem::path& path, uint64_t fileSiz
                                          " bytes; the file is damaged");
             continue;
         }
-        // The last strip may be shorter than the others.
+        // The last strip may be shorter than the others. A strip holds at
+        // most the image's rows, whatever RowsPerStrip says (it is often
+        // 2^32 - 1 for one strip), as the strip size already counts.
         const bool last = !tiled && stripsPerPlane > 0 && k % stripsPerPlane == stripsPerPlane - 1;
-        const uint64_t needed = last && rowsPerStrip > 0 && height % rowsPerStrip != 0
-                                    ? unpacked / rowsPerStrip * (height % rowsPerStrip)
-                                    : unpacked;
+        const uint64_t stripRows = std::min<uint64_t>(rowsPerStrip, height);
+        const uint64_t needed =
+            last && stripRows > 0 && height % stripRows != 0 ? unpacked / stripRows * (height % stripRows) : unpacked;
         if (needed > limit)
             throw std::runtime_error(path.string() + ": " + std::string(tiled ? "tile " : "strip ") +
                                      std::to_string(k) + " declares " + std::to_string(needed) +

@@ -1,0 +1,619 @@
+// libFuzzer harness over the exported functions of velmora.h, called as a
+// host calls them: small generated models, fuzzed image sizes, tiles, steps,
+// downscales, scales and stop decisions. Besides the sanitizers, results are
+// checked where the answer is known: an identity model gives its input back
+// (bit for bit at downscale 1, within rounding where the detail is
+// restored), a failure always comes with words, a stop is obeyed.
+//
+// Contexts are made once per model and kept between inputs, as a host keeps
+// its context between pictures.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "export_call.h"
+#include "export_models.h"
+#include "export_oracle.h"
+#include "fuzz_support.h"
+#include "velmora.h"
+
+namespace {
+
+// What the harness allocates for the host's images, and the tiles per run.
+constexpr int64_t kMaxSide = 4096;
+constexpr int64_t kMaxImageValues = int64_t{1} << 20;
+constexpr int64_t kMaxTiles = 1024;
+constexpr int32_t kMaxChannels = 64;
+
+struct Loaded {
+    VelmoraContext context = nullptr;
+    std::vector<uint8_t> bytes;  // borrowed by the library while the model is loaded
+    bool usable = false;
+};
+std::vector<Loaded> loaded(kExportModelCount);
+
+// getErrorText gives the process's backend text, which only grows and is
+// never cleared, then the context's own messages, which the fetch clears.
+std::string fetchText(VelmoraContext context, size_t room) {
+    static std::vector<char> buffer;
+    buffer.assign(room, 0);
+    getErrorText(context, buffer.data(), static_cast<int32_t>(buffer.size()));
+    buffer.back() = 0;
+    return buffer.data();
+}
+
+std::string seenBackendText;
+
+// The words a call left: what is new in the backend text, and the context's
+// messages (a second fetch gives the backend text alone, so the two are told
+// apart).
+struct Words {
+    std::string backend, context;
+    bool any() const { return !backend.empty() || !context.empty(); }
+};
+
+Words newWords(VelmoraContext context) {
+    const size_t room = seenBackendText.size() + (1u << 16);
+    const std::string full = fetchText(context, room);
+    const std::string backend = fetchText(context, room);
+    Words words;
+    words.backend = backend.compare(0, seenBackendText.size(), seenBackendText) == 0
+                        ? backend.substr(seenBackendText.size())
+                        : backend;
+    seenBackendText = backend;
+    if (full.size() > backend.size()) words.context = full.substr(backend.size() + 1);
+    return words;
+}
+
+std::string errorText(VelmoraContext context) {
+    const Words words = newWords(context);
+    return words.backend + words.context;
+}
+
+// The last tiled result's sizes, as a host of the calls that return only a
+// pointer reads them: the second line of the detailed model information.
+struct TiledSizes {
+    int64_t width, height, channels;
+};
+
+std::optional<TiledSizes> lastTiledResult(VelmoraContext context) {
+    std::vector<char> text(2048);
+    getModelInformation(context, nullptr, VELMORA_MODEL_DETAILS, text.data());
+    const char* second = std::strchr(text.data(), '\n');
+    long long width, height, channels;
+    if (!second || std::sscanf(second + 1, "Last tiled result: %lld x %lld x %lld", &width, &height, &channels) != 3)
+        return std::nullopt;
+    return TiledSizes{width, height, channels};
+}
+
+bool loadInto(VelmoraContext context, const ExportModel& m, const std::vector<uint8_t>& bytes, int32_t inLayout,
+              int32_t outLayout) {
+    const auto size = static_cast<uint32_t>(bytes.size());
+    if (inLayout < 0 && outLayout < 0) return loadModel(context, bytes.data(), size, m.input, m.output);
+    return loadModelEx(context, bytes.data(), size, m.input, m.output, inLayout, outLayout);
+}
+
+Loaded& contextFor(size_t index) {
+    Loaded& l = loaded[index];
+    if (l.context) return l;
+    const ExportModel& m = kExportModels[index];
+    if (l.bytes.empty())
+        l.bytes =
+            readFileBytes(std::filesystem::path(m.fuzzModel ? VELMORA_FUZZ_MODELS : VELMORA_TEST_MODELS) / m.file);
+    l.context = createContext(0, "velmora-fuzz");
+    if (!l.context) finding("createContext returned no context");
+    l.usable = loadInto(l.context, m, l.bytes, m.inputLayout, m.inputLayout);
+    const std::string text = errorText(l.context);
+    if (!l.usable) {
+        static std::vector<bool> told(kExportModelCount);
+        if (!told[index]) std::fprintf(stderr, "velmora-fuzz: %s does not load: %s\n", m.file, text.c_str());
+        told[index] = true;
+    }
+    return l;
+}
+
+int64_t absolute(int32_t v) { return std::llabs(static_cast<long long>(v)); }
+
+// Tiles a run cuts, or -1 when the arguments are refused before any tile.
+int64_t tileCount(int64_t width, int64_t height, int32_t step, int32_t downscale) {
+    if (width <= 0 || height <= 0 || step < 1 || downscale == 0) return -1;
+    const int64_t s = absolute(downscale) * step;
+    return ((width + s - 1) / s) * ((height + s - 1) / s);
+}
+
+void fillFloats(std::vector<float>& values, int64_t width, int channels, const ExportCall& c) {
+    std::mt19937 rng(c.seed);
+    static const float specials[] = {NAN, INFINITY, -INFINITY, 1e30f, -1e30f, -0.0f, 1e-40f, 3.0f};
+    const float constant = static_cast<float>((c.seed >> 8) & 255) / 256.0f;
+    const int64_t perRow = std::max<int64_t>(width, 1) * std::max(channels, 1);
+    for (size_t i = 0; i < values.size(); ++i) {
+        switch (c.pixels) {
+            case Pixels::Ramp:
+                values[i] = static_cast<float>((static_cast<int64_t>(i) % perRow) / std::max(channels, 1)) /
+                            static_cast<float>(std::max<int64_t>(width, 1));
+                break;
+            case Pixels::Tiny: values[i] = static_cast<float>(rng() % 1000) / 1e6f; break;
+            case Pixels::Special:
+                values[i] = rng() % 16 == 0 ? specials[rng() % 8] : static_cast<float>(rng() & 255) / 256.0f;
+                break;
+            case Pixels::Constant: values[i] = constant; break;
+            default: values[i] = static_cast<float>(rng() & 255) / 256.0f; break;
+        }
+    }
+}
+
+void fillBytes(std::vector<uint8_t>& bytes, int64_t width, const ExportCall& c) {
+    std::mt19937 rng(c.seed);
+    const int64_t perRow = std::max<int64_t>(width, 1) * 3;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        switch (c.pixels) {
+            case Pixels::Ramp:
+                bytes[i] =
+                    static_cast<uint8_t>((static_cast<int64_t>(i) % perRow) / 3 * 255 / std::max<int64_t>(width, 1));
+                break;
+            case Pixels::Tiny: bytes[i] = 0; break;
+            case Pixels::Special: bytes[i] = rng() % 2 ? 255 : 0; break;
+            case Pixels::Constant: bytes[i] = static_cast<uint8_t>(c.seed >> 8); break;
+            default: bytes[i] = static_cast<uint8_t>(rng()); break;
+        }
+    }
+}
+
+struct Progress {
+    Progress(VelmoraContext context, int stopAt, bool deleteIt)
+        : context(context), stopAt(stopAt), deleteIt(deleteIt) {}
+    VelmoraContext context;
+    int stopAt;
+    bool deleteIt;
+    int calls = 0;
+    float last = -1.0f;
+    bool askedStop = false;
+    bool deleted = false;
+    std::string problem;
+};
+
+bool onProgress(void* user, float percent) {
+    auto* p = static_cast<Progress*>(user);
+    ++p->calls;
+    if (!(percent >= 0.0f && percent <= 100.0f) || percent < p->last - 1e-3f)
+        p->problem = "progress call " + std::to_string(p->calls) + " gave " + std::to_string(percent) + " after " +
+                     std::to_string(p->last);
+    p->last = percent;
+    const bool stop = p->stopAt != 0 && p->calls == p->stopAt;
+    if (p->deleteIt && !p->deleted && p->calls == std::max(p->stopAt, 1)) {
+        deleteContext(p->context);
+        p->deleted = true;
+    }
+    if (stop && percent < 100.0f) p->askedStop = true;
+    return stop;
+}
+
+class Checker {
+public:
+    Checker(const ExportCall& c, const ExportModel& m) : call(c), model(m) {}
+    void require(bool ok, const std::string& what) const {
+        if (!ok) finding(what + "\n  call: " + describe(call, model.file));
+    }
+    void same(const std::string& difference, const char* what) const {
+        if (!difference.empty())
+            finding(std::string(what) + ": " + difference + "\n  call: " + describe(call, model.file));
+    }
+
+private:
+    const ExportCall& call;
+    const ExportModel& model;
+};
+
+// The harness's own limit on the host image it allocates.
+bool imageFits(int64_t width, int64_t height, int64_t channels) {
+    if (width <= 0 || height <= 0 || channels <= 0) return true;  // refused: a token buffer is enough
+    return width <= kMaxSide && height <= kMaxSide && channels <= kMaxChannels &&
+           width * height * channels <= kMaxImageValues;
+}
+
+void afterRun(Loaded& l, const Progress& progress, const Checker& check) {
+    if (progress.deleted) l.context = nullptr;  // nothing more may be asked of it
+    check.require(progress.problem.empty(), progress.problem);
+}
+
+// What a Cast model gives back for the values, where it is exact: whole
+// numbers for integer types, the values themselves for float types (compared
+// within their tolerance).
+std::vector<float> castBack(const ExportModel& m, const std::vector<float>& values) {
+    std::vector<float> out(values);
+    if (m.castTolerance < 0)
+        for (float& v : out) v = std::trunc(v);
+    return out;
+}
+
+void tilesFloat(Loaded& l, const ExportModel& m, const ExportCall& c) {
+    const Checker check(c, m);
+    const int64_t W = c.width, H = c.height, C = c.channels, K = absolute(c.downscale);
+    if (!imageFits(W, H, C) || tileCount(W, H, c.step, c.downscale) > kMaxTiles) return;
+    const bool real = W > 0 && H > 0 && C > 0;
+    std::vector<float> image(real ? static_cast<size_t>(W * H * C) : 1);
+    fillFloats(image, real ? W : 1, real ? static_cast<int>(C) : 1, c);
+    float* data = c.nullData ? nullptr : image.data();
+
+    Progress progress(l.context, c.stopAt, c.deleteInCallback);
+    const ProgressCallback callback = c.noCallback ? nullptr : onProgress;
+    ImageFloat result{0, 0, 0, nullptr};
+    if (c.op == Export::TilesImageFloat) {
+        result = predictByTilesImageFloat(l.context, ImageFloat{c.width, c.height, c.channels, data}, c.tile, c.step,
+                                          c.downscale, callback, &progress);
+    } else {
+        float* out = predictByTilesFloat(l.context, data, c.width, c.height, c.channels, c.tile, c.step, c.downscale,
+                                         callback, &progress);
+        if (out) result.data = out;
+    }
+    afterRun(l, progress, check);
+    if (progress.deleted) return;
+    const Words words = newWords(l.context);
+    if (!result.data) {
+        check.require(progress.askedStop || words.any() || !l.usable, "a tiled float run failed without a word");
+        return;
+    }
+    check.require(!progress.askedStop, "the progress callback asked to stop, yet a result came back");
+    check.require(!callback || progress.last == 100.0f, "a completed run did not end with a progress call of 100");
+    if (c.op == Export::TilesImageFloat)
+        check.require(words.context.empty(), "a result came back together with an error text: " + words.context);
+    const std::optional<TiledSizes> told = lastTiledResult(l.context);
+    check.require(told.has_value(), "after a tiled result the detailed model information tells no sizes");
+    if (!told) return;
+    const std::string toldText =
+        std::to_string(told->width) + " x " + std::to_string(told->height) + " x " + std::to_string(told->channels);
+    if (c.op == Export::TilesImageFloat)
+        check.require(
+            told->width == result.width && told->height == result.height && told->channels == result.numChannels,
+            "the detailed model information tells a result of " + toldText + ", the record " +
+                std::to_string(result.width) + " x " + std::to_string(result.height) + " x " +
+                std::to_string(result.numChannels));
+    else
+        result = ImageFloat{static_cast<int32_t>(told->width), static_cast<int32_t>(told->height),
+                            static_cast<int32_t>(told->channels), result.data};
+    // Every value is read, so that a short result buffer shows.
+    double sum = 0;
+    const int64_t values = int64_t{result.width} * result.height * result.numChannels;
+    for (int64_t i = 0; i < values; ++i) sum += static_cast<double>(result.data[i]);
+    (void)sum;
+    if (!m.sameSize) return;
+    const bool varying = m.outChannels < 0;
+    check.require(result.width == c.width && result.height == c.height && result.numChannels > 0,
+                  "the result is " + toldText);
+    check.require(varying ? result.numChannels == 3 || result.numChannels == 4 : result.numChannels == m.outChannels,
+                  "the result has " + std::to_string(result.numChannels) + " channels");
+
+    check.require(C == m.inChannels, "an image of " + std::to_string(C) + " channels ran on a model of " +
+                                         std::to_string(m.inChannels) + " without a word");
+    const int outC = result.numChannels;
+    const bool special = c.pixels == Pixels::Special;
+    if (K == 1) {
+        if (m.computes == Computes::Identity)
+            check.same(compareChannels(image.data(), static_cast<int>(C), result.data, outC, W * H,
+                                       std::min<int>(m.identityChannels, outC), 0),
+                       "an identity model did not give its input back");
+        if (m.computes == Computes::Rotated) {
+            std::vector<float> rotated(image.size());
+            for (int64_t p = 0; p < W * H; ++p)
+                for (int ch = 0; ch < 3; ++ch) rotated[p * 3 + ch] = image[p * 3 + (ch + 2) % 3];
+            check.same(compareChannels(rotated.data(), 3, result.data, outC, W * H, 3, 0), "rotated channels");
+        }
+        if (m.computes == Computes::Doubled) {
+            std::vector<float> doubled(image);
+            for (float& v : doubled) v *= 2.0f;
+            check.same(compareChannels(doubled.data(), static_cast<int>(C), result.data, outC, W * H, outC, 1e-7f),
+                       "a doubling model");
+        }
+        if (m.computes == Computes::Cast && !special) {
+            const std::vector<float> cast = castBack(m, image);
+            check.same(compareChannels(cast.data(), static_cast<int>(C), result.data, outC, W * H, outC,
+                                       std::max(m.castTolerance, 0.0f)),
+                       "a cast to another element type");
+        }
+    } else if (m.computes == Computes::Identity && !special) {
+        const int n = std::min<int>(m.identityChannels, outC);
+        if (c.downscale < 0) {
+            // Shrunk, run and enlarged, then given back the detail shrinking took.
+            check.same(compareChannels(image.data(), static_cast<int>(C), result.data, outC, W * H, n, 1e-5f),
+                       "an identity model with detail transfer did not give its input back");
+        } else {
+            // Box averages enlarged bilinearly stay within the input's range.
+            for (int ch = 0; ch < n; ++ch) {
+                float low = INFINITY, high = -INFINITY;
+                for (int64_t p = 0; p < W * H; ++p) {
+                    low = std::min(low, image[p * C + ch]);
+                    high = std::max(high, image[p * C + ch]);
+                }
+                for (int64_t p = 0; p < W * H; ++p) {
+                    const float v = result.data[p * outC + ch];
+                    check.require(v >= low - 1e-5f && v <= high + 1e-5f,
+                                  "shrunk identity result " + std::to_string(v) + " at pixel " + std::to_string(p) +
+                                      " lies outside the input's range [" + std::to_string(low) + ", " +
+                                      std::to_string(high) + "]");
+                }
+            }
+        }
+    }
+}
+
+// What the 8-bit path's model sees for a pixel: channels 0 to 2 from the
+// bytes, the others zero.
+std::vector<float> tileValues(const uint8_t* rgb, int channels, float scale) {
+    std::vector<float> v(static_cast<size_t>(std::max(channels, 3)), 0.0f);
+    for (int ch = 0; ch < 3; ++ch) v[ch] = byteValue(rgb[ch], scale);
+    v.resize(static_cast<size_t>(channels));
+    return v;
+}
+
+// The model's output for one pixel, where it is known.
+bool modelOutput(const ExportModel& m, const std::vector<float>& in, std::vector<float>& out) {
+    switch (m.computes) {
+        case Computes::Identity: out = in; return true;
+        case Computes::Rotated: out = {in[2], in[0], in[1]}; return in.size() == 3;
+        case Computes::Doubled:
+            out = in;
+            for (float& v : out) v *= 2.0f;
+            return true;
+        default: return false;
+    }
+}
+
+void tilesBytes(Loaded& l, const ExportModel& m, const ExportCall& c) {
+    const Checker check(c, m);
+    const int64_t W = c.width, H = c.height, K = absolute(c.downscale);
+    if (!imageFits(W, H, 3) || tileCount(W, H, c.step, c.downscale) > kMaxTiles) return;
+    const bool real = W > 0 && H > 0;
+    std::vector<uint8_t> image(real ? static_cast<size_t>(W * H * 3) : 3);
+    fillBytes(image, real ? W : 1, c);
+
+    Progress progress(l.context, c.stopAt, c.deleteInCallback);
+    const ProgressCallback callback = c.noCallback ? nullptr : onProgress;
+    const uint8_t* result =
+        predictByTiles(l.context, c.nullData ? nullptr : image.data(), c.width, c.height, c.channels, c.tile, c.step,
+                       c.argmax, c.inputScale, c.outputScale, c.downscale, callback, &progress);
+    afterRun(l, progress, check);
+    if (progress.deleted) return;
+    const Words words = newWords(l.context);
+    if (!result) {
+        const bool silent = !progress.askedStop && !words.any() && l.usable;
+        check.require(!silent, "the 8-bit tiled run failed without a word");
+        return;
+    }
+    check.require(!progress.askedStop, "the progress callback asked to stop, yet a result came back");
+    check.require(!callback || progress.last == 100.0f, "a completed run did not end with a progress call of 100");
+    check.require(c.channels == m.inChannels, "the 8-bit path ran a model of " + std::to_string(m.inChannels) +
+                                                  " channels with numChannels " + std::to_string(c.channels) +
+                                                  " without a word");
+    if (!m.sameSize) return;
+
+    int outC = m.outChannels;
+    if (outC < 0) {
+        // The channel count follows the first value of each tile.
+        if (K != 1) return;
+        const int64_t margin = (int64_t{c.tile} - c.step) / 2;
+        std::vector<int> counts;
+        for (int64_t row = 0; row * c.step < H; ++row)
+            for (int64_t col = 0; col * c.step < W; ++col) {
+                const int64_t x = std::clamp<int64_t>(col * c.step - margin, 0, W - 1);
+                const int64_t y = std::clamp<int64_t>(row * c.step - margin, 0, H - 1);
+                counts.push_back(byteValue(image[(y * W + x) * 3], c.inputScale) > 0.5f ? 4 : 3);
+            }
+        const bool changed = std::any_of(counts.begin(), counts.end(), [&](int n) { return n != counts.front(); });
+        check.require(!changed, "the model's channel count changed between tiles, yet the 8-bit path gave a result");
+        outC = counts.back();
+    }
+    const int resultChannels = c.argmax ? 1 : outC;
+    // Every byte is read, so that a short result buffer shows.
+    unsigned sum = 0;
+    for (int64_t i = 0; i < W * H * resultChannels; ++i) sum += result[i];
+    (void)sum;
+
+    const bool moderate = std::isfinite(c.inputScale) && std::isfinite(c.outputScale) &&
+                          std::fabs(c.inputScale) <= 1e4f && std::fabs(c.outputScale) <= 1e4f;
+    if (K != 1 && !(c.downscale < 0 && m.computes == Computes::Identity && !c.argmax && moderate)) return;
+    std::vector<uint8_t> expected(static_cast<size_t>(W * H * resultChannels));
+    std::vector<float> out;
+    for (int64_t p = 0; p < W * H; ++p) {
+        if (!modelOutput(m, tileValues(&image[p * 3], c.channels, c.inputScale), out)) return;
+        out.resize(static_cast<size_t>(outC), 0.0f);
+        if (m.outChannels < 0 && outC == 4) out[3] = out[0];  // channel 0 again
+        if (c.argmax)
+            expected[p] = static_cast<uint8_t>(largestIndex(out.data(), outC));
+        else
+            for (int ch = 0; ch < outC; ++ch) expected[p * outC + ch] = resultByte(out[ch], c.outputScale);
+    }
+    if (K == 1)
+        check.same(compareBytes(expected.data(), result, W * H * resultChannels, 0), "the 8-bit result");
+    else
+        check.same(compareBytes(expected.data(), result, W * H * resultChannels, 1),
+                   "the 8-bit result of an identity model with detail transfer");
+}
+
+// Product of the three sizes, or -1 when it does not fit in 63 bits.
+int64_t productOf(int64_t a, int64_t b, int64_t c) {
+    const __int128 p = static_cast<__int128>(a) * b * c;
+    return p > INT64_MAX || p < INT64_MIN ? -1 : static_cast<int64_t>(p < 0 ? -p : p);
+}
+
+void direct(Loaded& l, const ExportModel& m, const ExportCall& c) {
+    const Checker check(c, m);
+    const int64_t declared = productOf(c.width, c.height, c.channels);
+    const int64_t E = m.inputElements;
+    // The library may read what the model asks for, never more; a buffer of
+    // what the host declares (up to that) shows any read past it. A model
+    // that leaves its size open may read all that is declared.
+    if (E == 0 && declared > kMaxImageValues) return;
+    const int64_t given = std::max<int64_t>(E == 0 ? declared : std::min(declared, E), 1);
+    const bool enough = declared >= E && E > 0 && c.width >= 0 && c.height >= 0 && c.channels >= 0;
+    ExportCall second = c;
+    second.seed = c.seed * 2654435761u + 1;
+    ExportCall third = c;
+    third.seed = c.seed * 40503u + 7;
+    std::vector<float> a(static_cast<size_t>(given)), b(a.size()), d(a.size());
+    fillFloats(a, c.width, c.channels, c);
+    fillFloats(b, c.width, c.channels, second);
+    fillFloats(d, c.width, c.channels, third);
+    float* data = c.nullData ? nullptr : a.data();
+    const bool checkable = enough && m.sameSize && m.outChannels == m.inChannels;
+
+    if (c.op == Export::Predict) {
+        unsigned char* bytes = predict(l.context, data, c.width, c.height, c.channels, c.argmax);
+        errorText(l.context);
+        if (!bytes) return;
+        check.require(enough || E == 0, "predict ran on a buffer smaller than the model's input");
+        if (checkable && m.computes == Computes::Identity) {
+            const int64_t pixels = E / m.inChannels;
+            std::vector<uint8_t> expected(static_cast<size_t>(c.argmax ? pixels : E));
+            for (int64_t p = 0; p < pixels; ++p) {
+                if (c.argmax)
+                    expected[p] = static_cast<uint8_t>(largestIndex(&a[p * m.inChannels], m.inChannels));
+                else
+                    for (int ch = 0; ch < m.inChannels; ++ch)
+                        expected[p * m.inChannels + ch] = truncatedByte(a[p * m.inChannels + ch], 1.0f);
+            }
+            if (c.pixels != Pixels::Special)
+                check.same(compareBytes(expected.data(), bytes, static_cast<int64_t>(expected.size()), 0),
+                           "predict on an identity model");
+        }
+        delete[] bytes;
+        return;
+    }
+    float* result = nullptr;
+    std::vector<float> expected;
+    if (c.op == Export::PredictFloat) {
+        result = predictFloat(l.context, data, c.width, c.height, c.channels, false);
+        expected = m.computes == Computes::Cast ? castBack(m, a) : a;
+        if (m.computes == Computes::Doubled)
+            for (float& v : expected) v *= 2.0f;
+    } else if (c.op == Export::Predict2Inputs) {
+        result = predict2InputsFloat(l.context, data, c.nullData ? nullptr : b.data(), c.width, c.height, c.channels);
+        expected.resize(a.size());
+        for (size_t i = 0; i < a.size(); ++i) expected[i] = a[i] + b[i];
+    } else {
+        const ImageFloat x{c.width, c.height, c.channels, data}, y{c.width, c.height, c.channels, b.data()},
+            z{c.width, c.height, c.channels, d.data()};
+        result = predict3InputsFloat(l.context, x, y, z);
+        expected.resize(a.size());
+        for (size_t i = 0; i < a.size(); ++i) expected[i] = (a[i] + b[i]) + d[i];
+    }
+    errorText(l.context);
+    if (!result) return;
+    check.require(enough || E == 0, std::string(exportName(c.op)) + " ran on a buffer smaller than the model's input");
+    const bool known = m.computes == Computes::Identity || m.computes == Computes::Doubled ||
+                       (m.computes == Computes::Cast && c.op == Export::PredictFloat) ||
+                       (m.computes == Computes::Sum && m.inputs == (c.op == Export::Predict2Inputs ? 2 : 3) &&
+                        c.op != Export::PredictFloat);
+    if (!checkable || !known || c.pixels == Pixels::Special) return;
+    if (m.computes == Computes::Sum && c.op == Export::PredictFloat) return;
+    const float tolerance = m.computes == Computes::Identity ? 0.0f
+                            : m.computes == Computes::Cast   ? std::max(m.castTolerance, 0.0f)
+                                                             : 1e-7f;
+    check.same(compareChannels(expected.data(), 1, result, 1, E, 1, tolerance), exportName(c.op));
+}
+
+void reload(Loaded& l, const ExportModel& m, const ExportCall& c) {
+    const Checker check(c, m);
+    const int32_t inLayout = (c.extra & 3) - 1, outLayout = ((c.extra >> 2) & 3) - 1;
+    deallocateModel(l.context);
+    const bool ok = loadInto(l.context, m, l.bytes, inLayout, outLayout);
+    const std::string text = errorText(l.context);
+    check.require(ok || !text.empty(), "loadModelEx failed without a word");
+    if (ok && m.tile > 0 && m.inputElements <= kMaxImageValues) {
+        std::vector<float> input(static_cast<size_t>(m.inputElements));
+        fillFloats(input, m.tile, m.inChannels, c);
+        try {
+            predictFloat(l.context, input.data(), m.tile, m.tile, m.inChannels, false);
+        } catch (const std::exception&) {
+            // the runtime's own failure, as in any direct run
+        }
+        errorText(l.context);
+    }
+    deallocateModel(l.context);
+    l.usable = loadInto(l.context, m, l.bytes, m.inputLayout, m.inputLayout);
+    check.require(l.usable, "the model no longer loads after a reload: " + errorText(l.context));
+}
+
+void information(Loaded& l, const ExportCall& c) {
+    switch (c.op) {
+        case Export::ErrorText: {
+            const int32_t length = std::clamp(c.extra, -300, 20000);
+            // The library writes at most |length - 1| bytes (none for -256).
+            const int64_t room = length == -256 ? 1 : std::max<int64_t>(absolute(length - 1), 1);
+            std::vector<char> buffer(static_cast<size_t>(room), 'x');
+            getErrorText(c.nullData ? nullptr : l.context, buffer.data(), length);
+            break;
+        }
+        case Export::Information: {
+            std::vector<char> model(2048), engine(1000);
+            getModelInformation(l.context, nullptr, c.extra, model.data());
+            getNNEngineInformation(l.context, "velmora-fuzz", engine.data());
+            getVelmoraVersion(l.context, nullptr, nullptr, 0);
+            delete[] getDeviceNameByIndex(l.context, c.extra);
+            break;
+        }
+        case Export::Initialize: {
+            char buffer[1000] = "Error retrieving build info";
+            initializeVelmora(l.context, "velmora-fuzz", nullptr, buffer);
+            break;
+        }
+        case Export::DeallocateImage: deallocateImage(l.context); break;
+        default: break;
+    }
+    errorText(l.context);
+}
+
+void run(const ExportCall& c) {
+    const size_t index = c.model % kExportModelCount;
+    const ExportModel& m = kExportModels[index];
+    Loaded& l = contextFor(index);
+    switch (c.op) {
+        case Export::TilesImageFloat:
+        case Export::TilesFloat: tilesFloat(l, m, c); break;
+        case Export::TilesBytes: tilesBytes(l, m, c); break;
+        case Export::Predict:
+        case Export::PredictFloat:
+        case Export::Predict2Inputs:
+        case Export::Predict3Inputs:
+            // A failure of the runtime inside a direct run leaves as the
+            // runtime's exception, as the header says.
+            try {
+                direct(l, m, c);
+            } catch (const std::exception&) {
+                errorText(l.context);
+            }
+            break;
+        case Export::Reload: reload(l, m, c); break;
+        default: information(l, c); break;
+    }
+}
+
+// The contexts go with the process, as a host deletes its own, so that the
+// leak check at exit sees only what the library lost.
+void deleteContexts() {
+    for (Loaded& l : loaded)
+        if (l.context) deleteContext(l.context);
+    std::fprintf(stderr, "velmora-fuzz: the process-wide backend error text has grown to %zu bytes\n",
+                 seenBackendText.size());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    scratchFolder();
+    quietStreams();
+    std::atexit(deleteContexts);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    for (const ExportCall& call : readCalls(data, size)) run(call);
+    return 0;
+}
