@@ -9,9 +9,11 @@
 //                  runtime and the model's working memory
 //   ratio          (peak - baseline) / float image: 2 means the input and the
 //                  result and nothing else
+//   estimate_GB    what the command estimates before it runs (and refuses
+//                  beyond what is available)
 // The float path and the 8-bit path are measured. The picture (1.2 GB) is
 // written to the temporary folder first; the runs take minutes and need
-// about 15 GB of memory, so run this benchmark alone:
+// about 10 GB of memory, so run this benchmark alone:
 //   build/bin/bench_command_memory --benchmark_filter=Picture
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -24,6 +26,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "run_plan.h"
 
 namespace fs = std::filesystem;
 
@@ -120,6 +124,13 @@ void runCase(benchmark::State& state, bool eightBit) {
     state.counters["float_GB"] = floatImage / kGB;
     state.counters["baseline_GB"] = static_cast<double>(baseline) / kGB;
     state.counters["ratio"] = (static_cast<double>(peak) - static_cast<double>(baseline)) / floatImage;
+    RunShape shape;
+    shape.width = shape.height = side;
+    shape.pictureChannels = shape.modelChannels = shape.resultChannels = 3;
+    shape.tile = 256;
+    shape.eightBit = eightBit;
+    shape.modelFileBytes = fs::file_size(model);
+    state.counters["estimate_GB"] = static_cast<double>(estimateMemory(shape).peak) / kGB;
 }
 
 void PictureFloatPath(benchmark::State& state) { runCase(state, false); }

@@ -141,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 static const int32_t modelChannels[] = {0, 1, 3, 4};
                 const ChannelFit fit(h.channels, modelChannels[size / 3 % 4]);
                 const bool bytes = size / 12 % 2;
-                readModelInput(*reader, fit, bytes ? InputKind::Bytes : InputKind::Floats, 1.0f);
+                readModelInput(*reader, fit, bytes ? InputKind::Bytes : InputKind::Floats, ChannelMap());
                 break;
             }
             default: {

@@ -184,9 +184,11 @@ TEST(Command, InfoDescribesTheLibraryAndTheModel) {
     Scratch scratch;
     const CommandResult r = scratch.run({"--info", "--model", modelFile("nchw_to_nhwc_t256.onnx")});
     expectSuccess(r);
-    for (const char* expected :
-         {"Velmora library 1.207", "Engine: Velmora ONNX", "Build: Velmora", "input  \"input\": float 1x3x256x256",
-          "tiles: 256 x 256, channels-first input with 3 channels", "library: Version: -1"})
+    for (const char* expected : {"Velmora library 1.207", "Engine: Velmora ONNX", "Build: Velmora",
+                                 "Input \"input\": float [1, 3, 256, 256], channels-first",
+                                 "Output \"output\": float [1, 256, 256, 3], channels-last",
+                                 "tiles: 256 x 256, channels-first input with 3 channels", "scale: 1 (from the shapes)",
+                                 "library: Version: -1"})
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
     // A layout given by hand overrides the one read from the shape.
     const CommandResult forced =

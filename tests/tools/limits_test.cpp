@@ -82,6 +82,54 @@ TEST(Limits, MemoryEstimateCountsImagesModelAndDownscale) {
     EXPECT_TRUE(contains(problem, "try --8bit")) << problem;
     EXPECT_EQ(memoryProblem(shape, e.peak, "this machine has"), "");
     EXPECT_EQ(sizeText(19'200'000'000ull), "19 GB");
+}
+
+TEST(Limits, MemoryEstimateFollowsWhatTheLibraryHoldsAtEachDownscaleAndScale) {
+    RunShape shape;
+    shape.width = 20000;
+    shape.height = 20000;
+    shape.pictureChannels = shape.modelChannels = shape.resultChannels = 3;
+    shape.tile = 256;
+    const uint64_t image = 20000ull * 20000 * 3 * 4;
+    const uint64_t tileWork = 8ull << 20;  // a tile's buffers, far below any image
+    // Unshrunk, the tiles go straight into the result: the input, the
+    // result, the model and a tile's worth besides.
+    const MemoryEstimate plain = estimateMemory(shape);
+    EXPECT_EQ(plain.images, 2 * image);
+    EXPECT_GE(plain.peak, plain.images + plain.model);
+    EXPECT_LT(plain.peak, plain.images + plain.model + tileWork);
+    // Shrunk by 2: a quarter-size copy of the input and the result stitched
+    // at that size, held with the result while it is enlarged.
+    RunShape shrunk = shape;
+    shrunk.downscale = 2;
+    const MemoryEstimate half = estimateMemory(shrunk);
+    EXPECT_GE(half.peak, plain.peak + image / 2 - tileWork);
+    EXPECT_LT(half.peak, plain.peak + image / 2 + tileWork);
+    shrunk.downscale = -2;  // the detail of a same-size model is restored in place
+    EXPECT_EQ(estimateMemory(shrunk).peak, half.peak);
+
+    // An enlarging model's result is S x S times larger.
+    RunShape up = shape;
+    up.modelScale = 2;
+    const MemoryEstimate x2 = estimateMemory(up);
+    EXPECT_EQ(x2.images, image + 4 * image);
+    EXPECT_LT(x2.peak, x2.images + x2.model + tileWork);
+    // Shrunk by 2 and restored: the stitched result at half size is as large
+    // as the picture, and so is the detail enlarged afterwards.
+    up.downscale = -2;
+    const MemoryEstimate detail = estimateMemory(up);
+    EXPECT_GE(detail.peak, x2.peak + image / 4 + image - tileWork);
+    EXPECT_LT(detail.peak, x2.peak + image / 4 + image + tileWork);
+
+    // The 8-bit path holds bytes: a quarter of the floats, and its working
+    // tiles are tile-sized.
+    RunShape bytes = shape;
+    bytes.eightBit = true;
+    const MemoryEstimate small = estimateMemory(bytes);
+    EXPECT_EQ(small.images, 2 * image / 4);
+    EXPECT_LT(small.peak, small.images + small.model + tileWork);
+    bytes.modelScale = 4;
+    EXPECT_EQ(estimateMemory(bytes).images, image / 4 + 16 * image / 4);
     EXPECT_EQ(sizeText(3'240'000'000ull), "3.2 GB");
     EXPECT_EQ(sizeText(850'000'000ull), "850 MB");
 }

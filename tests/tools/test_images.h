@@ -39,3 +39,28 @@ inline float maxDifference(const Raster& a, const Raster& b) {
         worst = std::max(worst, std::abs(a.pixels[i] - b.pixels[i]));
     return worst;
 }
+
+// A page of text as a scanner gives it: dark letter-like strokes in lines of
+// words on light paper, 8-bit RGB.
+inline Raster pageRaster(int32_t width, int32_t height) {
+    Raster r = makeRaster(width, height, 3, SampleType::UInt8);
+    std::fill(r.pixels.begin(), r.pixels.end(), 240.0f / 255.0f);
+    auto ink = [&](int x, int y) {
+        if (x < 0 || y < 0 || x >= width || y >= height) return;
+        for (int c = 0; c < 3; ++c) r.pixels[(static_cast<size_t>(y) * width + x) * 3 + c] = (20.0f + 12 * c) / 255.0f;
+    };
+    for (int line = 0; 20 + line * 28 + 14 < height - 20; ++line) {
+        const int top = 20 + line * 28;
+        int x = 24 + (line * 37) % 50;
+        for (int word = 0; x < width - 30; ++word) {
+            const int letters = 2 + (word * 7 + line) % 6;
+            for (int l = 0; l < letters && x < width - 20; ++l, x += 11)
+                for (int y = top; y < top + 14; ++y)
+                    for (int dx = 0; dx < 8; ++dx)
+                        if (dx < 2 || dx > 5 || y == top || y == top + 13 || ((l + word) % 3 == 0 && y == top + 7))
+                            ink(x + dx, y);
+            x += 14;
+        }
+    }
+    return r;
+}

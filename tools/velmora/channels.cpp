@@ -39,8 +39,60 @@ void ChannelFit::apply(const float* in, float* out, float* alpha) const {
     if (alphaAside) *alpha = in[pictureColor];
 }
 
-ResultShape::ResultShape(int32_t resultChannels, float outputScale, bool alphaAside, bool grayPicture, bool dropAlpha)
-    : in(resultChannels), scale(outputScale) {
+ChannelMap ChannelMap::scaling(float scale) {
+    ChannelMap m;
+    m.gain = {scale};
+    return m;
+}
+
+ChannelMap ChannelMap::normalizing(float scale, const std::vector<float>& mean, const std::vector<float>& deviation) {
+    // (v * scale - mean) / deviation = v * (scale / deviation) - mean / deviation
+    const size_t n = std::max({mean.size(), deviation.size(), size_t{1}});
+    ChannelMap m;
+    m.gain.assign(n, scale);
+    m.offset.assign(n, 0.0f);
+    for (size_t c = 0; c < n; ++c) {
+        const float d = deviation.empty() ? 1.0f : pick(deviation, static_cast<int32_t>(c));
+        const float mu = mean.empty() ? 0.0f : pick(mean, static_cast<int32_t>(c));
+        m.gain[c] = scale / d;
+        m.offset[c] = -mu / d;
+    }
+    return m;
+}
+
+ChannelMap ChannelMap::denormalizing(float scale, const std::vector<float>& mean, const std::vector<float>& deviation) {
+    // (v * deviation + mean) * scale
+    const size_t n = std::max({mean.size(), deviation.size(), size_t{1}});
+    ChannelMap m;
+    m.gain.assign(n, scale);
+    m.offset.assign(n, 0.0f);
+    for (size_t c = 0; c < n; ++c) {
+        const float d = deviation.empty() ? 1.0f : pick(deviation, static_cast<int32_t>(c));
+        const float mu = mean.empty() ? 0.0f : pick(mean, static_cast<int32_t>(c));
+        m.gain[c] = d * scale;
+        m.offset[c] = mu * scale;
+    }
+    return m;
+}
+
+bool ChannelMap::isIdentity() const {
+    for (const float g : gain)
+        if (g != 1.0f) return false;
+    for (const float o : offset)
+        if (o != 0.0f) return false;
+    return true;
+}
+
+std::string mapProblem(const ChannelMap& map, int32_t channels, const std::string& options, bool onOutput) {
+    const size_t named = map.channelsNamed();
+    if (named == 1 || channels <= 0 || named == static_cast<size_t>(channels)) return {};
+    return options + " " + std::to_string(named) + " values per pixel; the model " + (onOutput ? "gives " : "takes ") +
+           std::to_string(channels) + (channels == 1 ? " channel" : " channels");
+}
+
+ResultShape::ResultShape(int32_t resultChannels, const ChannelMap& values, bool alphaAside, bool grayPicture,
+                         bool dropAlpha)
+    : in(resultChannels), values(values) {
     const int32_t color = hasAlpha(resultChannels) ? resultChannels - 1 : resultChannels;
     toGray = grayPicture && color == 3;
     addAlpha = alphaAside && (resultChannels == 1 || resultChannels == 3) && !dropAlpha;
@@ -57,17 +109,17 @@ ResultShape::ResultShape(int32_t resultChannels, float outputScale, bool alphaAs
 void ResultShape::apply(const float* result, float alpha, float* out) const {
     const int32_t color = hasAlpha(in) ? in - 1 : in;
     if (written == in && !toGray && !addAlpha) {
-        for (int32_t c = 0; c < in; ++c) out[c] = result[c] * scale;
+        for (int32_t c = 0; c < in; ++c) out[c] = values(c, result[c]);
         return;
     }
     int32_t k = 0;
     if (toGray) {
-        out[k++] = luminance(result[0] * scale, result[1] * scale, result[2] * scale);
+        out[k++] = luminance(values(0, result[0]), values(1, result[1]), values(2, result[2]));
     } else {
-        for (int32_t c = 0; c < color; ++c) out[k++] = result[c] * scale;
+        for (int32_t c = 0; c < color; ++c) out[k++] = values(c, result[c]);
     }
     if (addAlpha)
         out[k++] = alpha;
     else if (keepResultAlpha)
-        out[k++] = result[color] * scale;
+        out[k++] = values(color, result[color]);
 }

@@ -1,13 +1,17 @@
 #include "library_run.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <utility>
 
 namespace {
 
 constexpr int32_t kErrorTextLength = 1 << 16;
+// What getModelInformation may write: 2048 bytes, with room to spare.
+constexpr size_t kModelInformationLength = 4096;
 
 std::string oneLine(std::string text) {
     for (char& c : text)
@@ -60,6 +64,25 @@ void LibraryContext::loadModel(const std::vector<char>& bytes, const std::string
     takeErrorText();
 }
 
+LibraryContext::ModelText LibraryContext::describeModel() {
+    std::vector<char> buffer(kModelInformationLength, '\0');
+    getModelInformation(context, nullptr, VELMORA_MODEL_DETAILS, buffer.data());
+    buffer.back() = '\0';
+    ModelText text;
+    std::istringstream lines(buffer.data());
+    std::getline(lines, text.summary);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("Input ", 0) == 0 || line.rfind("Output ", 0) == 0) text.tensors.push_back(line);
+    return text;
+}
+
+LibraryContext::ResultSizes LibraryContext::lastResultSizes() {
+    std::vector<char> buffer(kModelInformationLength, '\0');
+    getModelInformation(context, nullptr, VELMORA_MODEL_DETAILS, buffer.data());
+    buffer.back() = '\0';
+    return parseResultSizes(buffer.data());
+}
+
 LibraryResult& LibraryResult::operator=(LibraryResult&& other) noexcept {
     if (this != &other) {
         if (context) deallocateImage(context);
@@ -94,43 +117,9 @@ LibraryResult predictFloatImage(LibraryContext& library, const ImageFloat& input
     return held;
 }
 
-std::vector<float> firstByteTile(const std::vector<unsigned char>& rgb, int32_t width, int32_t height,
-                                 const TileSettings& settings, int channels) {
-    const int64_t k = std::abs(static_cast<int64_t>(settings.downscale));
-    const int64_t side = static_cast<int64_t>(settings.tile) * k;
-    const int64_t margin = (side - static_cast<int64_t>(settings.step) * k) / 2;
-    const float scale = settings.inputScale / 255.0f;
-    std::vector<float> tile(static_cast<size_t>(settings.tile) * settings.tile * channels, 0.0f);
-    for (int64_t y = 0; y < side; ++y)
-        for (int64_t x = 0; x < side; ++x) {
-            const int64_t sx = std::clamp<int64_t>(x - margin, 0, width - 1);
-            const int64_t sy = std::clamp<int64_t>(y - margin, 0, height - 1);
-            const unsigned char* p = rgb.data() + (sy * width + sx) * 3;
-            float* t = tile.data() + ((y / k) * settings.tile + x / k) * channels;
-            for (int c = 0; c < 3; ++c) t[c] += static_cast<float>(p[c]) * scale / static_cast<float>(k * k);
-        }
-    return tile;
-}
-
 LibraryResult predictByteImage(LibraryContext& library, const std::vector<unsigned char>& rgb, int32_t width,
                                int32_t height, int modelChannels, const TileSettings& settings,
                                ProgressState& progress) {
-    int32_t channels = 1;
-    if (!settings.argmax) {
-        const int probeChannels = std::max(modelChannels, 3);
-        std::vector<float> tile = firstByteTile(rgb, width, height, settings, probeChannels);
-        const ImageFloat probe{settings.tile, settings.tile, probeChannels, tile.data()};
-        const ImageFloat answer =
-            predictByTilesImageFloat(library.handle(), probe, settings.tile, settings.tile, 1, nullptr, nullptr);
-        const LibraryResult held(library.handle(), answer);
-        if (!answer.data || answer.numChannels <= 0) throw libraryFailure(library, "the model run failed");
-        if (answer.width != settings.tile || answer.height != settings.tile)
-            throw std::runtime_error("the model gives " + std::to_string(answer.width) + " x " +
-                                     std::to_string(answer.height) + " results for " + std::to_string(settings.tile) +
-                                     " x " + std::to_string(settings.tile) +
-                                     " tiles; the 8-bit path needs results of the tile's size");
-        channels = answer.numChannels;
-    }
     const unsigned char* result =
         predictByTiles(library.handle(), const_cast<unsigned char*>(rgb.data()), width, height, modelChannels,
                        settings.tile, settings.step, settings.argmax, settings.inputScale / 255.0f,
@@ -138,5 +127,20 @@ LibraryResult predictByteImage(LibraryContext& library, const std::vector<unsign
     finishProgress(progress);
     if (progress.stopped) throw Interrupted();
     if (!result) throw libraryFailure(library, "the model run failed");
-    return LibraryResult(result, width, height, channels);
+    const LibraryContext::ResultSizes sizes = library.lastResultSizes();
+    if (sizes.width <= 0 || sizes.height <= 0 || sizes.channels <= 0)
+        throw std::runtime_error("the library did not report the size of its 8-bit result");
+    return LibraryResult(result, sizes.width, sizes.height, sizes.channels);
+}
+
+LibraryContext::ResultSizes parseResultSizes(const std::string& information) {
+    LibraryContext::ResultSizes sizes;
+    static constexpr char kLine[] = "Last tiled result: ";
+    const size_t at = information.find(kLine);
+    if (at == std::string::npos) return sizes;
+    const std::string line = information.substr(at + sizeof kLine - 1, information.find('\n', at) - at);
+    int w = 0, h = 0, c = 0, s = 0;
+    if (std::sscanf(line.c_str(), "%d x %d x %d (scale %d)", &w, &h, &c, &s) == 4 && w > 0 && h > 0 && c > 0 && s > 0)
+        sizes = {w, h, c, s};
+    return sizes;
 }

@@ -29,6 +29,20 @@ public:
     // must outlive the context.
     void loadModel(const std::vector<char>& bytes, const std::string& inputName, const std::string& outputName,
                    int inputLayout, int outputLayout);
+    // The library's description of the loaded model: its first line (version
+    // and memory) and one line per input and output (name, element type,
+    // shape with "?" for open dimensions, layout).
+    struct ModelText {
+        std::string summary;
+        std::vector<std::string> tensors;
+    };
+    ModelText describeModel();
+    // The sizes of the last tiled run's result as the library reports them;
+    // all 0 when it reports none.
+    struct ResultSizes {
+        int32_t width = 0, height = 0, channels = 0, scale = 0;
+    };
+    ResultSizes lastResultSizes();
 
 private:
     VelmoraContext context;
@@ -75,16 +89,13 @@ LibraryResult predictFloatImage(LibraryContext& library, const ImageFloat& input
                                 ProgressState& progress);
 
 // The 8-bit path (predictByTiles) on RGB bytes; modelChannels is what the
-// model's input takes. The library does not report the size of its 8-bit
-// result, so the model's first tile is run through the float path first and
-// the result's channels are those it gave (1 with arg-max).
+// model's input takes. The result's sizes (S times the picture for a model
+// that enlarges, 1 channel with arg-max) are those the library reports.
 LibraryResult predictByteImage(LibraryContext& library, const std::vector<unsigned char>& rgb, int32_t width,
                                int32_t height, int modelChannels, const TileSettings& settings,
                                ProgressState& progress);
 
-// The model's first tile of an RGB byte image as the 8-bit path cuts it
-// (edge pixels repeated, shrunk by |downscale| with box averages), as floats
-// scaled by inputScale / 255: tile x tile x channels, channels past the
-// third left at 0.
-std::vector<float> firstByteTile(const std::vector<unsigned char>& rgb, int32_t width, int32_t height,
-                                 const TileSettings& settings, int channels = 3);
+// The sizes in the library's detailed model information, whose line
+// "Last tiled result: W x H x C (scale S)" names them; all 0 for "none" or
+// a text without that line.
+LibraryContext::ResultSizes parseResultSizes(const std::string& information);

@@ -1,6 +1,6 @@
 #include "model_input.h"
 
-ModelInputImage readModelInput(ImageReader& reader, const ChannelFit& fit, InputKind kind, float inputScale) {
+ModelInputImage readModelInput(ImageReader& reader, const ChannelFit& fit, InputKind kind, const ChannelMap& values) {
     const ImageHeader& h = reader.header();
     const bool swap = swapsSides(h.orientation);
     ModelInputImage image;
@@ -18,6 +18,7 @@ ModelInputImage readModelInput(ImageReader& reader, const ChannelFit& fit, Input
     const Placement place = placement(h.orientation, h.width, h.height);
     const auto have = static_cast<size_t>(h.channels);
     std::vector<float> fitted(channels);
+    const bool mapped = !values.isIdentity();
     reader.readRows([&](int32_t y, const float* row) {
         for (int32_t x = 0; x < h.width; ++x) {
             const auto at = static_cast<size_t>(place.at(x, y));
@@ -25,8 +26,8 @@ ModelInputImage readModelInput(ImageReader& reader, const ChannelFit& fit, Input
             if (kind == InputKind::Floats) {
                 float* out = image.pixels.data() + at * channels;
                 fit.apply(row + static_cast<size_t>(x) * have, out, &alpha);
-                if (inputScale != 1.0f)
-                    for (size_t c = 0; c < channels; ++c) out[c] *= inputScale;
+                if (mapped)
+                    for (size_t c = 0; c < channels; ++c) out[c] = values(static_cast<int32_t>(c), out[c]);
             } else {
                 fit.apply(row + static_cast<size_t>(x) * have, fitted.data(), &alpha);
                 unsigned char* out = image.bytes.data() + at * channels;

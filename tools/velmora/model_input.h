@@ -20,7 +20,8 @@ struct ModelInputImage {
 
 enum class InputKind { Floats, Bytes };
 
-// Reads every row of `reader` once. Floats are multiplied by `inputScale`
-// (the 8-bit path leaves the scale to the library). Throws what the reader
-// throws, or std::bad_alloc.
-ModelInputImage readModelInput(ImageReader& reader, const ChannelFit& fit, InputKind kind, float inputScale);
+// Reads every row of `reader` once. Floats are mapped by `values` (the input
+// scale and normalisation), channel by channel after fitting; the 8-bit
+// path's bytes are not mapped (the library scales them). Throws what the
+// reader throws, or std::bad_alloc.
+ModelInputImage readModelInput(ImageReader& reader, const ChannelFit& fit, InputKind kind, const ChannelMap& values);

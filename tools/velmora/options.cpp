@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 
 #include "velmora_version.h"
@@ -23,10 +24,33 @@ constexpr const char* kExamples = R"(Examples:
   velmora street.png labels.png -m segment_t512.onnx --argmax
   velmora a.png a.png --overwrite             replace the input with the result
   velmora --info -m restore_t256.onnx         describe a model
+  velmora small.png large.png -m upscale_x4.onnx -t 128
+                                              an upscaler: the result is 4 times larger
+  velmora page.png text.png -m ch_PP-OCRv4_det_infer.onnx --mean 0.485,0.456,0.406 --std 0.229,0.224,0.225
+                                              a text detector's probability map, as a gray picture
 
 By default only the command's own lines are shown: a progress bar in a terminal
 and one closing line. What the library and the runtime print is kept back and
 shown when it explains a failure; -v shows all of it.)";
+
+// Normalisation that cannot work whatever the model.
+std::string normalizationProblem(const Options& o) {
+    const bool normalizing = !o.mean.empty() || !o.deviation.empty();
+    for (const float v : o.mean)
+        if (!std::isfinite(v)) return "--mean takes finite numbers";
+    for (const float v : o.deviation)
+        if (!std::isfinite(v) || v == 0.0f) return "--std takes finite numbers other than 0";
+    if (!o.mean.empty() && !o.deviation.empty() && o.mean.size() != o.deviation.size() && o.mean.size() != 1 &&
+        o.deviation.size() != 1)
+        return "--mean gives " + std::to_string(o.mean.size()) + " values and --std " +
+               std::to_string(o.deviation.size());
+    if (o.denormalize && !normalizing) return "--denormalize undoes --mean and --std; give them too";
+    if (normalizing && o.eightBit)
+        return std::string(o.argmax ? "--argmax" : "--8bit") +
+               " hands bytes to the library, which takes no per-channel --mean or --std; "
+               "leave them out or use the float path";
+    return {};
+}
 
 }  // namespace
 
@@ -48,12 +72,16 @@ int parseOptions(int argc, char** argv, Options& o) {
     app.add_option("--output-name", o.outputName, "Name of the model's output (default: its first output)");
     std::string inputLayout = "auto", outputLayout = "auto";
     const auto layoutNames = CLI::IsMember({"auto", "nhwc", "nchw"}, CLI::ignore_case);
-    app.add_option("--input-layout", inputLayout, "Layout of the model's input: auto, nhwc or nchw")
+    app.add_option("--input-layout", inputLayout,
+                   "Layout of the model's input: auto (default: from its shape, channels-last where the shape "
+                   "cannot tell), nhwc or nchw")
         ->check(layoutNames);
-    app.add_option("--output-layout", outputLayout, "Layout of the model's output: auto, nhwc or nchw")
+    app.add_option("--output-layout", outputLayout,
+                   "Layout of the model's output: auto (default: from its shape), nhwc or nchw")
         ->check(layoutNames);
     app.add_option("-t,--tile", o.tile,
-                   "Tile side in pixels; must match the model's input (default: read from the model)")
+                   "Tile side in pixels; must match a model of fixed input size (default: read from the model, "
+                   "or 256 for a model that leaves its size open)")
         ->check(CLI::Range(1, 1 << 16));
     app.add_option("-s,--step", o.step,
                    "Distance between tiles; the rest of each tile is its overlap (default: tile - tile/8)")
@@ -67,6 +95,21 @@ int parseOptions(int argc, char** argv, Options& o) {
                    "Factor applied to pixel values (0 to 1 for integer images) before the model (default 1)");
     app.add_option("--output-scale", o.outputScale,
                    "Factor applied to the model's output to make pixel values (0 to 1 for integer images; default 1)");
+    app.add_option("--mean", o.mean,
+                   "Per-channel means subtracted from the values going into the model, after --input-scale: "
+                   "one value per model channel, or one for all (for instance 0.485,0.456,0.406)")
+        ->delimiter(',')
+        ->expected(1, 16)
+        ->type_name("LIST");
+    app.add_option("--std", o.deviation,
+                   "Per-channel deviations that the values going into the model are divided by, after --mean "
+                   "(for instance 0.229,0.224,0.225)")
+        ->delimiter(',')
+        ->expected(1, 16)
+        ->type_name("LIST");
+    app.add_flag("--denormalize", o.denormalize,
+                 "Undo --mean and --std on the model's output (for models whose result is a picture in the "
+                 "same units): times the deviation, plus the mean, then --output-scale");
     app.add_flag("--8bit", o.eightBit, "Use the library's 8-bit RGB path (bytes in, bytes out)");
     app.add_flag("--argmax", o.argmax,
                  "Segmentation: write the index of the strongest output channel per pixel (implies --8bit)");
@@ -102,6 +145,10 @@ int parseOptions(int argc, char** argv, Options& o) {
     o.outputLayout = layout(outputLayout);
     o.format = lower(o.format);
     if (o.argmax) o.eightBit = true;
+    if (const std::string problem = normalizationProblem(o); !problem.empty()) {
+        std::fprintf(stderr, "velmora: %s (see --help)\n", problem.c_str());
+        return 2;
+    }
     if (o.quiet && o.verbose) {
         std::fprintf(stderr, "velmora: --quiet and --verbose exclude each other (see --help)\n");
         return 2;

@@ -17,12 +17,15 @@ struct Options {
     std::string outputName;          // empty: the model's first output
     Layout inputLayout = Layout::Auto;
     Layout outputLayout = Layout::Auto;
-    int tile = 0;       // 0: the model's input size
+    int tile = 0;       // 0: the model's input size, or kDefaultOpenTile when the model leaves it open
     int step = 0;       // 0: the tile less a margin on each side
     int downscale = 1;  // below -1: shrink by |downscale| and transfer the detail
     bool detail = false;
     float inputScale = 1.0f;
     float outputScale = 1.0f;
+    std::vector<float> mean;       // --mean: per model channel, or one value for every channel; empty: none
+    std::vector<float> deviation;  // --std: likewise
+    bool denormalize = false;      // the inverse of --mean and --std on the model's output
     bool eightBit = false;
     bool argmax = false;
     bool color = false;  // keep a colour result of a gray picture in colour
@@ -34,6 +37,11 @@ struct Options {
     bool quiet = false;
     bool verbose = false;
 };
+
+// The tile side for a model that leaves its input size open, when --tile does
+// not say: a multiple of 32, as networks that halve their input five times
+// need, and small enough for a large network's working memory.
+inline constexpr int kDefaultOpenTile = 256;
 
 // Parses the arguments. Returns the exit code to leave with when the command
 // should not run (help, version, or a usage error already printed), or -1.

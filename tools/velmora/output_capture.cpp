@@ -1,9 +1,30 @@
 #include "output_capture.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <iostream>
 #include <sstream>
 
+#include "console.h"
+#include "output_capture_platform.h"
+
+namespace cp = capture_platform;
+
+struct OutputCapture::State {
+    int file = -1;      // the temporary file
+    int savedOut = -1;  // the real standard output and error
+    int savedErr = -1;
+    std::FILE* console = nullptr;
+};
+
 namespace {
+
+void flushAll() {
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(stdout);
+    std::fflush(stderr);
+}
 
 std::string withoutEscapes(const std::string& line) {
     std::string out;
@@ -32,6 +53,52 @@ bool speaksOfFailure(const std::string& line) {
 }
 
 }  // namespace
+
+OutputCapture::OutputCapture() : state(std::make_unique<State>()) {
+    flushAll();
+    State& s = *state;
+    s.file = cp::openTemporaryFile();
+    if (s.file < 0) return;
+    s.savedOut = cp::duplicate(1);
+    s.savedErr = cp::duplicate(2);
+    const int consoleFd = s.savedErr >= 0 ? cp::duplicate(s.savedErr) : -1;
+    s.console = consoleFd >= 0 ? cp::writingStream(consoleFd) : nullptr;
+    if (s.savedOut < 0 || s.savedErr < 0 || !s.console || !cp::redirect(s.file, 1) || !cp::redirect(s.file, 2)) {
+        // Everything back as it was: the command then runs uncaptured.
+        if (s.console)
+            std::fclose(s.console);
+        else if (consoleFd >= 0)
+            cp::closeDescriptor(consoleFd);
+        if (s.savedOut >= 0) cp::redirect(s.savedOut, 1), cp::closeDescriptor(s.savedOut);
+        if (s.savedErr >= 0) cp::redirect(s.savedErr, 2), cp::closeDescriptor(s.savedErr);
+        cp::closeDescriptor(s.file);
+        s = State{};
+        return;
+    }
+    setConsoleStream(s.console);
+}
+
+OutputCapture::~OutputCapture() {
+    State& s = *state;
+    if (s.file < 0) return;
+    flushAll();
+    setConsoleStream(nullptr);
+    std::fclose(s.console);
+    cp::redirect(s.savedOut, 1);
+    cp::redirect(s.savedErr, 2);
+    cp::closeDescriptor(s.savedOut);
+    cp::closeDescriptor(s.savedErr);
+    cp::closeDescriptor(s.file);
+}
+
+bool OutputCapture::active() const { return state->file >= 0; }
+
+std::string OutputCapture::take() {
+    State& s = *state;
+    if (s.file < 0) return {};
+    flushAll();
+    return cp::takeContents(s.file);
+}
 
 std::vector<std::string> explainingLines(const std::string& captured, size_t limit) {
     std::vector<std::string> lines;

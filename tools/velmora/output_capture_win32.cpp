@@ -5,30 +5,11 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include <cstdio>
-#include <iostream>
-#include <string>
+#include "output_capture_platform.h"
 
-#include "console.h"
-#include "output_capture.h"
+namespace capture_platform {
 
-struct OutputCapture::State {
-    int file = -1;  // a temporary file that is deleted when closed
-    int savedOut = -1;
-    int savedErr = -1;
-    std::FILE* console = nullptr;
-};
-
-namespace {
-
-void flushAll() {
-    std::cout.flush();
-    std::cerr.flush();
-    std::fflush(stdout);
-    std::fflush(stderr);
-}
-
-int temporaryFile() {
+int openTemporaryFile() {
     wchar_t folder[MAX_PATH + 1];
     wchar_t name[MAX_PATH + 1];
     if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"vel", 0, name)) return -1;
@@ -38,59 +19,26 @@ int temporaryFile() {
     return fd;
 }
 
-}  // namespace
+int duplicate(int descriptor) { return _dup(descriptor); }
 
-OutputCapture::OutputCapture() : state(std::make_unique<State>()) {
-    flushAll();
-    State& s = *state;
-    s.file = temporaryFile();
-    if (s.file < 0) return;
-    s.savedOut = _dup(1);
-    s.savedErr = _dup(2);
-    const int consoleFd = s.savedErr >= 0 ? _dup(s.savedErr) : -1;
-    s.console = consoleFd >= 0 ? _fdopen(consoleFd, "w") : nullptr;
-    if (s.savedOut < 0 || s.savedErr < 0 || !s.console || _dup2(s.file, 1) != 0 || _dup2(s.file, 2) != 0) {
-        if (s.console)
-            std::fclose(s.console);
-        else if (consoleFd >= 0)
-            _close(consoleFd);
-        if (s.savedOut >= 0) _dup2(s.savedOut, 1), _close(s.savedOut);
-        if (s.savedErr >= 0) _dup2(s.savedErr, 2), _close(s.savedErr);
-        _close(s.file);
-        s = State{};
-        return;
-    }
-    setConsoleStream(s.console);
-}
+bool redirect(int source, int target) { return _dup2(source, target) == 0; }
 
-OutputCapture::~OutputCapture() {
-    State& s = *state;
-    if (s.file < 0) return;
-    flushAll();
-    setConsoleStream(nullptr);
-    std::fclose(s.console);
-    _dup2(s.savedOut, 1);
-    _dup2(s.savedErr, 2);
-    _close(s.savedOut);
-    _close(s.savedErr);
-    _close(s.file);
-}
+void closeDescriptor(int descriptor) { _close(descriptor); }
 
-bool OutputCapture::active() const { return state->file >= 0; }
+std::FILE* writingStream(int descriptor) { return _fdopen(descriptor, "w"); }
 
-std::string OutputCapture::take() {
-    State& s = *state;
-    if (s.file < 0) return {};
-    flushAll();
+std::string takeContents(int descriptor) {
     std::string text;
     char buffer[65536];
-    _lseeki64(s.file, 0, SEEK_SET);
+    _lseeki64(descriptor, 0, SEEK_SET);
     for (;;) {
-        const int n = _read(s.file, buffer, sizeof buffer);
+        const int n = _read(descriptor, buffer, sizeof buffer);
         if (n <= 0) break;
         text.append(buffer, static_cast<size_t>(n));
     }
-    _chsize_s(s.file, 0);
-    _lseeki64(s.file, 0, SEEK_SET);
+    _chsize_s(descriptor, 0);
+    _lseeki64(descriptor, 0, SEEK_SET);
     return text;
 }
+
+}  // namespace capture_platform

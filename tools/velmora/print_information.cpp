@@ -26,10 +26,22 @@ std::string buildDate(LibraryContext& library) {
     text += line;
 }
 
-void describeTensors(std::string& text, const char* kind, const std::vector<TensorDescription>& list) {
-    for (const auto& t : list)
-        appendf(text, "  %s \"%s\": %s %s\n", kind, t.name.c_str(), t.elementType == 1 ? "float" : "non-float",
-                shapeText(t.dims).c_str());
+// The result's scale and channels as a tile of zeros gives them, for a model
+// whose shapes leave them open; the run's failure in words otherwise.
+std::string trialTile(LibraryContext& library, const ModelFit& fit, int& scale, int& channels) {
+    const int inputChannels = fit.inputChannels ? fit.inputChannels : 3;
+    std::vector<float> zeros(static_cast<size_t>(fit.tile) * fit.tile * inputChannels, 0.0f);
+    const ImageFloat tile{fit.tile, fit.tile, inputChannels, zeros.data()};
+    const ImageFloat result = predictByTilesImageFloat(library.handle(), tile, fit.tile, fit.tile, 1, nullptr, nullptr);
+    const LibraryResult held(library.handle(), result);
+    if (!result.data) return library.takeErrorText();
+    scale = result.width / fit.tile;
+    channels = result.numChannels;
+    return {};
+}
+
+std::string channelsText(int channels) {
+    return channels ? std::to_string(channels) + (channels == 1 ? " channel" : " channels") : "open channels";
 }
 
 // The library's version and build, and the model's description when one is given.
@@ -70,21 +82,38 @@ std::string describe(const Options& o) {
     } catch (const std::runtime_error& e) {
         throw std::runtime_error(o.model + ": " + e.what());
     }
-    std::vector<char> modelText(4096, '\0');
-    getModelInformation(library.handle(), nullptr, 0, modelText.data());
-    modelText.back() = '\0';
+    // The library's own words for the inputs and outputs: element types,
+    // shapes with "?" where open, layouts.
+    const LibraryContext::ModelText model = library.describeModel();
     appendf(text, "Model: %s (%zu bytes)\n", o.model.c_str(), bytes.size());
-    if (!unfit.empty()) appendf(text, "  cannot run in tiles: %s\n", unfit.c_str());
-    if (described) {
+    if (!description.producer.empty())
         appendf(text, "  producer \"%s\", IR version %lld\n", description.producer.c_str(),
                 static_cast<long long>(description.irVersion));
-        describeTensors(text, "input ", description.inputs);
-        describeTensors(text, "output", description.outputs);
-        appendf(text, "  tiles: %d x %d, %s input with %d channels, %s output with %d channels, default step %d\n",
-                fit.tile, fit.tile, layoutName(fit.inputLayout), fit.inputChannels, layoutName(fit.outputLayout),
-                fit.outputChannels, defaultStep(fit.tile));
+    else if (description.irVersion)
+        appendf(text, "  IR version %lld\n", static_cast<long long>(description.irVersion));
+    for (const std::string& line : model.tensors) appendf(text, "  %s\n", line.c_str());
+    if (!unfit.empty()) appendf(text, "  cannot run in tiles: %s\n", unfit.c_str());
+    if (described) {
+        int scale = fit.scale, outputChannels = fit.outputChannels;
+        std::string scaleSource = "from the shapes";
+        if (scale == 0 || outputChannels == 0) {
+            const std::string failed = trialTile(library, fit, scale, outputChannels);
+            scaleSource = failed.empty()
+                              ? "from a trial tile of " + std::to_string(fit.tile) + " x " + std::to_string(fit.tile)
+                              : "";
+            if (!failed.empty()) appendf(text, "  a trial tile failed: %s\n", failed.c_str());
+        }
+        appendf(text, "  tiles: %d x %d%s, %s input with %s, %s output with %s, default step %d\n", fit.tile, fit.tile,
+                fit.openSize ? " (open size: --tile chooses)" : "", layoutName(fit.inputLayout),
+                channelsText(fit.inputChannels).c_str(), layoutName(fit.outputLayout),
+                channelsText(outputChannels).c_str(), defaultStep(fit.tile));
+        if (scale > 0)
+            appendf(text, "  scale: %d (%s)%s\n", scale, scaleSource.c_str(),
+                    scale > 1 ? "; the result is that many times larger than the picture" : "");
+        else
+            appendf(text, "  scale: open (known after a run)\n");
     }
-    appendf(text, "  library: %s\n", modelText.data());
+    appendf(text, "  library: %s\n", model.summary.c_str());
     return text;
 }
 

@@ -8,6 +8,7 @@
 
 #include "command.h"
 #include "console.h"
+#include "enlarge_plane.h"
 #include "image_files.h"
 #include "jobs.h"
 #include "library_run.h"
@@ -84,6 +85,11 @@ public:
         if (o.eightBit && fit.inputChannels != 0 && fit.inputChannels < 3)
             throw std::runtime_error("the 8-bit path hands RGB to the model, which takes " +
                                      std::to_string(fit.inputChannels) + " channels per pixel");
+        inputValues = o.eightBit ? ChannelMap() : ChannelMap::normalizing(o.inputScale, o.mean, o.deviation);
+        outputValues = o.eightBit      ? ChannelMap()
+                       : o.denormalize ? ChannelMap::denormalizing(o.outputScale, o.mean, o.deviation)
+                                       : ChannelMap::scaling(o.outputScale);
+        checkValueMaps(fit.inputChannels, fit.outputChannels);
         progress.stopAfterCalls = stopAfterFromEnvironment();
     }
 
@@ -107,6 +113,7 @@ public:
         const std::unique_ptr<ImageReader> reader = openImage(job.input);
         const ImageHeader& head = reader->header();
         const ChannelFit channels(head.channels, o.eightBit ? 3 : fit.inputChannels);
+        checkValueMaps(channels.modelChannels(), 0);
         const bool swap = swapsSides(head.orientation);
         const int64_t width = swap ? head.height : head.width, height = swap ? head.width : head.height;
 
@@ -122,8 +129,8 @@ public:
         progress.label = list.batch ? job.input.filename().string() : std::string();
         progress.calls = 0;
 
-        ModelInputImage input = readModelInput(*reader, channels, o.eightBit ? InputKind::Bytes : InputKind::Floats,
-                                               o.eightBit ? 1.0f : o.inputScale);
+        ModelInputImage input =
+            readModelInput(*reader, channels, o.eightBit ? InputKind::Bytes : InputKind::Floats, inputValues);
         if (interruptRequested()) throw Interrupted();
         LibraryResult result;
         if (o.eightBit) {
@@ -135,6 +142,10 @@ public:
             std::vector<float>().swap(input.pixels);  // the library is done with it
         }
         if (interruptRequested()) throw Interrupted();
+        if (result.width() % input.width == 0 && result.width() / input.width == result.height() / input.height &&
+            result.height() % input.height == 0)
+            learnedScale = result.width() / input.width;
+        checkValueMaps(0, result.channels());
         int32_t writtenChannels = 0;
         const SampleType type = write(job, format, head, input, result, writtenChannels);
 
@@ -178,6 +189,7 @@ private:
         shape.resultChannels = o.argmax ? 1 : fit.outputChannels ? fit.outputChannels : channels.modelChannels();
         shape.alphaAside = channels.setsAlphaAside();
         shape.tile = settings.tile;
+        shape.modelScale = fit.scale ? fit.scale : learnedScale;
         shape.downscale = settings.downscale;
         shape.eightBit = o.eightBit;
         shape.modelFileBytes = modelBytes.size();
@@ -190,10 +202,13 @@ private:
     SampleType write(const Job& job, FileFormat format, const ImageHeader& head, const ModelInputImage& input,
                      const LibraryResult& result, int32_t& writtenChannels) {
         const SampleType type = storableType(format, requestedType(o.bits, o.argmax ? SampleType::UInt8 : head.type));
-        const bool sameSize = result.width() == input.width && result.height() == input.height;
+        // An enlarging model's result is S times the picture: its alpha is enlarged to match.
+        const int32_t scale = result.width() / input.width;
+        const bool wholeMultiple = scale >= 1 && result.width() == input.width * scale &&
+                                   result.height() == static_cast<int64_t>(input.height) * scale;
         const bool jpeg = format == FileFormat::Jpeg;
         const bool grayPicture = (head.channels == 1 || head.channels == 2) && !o.color;
-        const ResultShape shape(result.channels(), o.eightBit ? 1.0f : o.outputScale, !input.alpha.empty() && sameSize,
+        const ResultShape shape(result.channels(), outputValues, !input.alpha.empty() && wholeMultiple,
                                 grayPicture && !o.argmax, jpeg);
         if (jpeg && !o.quiet && (!input.alpha.empty() || result.channels() == 2 || result.channels() == 4))
             say("JPEG has no alpha channel; the result's alpha is left out");
@@ -205,16 +220,34 @@ private:
         spec.info.density.x *= static_cast<double>(result.width()) / input.width;
         spec.info.density.y *= static_cast<double>(result.height()) / input.height;
 
+        std::optional<PlaneEnlarger> alpha;
+        std::vector<float> alphaRow;
+        if (!input.alpha.empty() && wholeMultiple) {
+            alpha.emplace(input.alpha.data(), input.width, input.height, scale);
+            alphaRow.resize(static_cast<size_t>(alpha->width()));
+        }
         std::vector<float> pixel(static_cast<size_t>(std::max(result.channels(), 1)));
         const auto outChannels = static_cast<size_t>(spec.channels);
         writeImageRows(writtenPath(job.output), format, spec, [&](int32_t y, float* row) {
+            if (alpha) alpha->row(y, alphaRow.data());
             const size_t first = static_cast<size_t>(y) * static_cast<size_t>(result.width());
             for (int32_t x = 0; x < result.width(); ++x) {
                 result.pixel(first + x, pixel.data());
-                shape.apply(pixel.data(), input.alpha.empty() ? 1.0f : input.alpha[first + x], row + x * outChannels);
+                shape.apply(pixel.data(), alpha ? alphaRow[static_cast<size_t>(x)] : 1.0f, row + x * outChannels);
             }
         });
         return type;
+    }
+
+    // The normalisation's values per channel against the model's input and
+    // output channels, where they are known (0: not yet).
+    void checkValueMaps(int32_t inputChannels, int32_t outputChannels) const {
+        const std::string given = !o.mean.empty() && !o.deviation.empty() ? "--mean and --std give"
+                                  : !o.mean.empty()                       ? "--mean gives"
+                                                                          : "--std gives";
+        std::string problem = mapProblem(inputValues, inputChannels, given, false);
+        if (problem.empty() && o.denormalize) problem = mapProblem(outputValues, outputChannels, given, true);
+        if (!problem.empty()) throw std::runtime_error(problem);
     }
 
     const Options& o;
@@ -223,6 +256,8 @@ private:
     std::optional<ModelDescription> description;
     ModelFit fit;
     TileSettings settings;
+    ChannelMap inputValues, outputValues;
+    int learnedScale = 1;  // of the last result, for the next picture's memory estimate
     ProgressState progress;
     std::unique_ptr<LibraryContext> library;
 };

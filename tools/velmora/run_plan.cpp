@@ -1,5 +1,6 @@
 #include "run_plan.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -38,33 +39,48 @@ std::string tileCountProblem(int64_t tiles, int tile, int step) {
 MemoryEstimate estimateMemory(const RunShape& s) {
     const uint64_t pixels = static_cast<uint64_t>(s.width) * static_cast<uint64_t>(s.height);
     const auto k = static_cast<uint64_t>(std::llabs(static_cast<int64_t>(s.downscale)));
-    const uint64_t shrunk = pixels / (k * k);
-    const auto resultPixels = static_cast<uint64_t>(static_cast<double>(pixels) * s.modelScale * s.modelScale);
+    const auto scale = static_cast<uint64_t>(s.modelScale < 1 ? 1 : s.modelScale);
+    const auto inChannels = static_cast<uint64_t>(s.modelChannels);
+    const auto outChannels = static_cast<uint64_t>(s.resultChannels);
     const uint64_t sample = s.eightBit ? 1 : 4;
-    const uint64_t in = pixels * static_cast<uint64_t>(s.modelChannels) * sample;
-    const uint64_t result = resultPixels * static_cast<uint64_t>(s.resultChannels) * sample;
+    // The picture as the library takes it (the command's), the result (the
+    // library's, S times larger on both sides) and the alpha set aside.
+    const uint64_t in = pixels * inChannels * sample;
+    const uint64_t result = pixels * scale * scale * outChannels * sample;
     const uint64_t alpha = s.alphaAside ? pixels * 4 : 0;
 
     MemoryEstimate e;
     e.images = in + result;
     // The runtime itself, the model's weights (held twice while the session
-    // is made) and its working tensors: a few hundred values per tile pixel.
+    // is made) and its working tensors: a few hundred values per tile pixel,
+    // and the result tensor with its interleaved copy.
     const auto tile = static_cast<uint64_t>(s.tile);
-    e.model = (96ull << 20) + 2 * s.modelFileBytes + tile * tile * 4 * 256;
-    uint64_t run = in + alpha + result + e.model;
+    e.model = (96ull << 20) + 2 * s.modelFileBytes + tile * tile * 4 * 256 +
+              2 * tile * tile * scale * scale * outChannels * 4;
+    uint64_t work = 0;
     if (s.eightBit) {
-        // The 8-bit path shrinks and enlarges each tile at full scale.
-        const uint64_t side = tile * k;
-        run += side * side * static_cast<uint64_t>(s.modelChannels + 2 * s.resultChannels) * 4;
-    } else {
-        // The float pipeline stitches at working scale before it enlarges into
-        // the result: a shrunk copy of the input and a stitched image.
-        run += (k > 1 ? shrunk * static_cast<uint64_t>(s.modelChannels) * 4 : 0) +
-               static_cast<uint64_t>(static_cast<double>(shrunk) * s.modelScale * s.modelScale) *
-                   static_cast<uint64_t>(s.resultChannels) * 4;
+        // Each tile is cut at K times the model's side and its result
+        // enlarged back in floats, before it becomes bytes.
+        const uint64_t side = tile * k, resultSide = side * scale;
+        work = side * side * inChannels * 4 + resultSide * resultSide * outChannels;
+        if (k > 1) work += tile * tile * inChannels * 4 + resultSide * resultSide * outChannels * 4;
+        if (s.downscale < -1) work += side * side * inChannels * 4;
+    } else if (k > 1) {
+        // Shrunk, the picture is run at 1/K and stitched there, then enlarged
+        // into the result while both are held. Restoring the detail of an
+        // enlarging model takes a full-size image of it afterwards, when the
+        // stitched one is gone. Unshrunk, the tiles go straight into the result.
+        const uint64_t shrunk = (static_cast<uint64_t>(s.width) / k) * (static_cast<uint64_t>(s.height) / k);
+        const uint64_t shrunkInput = shrunk * inChannels * 4;
+        const uint64_t stitched = shrunk * scale * scale * outChannels * 4;
+        const uint64_t detail = s.downscale < -1 && scale > 1 ? pixels * std::min(inChannels, outChannels) * 4 : 0;
+        work = shrunkInput + std::max(stitched, detail);
     }
+    // The tile the float path cuts, and its planar copy for the model.
+    work += 2 * tile * tile * inChannels * 4;
+    const uint64_t run = in + alpha + result + e.model + work;
     const uint64_t reading = in + alpha + s.decoderBytes;
-    e.peak = run > reading ? run : reading;
+    e.peak = std::max(run, reading);
     return e;
 }
 

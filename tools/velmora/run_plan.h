@@ -25,7 +25,7 @@ struct RunShape {
     int tile = 0;
     int downscale = 1;  // signed, as handed to the library
     bool eightBit = false;
-    double modelScale = 1.0;  // result side / input side
+    int modelScale = 1;  // result side / input side (1 when not known before the run)
     uint64_t modelFileBytes = 0;
     uint64_t decoderBytes = 0;  // what the image reader holds besides the rows (whole-image decoders)
 };
@@ -36,6 +36,11 @@ struct MemoryEstimate {
     uint64_t model = 0;   // the runtime and the model's working memory
 };
 
+// What the command and the library hold at once: the input, the result and
+// the set-aside alpha; the model; and the library's working images, which
+// at downscale 1 are a tile's (the tiles are stitched straight into the
+// result) and at downscale K a 1/K copy of the input and the result stitched
+// at that size, or for an enlarging model's detail a full-size image of it.
 MemoryEstimate estimateMemory(const RunShape& shape);
 
 // "19 GB", "850 MB", "3.2 GB".

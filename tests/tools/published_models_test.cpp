@@ -1,0 +1,283 @@
+// Models as people publish them: channels-first, open sizes, half precision,
+// enlarging results, and inputs normalised per channel; the text detector
+// PP-OCRv4 among them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+
+#include "command_runner.h"
+#include "image_files.h"
+#include "test_images.h"
+#include "velmora.h"
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+void expectSuccess(const CommandResult& r) { ASSERT_EQ(r.exitCode, 0) << r.err; }
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// What the generated "mix" models compute per pixel: a fixed 3 x 3 matrix
+// and a bias.
+const float kMix[3][3] = {{0.5f, 0.25f, 0.0f}, {0.0f, 0.5f, 0.5f}, {0.25f, 0.25f, 0.5f}};
+const float kBias[3] = {0.125f, -0.25f, 0.0f};
+
+float mixed(const float* rgb, int c) {
+    return kMix[c][0] * rgb[0] + kMix[c][1] * rgb[1] + kMix[c][2] * rgb[2] + kBias[c];
+}
+
+// The mix of every pixel of an RGB raster (after `prepare` on each value of
+// channel c), enlarged `scale` times by repetition.
+template <class Prepare>
+Raster mixedRaster(const Raster& in, int scale, Prepare prepare) {
+    Raster out = makeRaster(in.width * scale, in.height * scale, 3, SampleType::Float32);
+    for (int y = 0; y < out.height; ++y)
+        for (int x = 0; x < out.width; ++x) {
+            const float* src = &in.pixels[(static_cast<size_t>(y / scale) * in.width + x / scale) * in.channels];
+            const float rgb[3] = {prepare(0, src[0]), prepare(1, src[1]), prepare(2, src[2])};
+            for (int c = 0; c < 3; ++c) out.pixels[(static_cast<size_t>(y) * out.width + x) * 3 + c] = mixed(rgb, c);
+        }
+    return out;
+}
+Raster mixedRaster(const Raster& in, int scale = 1) {
+    return mixedRaster(in, scale, [](int, float v) { return v; });
+}
+
+// The colour channels of a raster with alpha.
+Raster colours(const Raster& in) {
+    Raster out = makeRaster(in.width, in.height, 3, in.type);
+    for (size_t p = 0; p < pixelCount(in); ++p)
+        for (int c = 0; c < 3; ++c) out.pixels[p * 3 + c] = in.pixels[p * in.channels + c];
+    return out;
+}
+
+}  // namespace
+
+TEST(PublishedModels, OpenSizesRunOnTheTileGivenOrTheDefault) {
+    Scratch scratch;
+    const Raster image = randomRaster(150, 100, 3, SampleType::Float32, 31);
+    writeImage(scratch / "in.tif", FileFormat::Tiff, image, {SampleType::Float32});
+    const Raster want = mixedRaster(image);
+    struct Case {
+        const char* model;
+        std::vector<std::string> tile;
+        const char* tileLine;  // what the library says for each tile it runs
+        float tolerance;       // half precision rounds at the model's ends
+    };
+    const Case cases[] = {
+        {"mix_cf_cf_f32_open.onnx", {}, "runModel 256 256 3", 1e-5f},
+        {"mix_cf_cf_f32_open.onnx", {"-t", "48", "-s", "40"}, "runModel 48 48 3", 1e-5f},
+        {"mix_cl_cl_f16_open.onnx", {"--tile", "64"}, "runModel 64 64 3", 4e-3f},
+        {"mix_cl_cf_f16f64_open.onnx", {"-t", "32"}, "runModel 32 32 3", 4e-3f},
+        {"mix_cf_cl_f64_t16.onnx", {}, "runModel 16 16 3", 1e-5f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.model + std::string(" ") + c.tileLine);
+        std::vector<std::string> args{"in.tif", "out.tif", "-m", modelFile(c.model), "-v"};
+        args.insert(args.end(), c.tile.begin(), c.tile.end());
+        const CommandResult r = scratch.run(args);
+        expectSuccess(r);
+        EXPECT_GT(count(r.out, c.tileLine), 0u);
+        EXPECT_EQ(count(r.out, "runModel "), count(r.out, c.tileLine));
+        const Raster out = readImage(scratch / "out.tif");
+        ASSERT_EQ(out.width, 150);
+        ASSERT_EQ(out.height, 100);
+        ASSERT_EQ(out.channels, 3);
+        EXPECT_LE(maxDifference(out, want), c.tolerance);
+    }
+}
+
+TEST(PublishedModels, UpscalersWriteALargerPictureWithItsAlphaEnlarged) {
+    Scratch scratch;
+    // Alpha rises from left to right; the colours are random.
+    Raster rgba = randomRaster(40, 30, 4, SampleType::Float32, 12);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) rgba.pixels[(static_cast<size_t>(y) * 40 + x) * 4 + 3] = x / 39.0f;
+    writeImage(scratch / "rgba.tif", FileFormat::Tiff, rgba, {SampleType::Float32});
+    expectSuccess(scratch.run({"rgba.tif", "big.tif", "-m", modelFile("up2_near_cf_cf_f32_open.onnx"), "-t", "32"}));
+    const Raster big = readImage(scratch / "big.tif");
+    ASSERT_EQ(big.width, 80);
+    ASSERT_EQ(big.height, 60);
+    ASSERT_EQ(big.channels, 4);
+    EXPECT_LE(maxDifference(colours(big), mixedRaster(colours(rgba), 2)), 1e-5f);
+    // The alpha enlarged smoothly: each enlarged pixel's centre on the ramp,
+    // the outer half pixels at the edge values.
+    float worst = 0;
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 80; ++x) {
+            const double at = std::clamp((x + 0.5) / 2 - 0.5, 0.0, 39.0) / 39.0;
+            worst = std::max(worst,
+                             static_cast<float>(std::fabs(big.pixels[(static_cast<size_t>(y) * 80 + x) * 4 + 3] - at)));
+        }
+    EXPECT_LE(worst, 1e-6f);
+
+    // Shrunk first, the result is still twice the picture.
+    expectSuccess(scratch.run(
+        {"rgba.tif", "shrunk.tif", "-m", modelFile("up2_near_cf_cf_f32_open.onnx"), "-t", "16", "-d", "-2"}));
+    EXPECT_EQ(readImage(scratch / "shrunk.tif").width, 80);
+
+    // The 8-bit path: x2 by depth-to-space, each of the four sub-pixels of a
+    // pixel weighted by its own factor, and exactly one model run per tile.
+    const Raster rgb = randomRaster(45, 30, 3, SampleType::UInt8, 13);
+    writeImage(scratch / "rgb.png", FileFormat::Png, rgb, {});
+    const CommandResult r =
+        scratch.run({"rgb.png", "big.png", "-m", modelFile("up2_d2s_cf_cf_f32_t16.onnx"), "--8bit", "-v"});
+    expectSuccess(r);
+    EXPECT_EQ(count(r.out, "runModel "), 4u * 3u);  // 45 x 30 in steps of 14
+    const Raster big8 = readImage(scratch / "big.png");
+    ASSERT_EQ(big8.width, 90);
+    ASSERT_EQ(big8.height, 60);
+    ASSERT_EQ(big8.channels, 3);
+    worst = 0;
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 90; ++x) {
+            const float* src = &rgb.pixels[(static_cast<size_t>(y / 2) * 45 + x / 2) * 3];
+            const float factor = static_cast<float>((y % 2) * 2 + x % 2 + 1) / 16.0f;
+            for (int c = 0; c < 3; ++c) {
+                const float want = std::clamp(mixed(src, c) * factor, 0.0f, 1.0f);
+                worst = std::max(worst, std::fabs(big8.pixels[(static_cast<size_t>(y) * 90 + x) * 3 + c] - want));
+            }
+        }
+    EXPECT_LE(worst, 0.5f / 255.0f + 1e-5f);
+}
+
+TEST(PublishedModels, NormalisationOnTheWayInAndItsInverseOnTheWayOut) {
+    Scratch scratch;
+    const Raster image = randomRaster(70, 50, 3, SampleType::Float32, 14);
+    writeImage(scratch / "in.tif", FileFormat::Tiff, image, {SampleType::Float32});
+    const float mean[3] = {0.5f, 0.25f, 0.125f}, deviation[3] = {2.0f, 4.0f, 0.5f};
+    const std::vector<std::string> normalise{
+        "-m", modelFile("mix_cf_cf_f32_open.onnx"), "-t", "32", "--mean", "0.5,0.25,0.125", "--std", "2,4,0.5"};
+    auto run = [&](const std::string& out, std::vector<std::string> extra) {
+        std::vector<std::string> args{"in.tif", out};
+        args.insert(args.end(), normalise.begin(), normalise.end());
+        args.insert(args.end(), extra.begin(), extra.end());
+        return scratch.run(args);
+    };
+    const Raster want = mixedRaster(image, 1, [&](int c, float v) { return (v - mean[c]) / deviation[c]; });
+    expectSuccess(run("normalised.tif", {}));
+    EXPECT_LE(maxDifference(readImage(scratch / "normalised.tif"), want), 1e-5f);
+
+    Raster back = want;
+    for (size_t i = 0; i < back.pixels.size(); ++i) back.pixels[i] = back.pixels[i] * deviation[i % 3] + mean[i % 3];
+    expectSuccess(run("back.tif", {"--denormalize"}));
+    EXPECT_LE(maxDifference(readImage(scratch / "back.tif"), back), 1e-5f);
+    // One value serves every channel; the input scale comes first.
+    expectSuccess(scratch.run({"in.tif", "one.tif", "-m", modelFile("mix_cf_cf_f32_open.onnx"), "-t", "32",
+                               "--input-scale", "255", "--mean", "127.5", "--std", "127.5"}));
+    EXPECT_LE(maxDifference(readImage(scratch / "one.tif"),
+                            mixedRaster(image, 1, [](int, float v) { return (v * 255.0f - 127.5f) / 127.5f; })),
+              1e-5f);
+
+    // Counts that do not fit the model, and options that cannot go together.
+    const CommandResult two =
+        scratch.run({"in.tif", "x.tif", "-m", modelFile("mix_cf_cf_f32_open.onnx"), "-t", "32", "--mean", "0.5,0.5"});
+    EXPECT_EQ(two.exitCode, 1);
+    EXPECT_TRUE(contains(two.err, "velmora: --mean gives 2 values per pixel; the model takes 3 channels")) << two.err;
+    const CommandResult gray = scratch.run({"in.tif", "x.tif", "-m", modelFile("rgb_to_gray_64.onnx"), "--mean",
+                                            "0.5,0.25,0.125", "--std", "2,4,0.5", "--denormalize"});
+    EXPECT_EQ(gray.exitCode, 1);
+    EXPECT_TRUE(contains(gray.err, "--mean and --std give 3 values per pixel; the model gives 1 channel")) << gray.err;
+    for (const std::vector<std::string>& usage : {std::vector<std::string>{"--mean", "0.5", "--8bit"},
+                                                  {"--std", "0"},
+                                                  {"--denormalize"},
+                                                  {"--mean", "1,2", "--std", "1,2,3"}}) {
+        std::vector<std::string> args{"in.tif", "x.tif"};
+        args.insert(args.end(), usage.begin(), usage.end());
+        const CommandResult r = scratch.run(args);
+        EXPECT_EQ(r.exitCode, 2) << usage[0] << ": " << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(scratch / "x.tif"));
+}
+
+TEST(PublishedModels, InfoShowsOpenDimensionsElementTypesAndTheScale) {
+    Scratch scratch;
+    const CommandResult up4 = scratch.run({"--info", "-m", modelFile("up4_d2s_cf_cl_f16f32_open.onnx")});
+    expectSuccess(up4);
+    for (const char* expected :
+         {"Input \"input\": float16 [?, 3, ?, ?], channels-first",
+          "Output \"output\": float [?, ?, ?, 3], channels-last", "tiles: 256 x 256 (open size: --tile chooses)",
+          "scale: 4 (from a trial tile of 256 x 256); the result is"})
+        EXPECT_TRUE(contains(up4.out, expected)) << expected << "\n" << up4.out;
+    const CommandResult tile = scratch.run({"--info", "-m", modelFile("up3_near_cl_cl_f64f16_open.onnx"), "-t", "24"});
+    expectSuccess(tile);
+    for (const char* expected : {"Input \"input\": double [?, ?, ?, 3]", "Output \"output\": float16 [?, ?, ?, 3]",
+                                 "scale: 3 (from a trial tile of 24 x 24)"})
+        EXPECT_TRUE(contains(tile.out, expected)) << expected << "\n" << tile.out;
+    const CommandResult fixed = scratch.run({"--info", "-m", modelFile("up2_d2s_cf_cf_f32_t16.onnx")});
+    expectSuccess(fixed);
+    EXPECT_TRUE(contains(fixed.out, "scale: 2 (from the shapes)")) << fixed.out;
+    EXPECT_TRUE(contains(fixed.out, "Output \"output\": float [1, 3, 32, 32], channels-first")) << fixed.out;
+}
+
+namespace {
+
+const std::string kDetector = std::string(VELMORA_TEST_PUBLISHED_MODELS) + "/ch_PP-OCRv4_det_infer.onnx";
+const float kImageNetMean[3] = {0.485f, 0.456f, 0.406f}, kImageNetStd[3] = {0.229f, 0.224f, 0.225f};
+
+// The detector's map by the library's float pipeline, run here on the page
+// as `prepare` makes each value.
+template <class Prepare>
+std::vector<float> libraryMap(const Raster& page, Prepare prepare) {
+    std::ifstream in(kDetector, std::ios::binary);
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<float> values(page.pixels.size());
+    for (size_t i = 0; i < values.size(); ++i) values[i] = prepare(static_cast<int>(i % 3), page.pixels[i]);
+    VelmoraContext context = createContext(0, "command test");
+    std::vector<float> map;
+    if (loadModelEx(context, bytes.data(), static_cast<uint32_t>(bytes.size()), "x", "sigmoid_0.tmp_0", 0, 0)) {
+        const ImageFloat result = predictByTilesImageFloat(context, {page.width, page.height, 3, values.data()}, 256,
+                                                           224, 1, nullptr, nullptr);
+        if (result.data && result.numChannels == 1)
+            map.assign(result.data, result.data + static_cast<size_t>(result.width) * result.height);
+    }
+    deleteContext(context);
+    return map;
+}
+
+}  // namespace
+
+TEST(TextDetector, TheCommandWritesTheProbabilityMapAsAGrayPicture) {
+    if (!std::filesystem::exists(kDetector)) GTEST_SKIP() << kDetector << " is missing (scripts/setup.sh fetches it)";
+    Scratch scratch;
+    // 3 x 2 tiles of 256 every 224 pixels.
+    const Raster page = pageRaster(480, 352);
+    writeImage(scratch / "page.png", FileFormat::Png, page, {});
+    expectSuccess(scratch.run({"page.png", "map.png", "-m", kDetector, "--mean", "0.485,0.456,0.406", "--std",
+                               "0.229,0.224,0.225", "--quiet"}));
+    const Raster map = readImage(scratch / "map.png");
+    ASSERT_EQ(map.width, 480);
+    ASSERT_EQ(map.height, 352);
+    ASSERT_EQ(map.channels, 1);
+    ASSERT_EQ(map.type, SampleType::UInt8);
+
+    const std::vector<float> want =
+        libraryMap(page, [](int c, float v) { return (v - kImageNetMean[c]) / kImageNetStd[c]; });
+    ASSERT_EQ(want.size(), map.pixels.size());
+    float worst = 0;
+    double sum = 0;
+    for (size_t i = 0; i < want.size(); ++i) {
+        worst = std::max(worst, std::fabs(map.pixels[i] - std::clamp(want[i], 0.0f, 1.0f)));
+        sum += map.pixels[i];
+    }
+    EXPECT_LE(worst, 1.0f / 255.0f + 1e-6f);
+    // A map that found the text: neither empty nor full, and certain in
+    // places either way.
+    EXPECT_GT(sum / want.size(), 0.05);
+    EXPECT_LT(sum / want.size(), 0.95);
+    EXPECT_EQ(*std::max_element(map.pixels.begin(), map.pixels.end()), 1.0f);
+    EXPECT_EQ(*std::min_element(map.pixels.begin(), map.pixels.end()), 0.0f);
+    // Without the normalisation the map differs: the comparison above sees it.
+    const std::vector<float> plain = libraryMap(page, [](int, float v) { return v; });
+    float apart = 0;
+    for (size_t i = 0; i < want.size(); ++i) apart = std::max(apart, std::fabs(plain[i] - want[i]));
+    EXPECT_GT(apart, 0.1f);
+}
