@@ -110,6 +110,8 @@ Loaded& contextFor(size_t index) {
             readFileBytes(std::filesystem::path(m.fuzzModel ? VELMORA_FUZZ_MODELS : VELMORA_TEST_MODELS) / m.file);
     l.context = createContext(0, "velmora-fuzz");
     if (!l.context) finding("createContext returned no context");
+    char info[1000];
+    initializeVelmora(l.context, "velmora-fuzz", nullptr, info);  // reads the scratch settings
     l.usable = loadInto(l.context, m, l.bytes, m.inputLayout, m.inputLayout);
     const std::string text = errorText(l.context);
     if (!l.usable) {

@@ -29,6 +29,8 @@ VelmoraContext context() {
     static VelmoraContext made = [] {
         VelmoraContext c = createContext(0, "velmora-fuzz");
         if (!c) finding("createContext returned no context");
+        char info[1000];
+        initializeVelmora(c, "velmora-fuzz", nullptr, info);  // reads the scratch settings
         return c;
     }();
     return made;

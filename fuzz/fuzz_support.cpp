@@ -26,6 +26,11 @@ std::filesystem::path makeScratch() {
     std::filesystem::create_directories(folder / "config");
     std::filesystem::create_directories(folder / "temp");
     setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
+    // Sessions run on the calling thread alone: pool threads that start and
+    // end while libFuzzer looks for leaks after an input make it report
+    // glibc's records of them, and they only slow each input down.
+    std::filesystem::create_directories(folder / "config" / "velmora");
+    std::ofstream(folder / "config" / "velmora" / "SOFTWARE%5CVelmora.settings") << "velmora settings 1\nthreads=1\n";
     setenv("TMPDIR", (folder / "temp").c_str(), 1);
     setenv("TEMP", (folder / "temp").c_str(), 1);
     setenv("TMP", (folder / "temp").c_str(), 1);

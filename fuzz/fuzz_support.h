@@ -13,7 +13,8 @@
 // after a crash), else on /dev/shm when there is one, else in the temporary
 // folder. The first call also points the library's settings store and log file
 // there, so that fuzzing neither touches the user's settings nor waits for
-// disk syncs, and two fuzzers never share a lock.
+// disk syncs, and two fuzzers never share a lock; the settings there give each
+// runtime session one thread, once a context is initialised.
 const std::filesystem::path& scratchFolder();
 
 // Silences what the library and the runtime print through the C++ streams
