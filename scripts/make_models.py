@@ -130,8 +130,8 @@ def make_model(name, nodes, inputs, outputs, initializers=(), check=True, opset=
     """Wraps nodes into a model, checked unless check is False (for models that
     are wrong on purpose). inputs/outputs: (name, shape) or (name, shape,
     element type) tuples."""
-    def info(spec):
-        return helper.make_tensor_value_info(spec[0], spec[2] if len(spec) > 2 else FLOAT, spec[1])
+    def info(end):
+        return helper.make_tensor_value_info(end[0], end[2] if len(end) > 2 else FLOAT, end[1])
 
     graph = helper.make_graph(
         nodes,
@@ -450,10 +450,10 @@ IMAGE_MODELS = [
 
 
 def image_models():
-    for spec in IMAGE_MODELS:
-        yield image_model(*spec)
-        if spec[2] != FLOAT or spec[3] != FLOAT:
-            yield image_model(*spec, twin=True)
+    for kind in IMAGE_MODELS:
+        yield image_model(*kind)
+        if kind[2] != FLOAT or kind[3] != FLOAT:
+            yield image_model(*kind, twin=True)
 
 
 # Element types newer than this onnx package names (its checker knows opsets
