@@ -405,9 +405,10 @@ struct Transfer {
     int64_t channels;  // common channels of src and low
 };
 
-// t = (r - sample) + s for the common channels of one pixel, one at a time.
-inline void combineScalar(const SampleRows& rows, const SampleColumn& c, int64_t channels, const float* s,
-                          const float* r, float* t) {
+// Samples the first `channels` channels of one pixel, up to 16 at a time,
+// handing each group to use(first channel, count, samples).
+template <typename Use>
+inline void forSampleGroups(const SampleRows& rows, const SampleColumn& c, int64_t channels, Use use) {
     constexpr int64_t kGroup = 16;
     float sample[kGroup];
     for (int64_t ch0 = 0; ch0 < channels; ch0 += kGroup) {
@@ -416,8 +417,16 @@ inline void combineScalar(const SampleRows& rows, const SampleColumn& c, int64_t
         shifted.row0 += ch0;
         shifted.row1 += ch0;
         sampleScalar(shifted, c, n, sample);
-        for (int64_t ch = 0; ch < n; ++ch) t[ch0 + ch] = r[ch0 + ch] - sample[ch] + s[ch0 + ch];
+        use(ch0, n, sample);
     }
+}
+
+// t = (r - sample) + s for the common channels of one pixel, one at a time.
+inline void combineScalar(const SampleRows& rows, const SampleColumn& c, int64_t channels, const float* s,
+                          const float* r, float* t) {
+    forSampleGroups(rows, c, channels, [&](int64_t ch0, int64_t n, const float* sample) {
+        for (int64_t ch = 0; ch < n; ++ch) t[ch0 + ch] = r[ch0 + ch] - sample[ch] + s[ch0 + ch];
+    });
 }
 
 // kC 3 or 4: src, target and reference all have kC channels and low at least
@@ -477,16 +486,9 @@ void transferImage(const Transfer& tr, float invK) {
 
 // out[ch] += sample for the first `channels` channels of one pixel.
 inline void addSample(const SampleRows& rows, const SampleColumn& c, int64_t channels, float* out) {
-    constexpr int64_t kGroup = 16;
-    float sample[kGroup];
-    for (int64_t ch0 = 0; ch0 < channels; ch0 += kGroup) {
-        const int64_t n = std::min(kGroup, channels - ch0);
-        SampleRows shifted = rows;
-        shifted.row0 += ch0;
-        shifted.row1 += ch0;
-        sampleScalar(shifted, c, n, sample);
+    forSampleGroups(rows, c, channels, [&](int64_t ch0, int64_t n, const float* sample) {
         for (int64_t ch = 0; ch < n; ++ch) out[ch0 + ch] += sample[ch];
-    }
+    });
 }
 
 // ---- Unit scale -------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "channels.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -45,34 +46,36 @@ ChannelMap ChannelMap::scaling(float scale) {
     return m;
 }
 
-ChannelMap ChannelMap::normalizing(float scale, const std::vector<float>& mean, const std::vector<float>& deviation) {
-    // (v * scale - mean) / deviation = v * (scale / deviation) - mean / deviation
+template <typename GainAndOffset>
+ChannelMap ChannelMap::perChannel(const std::vector<float>& mean, const std::vector<float>& deviation,
+                                  GainAndOffset make) {
     const size_t n = std::max({mean.size(), deviation.size(), size_t{1}});
     ChannelMap m;
-    m.gain.assign(n, scale);
-    m.offset.assign(n, 0.0f);
+    m.gain.resize(n);
+    m.offset.resize(n);
     for (size_t c = 0; c < n; ++c) {
-        const float d = deviation.empty() ? 1.0f : pick(deviation, static_cast<int32_t>(c));
-        const float mu = mean.empty() ? 0.0f : pick(mean, static_cast<int32_t>(c));
-        m.gain[c] = scale / d;
-        m.offset[c] = -mu / d;
+        const int32_t channel = static_cast<int32_t>(c);
+        const float d = deviation.empty() ? 1.0f : pick(deviation, channel);
+        const float mu = mean.empty() ? 0.0f : pick(mean, channel);
+        make(mu, d, m.gain[c], m.offset[c]);
     }
     return m;
 }
 
+ChannelMap ChannelMap::normalizing(float scale, const std::vector<float>& mean, const std::vector<float>& deviation) {
+    // (v * scale - mean) / deviation = v * (scale / deviation) - mean / deviation
+    return perChannel(mean, deviation, [scale](float mu, float d, float& gain, float& offset) {
+        gain = scale / d;
+        offset = -mu / d;
+    });
+}
+
 ChannelMap ChannelMap::denormalizing(float scale, const std::vector<float>& mean, const std::vector<float>& deviation) {
     // (v * deviation + mean) * scale
-    const size_t n = std::max({mean.size(), deviation.size(), size_t{1}});
-    ChannelMap m;
-    m.gain.assign(n, scale);
-    m.offset.assign(n, 0.0f);
-    for (size_t c = 0; c < n; ++c) {
-        const float d = deviation.empty() ? 1.0f : pick(deviation, static_cast<int32_t>(c));
-        const float mu = mean.empty() ? 0.0f : pick(mean, static_cast<int32_t>(c));
-        m.gain[c] = d * scale;
-        m.offset[c] = mu * scale;
-    }
-    return m;
+    return perChannel(mean, deviation, [scale](float mu, float d, float& gain, float& offset) {
+        gain = d * scale;
+        offset = mu * scale;
+    });
 }
 
 bool ChannelMap::isIdentity() const {

@@ -49,6 +49,11 @@ public:
     size_t channelsNamed() const { return std::max(gain.size(), offset.size()); }
 
 private:
+    // One gain and offset for each channel that the mean or the deviation
+    // names (at least one), made from that channel's mean and deviation.
+    template <typename GainAndOffset>
+    static ChannelMap perChannel(const std::vector<float>& mean, const std::vector<float>& deviation,
+                                 GainAndOffset make);
     static float pick(const std::vector<float>& list, int32_t c) {
         return list.size() == 1 ? list[0] : list[static_cast<size_t>(c)];
     }
