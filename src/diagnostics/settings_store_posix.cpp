@@ -1,12 +1,12 @@
 // The settings store without a registry: each key is one file in the user's
 // configuration folder ($XDG_CONFIG_HOME, else ~/.config, then "velmora/").
 // An open key holds an exclusive flock on a lock file beside the data file,
-// so a read-modify-write by several threads or processes never loses a value.
-// A lock that another process keeps (or a stuck one) is waited for only a
-// short while; the call then goes on without the store, as for one that
-// cannot be read.
+// so a read-modify-write by several threads or processes never loses a value;
 // the data file is replaced through a synced temporary file and a rename, so
-// it is never seen half-written, not even after a crash mid-write.
+// it is never seen half-written, not even after a crash mid-write. A lock
+// that another process keeps (or a stuck one) is waited for only a short
+// while; the call then goes on without the store, as for one that cannot be
+// read.
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -119,8 +119,8 @@ using Clock = std::chrono::steady_clock;
 // How long an open waits for a lock held elsewhere while the store does not
 // change: a holder that stores nothing for this long is stuck or busy with
 // something else, and the call goes on without the store. An initialisation
-// reads two values and a completed run writes two, so either waits at most
-// about twice this.
+// reads three values and a completed run writes two, so either waits at most
+// about three or two times this.
 constexpr auto kLockPatience = std::chrono::milliseconds(1000);
 // While other holders keep storing values the wait goes on, up to this.
 constexpr auto kLockLimit = std::chrono::seconds(30);
