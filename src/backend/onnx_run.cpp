@@ -47,6 +47,14 @@ int32_t reportedCount(const ImageFloat& output) {
     return static_cast<int32_t>(std::min<int64_t>(elementCount(output), std::numeric_limits<int32_t>::max()));
 }
 
+// Empty when the library converts values of this type; else the words that
+// refuse them ("gives int64 values at its output "y", ...").
+std::string refusedType(ONNXTensorElementDataType type, const char* verb, const char* end, const std::string& name) {
+    if (convertedElementBytes(type) != 0) return {};
+    return std::string(verb) + " " + elementTypeName(type) + " values at its " + end + " \"" + name +
+           "\", which the library does not convert";
+}
+
 std::string sizesText(const InputDescriptor& in) {
     return std::to_string(in.width) + " x " + std::to_string(in.height) + " x " + std::to_string(in.numChannels);
 }
@@ -54,17 +62,11 @@ std::string sizesText(const InputDescriptor& in) {
 }  // namespace
 
 std::string ModelLogicONNX::unconvertedInput(size_t k) const {
-    const auto type = elementType(inputTypes[k]);
-    if (convertedElementBytes(type) != 0) return {};
-    return "takes " + elementTypeName(type) + " values at its input \"" + inputNames[k] +
-           "\", which the library does not convert";
+    return refusedType(elementType(inputTypes[k]), "takes", "input", inputNames[k]);
 }
 
 std::string ModelLogicONNX::unconvertedOutput(size_t j) const {
-    const auto type = elementType(outputTypes[j]);
-    if (convertedElementBytes(type) != 0) return {};
-    return "gives " + elementTypeName(type) + " values at its output \"" + outputNames[j] +
-           "\", which the library does not convert";
+    return refusedType(elementType(outputTypes[j]), "gives", "output", outputNames[j]);
 }
 
 void ModelLogicONNX::forgetInputs() {
@@ -172,8 +174,6 @@ bool ModelLogicONNX::runSession(const InputDescriptor* inputs, int32_t count) {
 Expected<ModelLogicONNX::OutputTensor> ModelLogicONNX::outputTensor(int32_t index) {
     if (index < 0 || static_cast<size_t>(index) >= outputTensors.size())
         return failure("Error: output tensors < output index!");
-    const std::string refused = unconvertedOutput(static_cast<size_t>(index));
-    if (!refused.empty()) return failure("Error: the model " + refused + "\n");
     OrtValue* tensor = outputTensors[index].get();
     OutputTensor t;
     void* data = nullptr;
@@ -190,9 +190,8 @@ Expected<ModelLogicONNX::OutputTensor> ModelLogicONNX::outputTensor(int32_t inde
     throwOnError(ortApi->GetTensorElementType(info.get(), &type));
     t.type = static_cast<int32_t>(type);
     // The value's own type decides how it is read, whatever the model declared.
-    if (convertedElementBytes(type) == 0)
-        return failure("Error: the model gives " + elementTypeName(type) + " values at its output \"" +
-                       outputNames[index] + "\", which the library does not convert\n");
+    const std::string refused = refusedType(type, "gives", "output", outputNames[index]);
+    if (!refused.empty()) return failure("Error: the model " + refused + "\n");
     return t;
 }
 
