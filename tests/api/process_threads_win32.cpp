@@ -4,7 +4,7 @@
 
 #include "api/process_threads.h"
 
-size_t processThreads() {
+size_t threadsListedNow() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
     size_t n = 0;
