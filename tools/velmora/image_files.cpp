@@ -77,17 +77,17 @@ fs::path temporaryBeside(const fs::path& path) {
 
 }  // namespace
 
-void writeImageRows(const fs::path& path, FileFormat format, const ImageSpec& given, const RowSource& source) {
+void writeImageRows(const fs::path& path, FileFormat format, const ImageToWrite& given, const RowSource& source) {
     if (storableType(format, given.type) != given.type)
         throw std::runtime_error(path.string() + ": the format cannot hold " + sampleTypeName(given.type) + " samples");
-    ImageSpec spec = given;
-    if (!profileFits(spec.info.iccProfile, spec.channels)) spec.info.iccProfile.clear();
+    ImageToWrite toWrite = given;
+    if (!profileFits(toWrite.info.iccProfile, toWrite.channels)) toWrite.info.iccProfile.clear();
     const fs::path temporary = temporaryBeside(path);
     try {
         switch (format) {
-            case FileFormat::Png: writePng(temporary, spec, source); break;
-            case FileFormat::Jpeg: writeJpeg(temporary, spec, source); break;
-            case FileFormat::Tiff: writeTiff(temporary, spec, source); break;
+            case FileFormat::Png: writePng(temporary, toWrite, source); break;
+            case FileFormat::Jpeg: writeJpeg(temporary, toWrite, source); break;
+            case FileFormat::Tiff: writeTiff(temporary, toWrite, source); break;
         }
         // A replaced file keeps its permissions.
         std::error_code ec;
@@ -134,10 +134,10 @@ Raster readImage(const fs::path& path, PictureInfo* info) {
 
 void writeImage(const fs::path& path, FileFormat format, const Raster& image, const WriteSettings& settings) {
     const bool dropAlpha = format == FileFormat::Jpeg && (image.channels == 2 || image.channels == 4);
-    ImageSpec spec{image.width,   image.height,         dropAlpha ? image.channels - 1 : image.channels,
-                   settings.type, settings.jpegQuality, settings.info};
-    const size_t in = static_cast<size_t>(image.channels), out = static_cast<size_t>(spec.channels);
-    writeImageRows(path, format, spec, [&](int32_t y, float* samples) {
+    ImageToWrite toWrite{image.width,   image.height,         dropAlpha ? image.channels - 1 : image.channels,
+                         settings.type, settings.jpegQuality, settings.info};
+    const size_t in = static_cast<size_t>(image.channels), out = static_cast<size_t>(toWrite.channels);
+    writeImageRows(path, format, toWrite, [&](int32_t y, float* samples) {
         const float* row = image.pixels.data() + static_cast<size_t>(y) * image.width * in;
         for (int32_t x = 0; x < image.width; ++x) std::copy_n(row + x * in, out, samples + x * out);
     });

@@ -78,7 +78,7 @@ FileFormat formatForExtension(const std::filesystem::path& path);
 SampleType storableType(FileFormat format, SampleType wanted);
 
 // What the writer is told about the image it writes.
-struct ImageSpec {
+struct ImageToWrite {
     int32_t width = 0;
     int32_t height = 0;
     int32_t channels = 0;
@@ -95,7 +95,7 @@ using RowSource = std::function<void(int32_t y, float* samples)>;
 // by a partial one. A colour profile that does not fit the channels (an RGB
 // profile on a gray image) is left out. JPEG holds no alpha: give it 1 or 3
 // channels.
-void writeImageRows(const std::filesystem::path& path, FileFormat format, const ImageSpec& spec,
+void writeImageRows(const std::filesystem::path& path, FileFormat format, const ImageToWrite& toWrite,
                     const RowSource& source);
 
 // The whole image at once, upright (orientation applied).
@@ -121,9 +121,9 @@ bool profileFits(const std::vector<unsigned char>& profile, int32_t channels);
 std::unique_ptr<ImageReader> openPng(const std::filesystem::path& path, uint64_t fileSize);
 std::unique_ptr<ImageReader> openJpeg(const std::filesystem::path& path, uint64_t fileSize);
 std::unique_ptr<ImageReader> openTiff(const std::filesystem::path& path, uint64_t fileSize);
-void writePng(const std::filesystem::path& path, const ImageSpec& spec, const RowSource& source);
-void writeJpeg(const std::filesystem::path& path, const ImageSpec& spec, const RowSource& source);
-void writeTiff(const std::filesystem::path& path, const ImageSpec& spec, const RowSource& source);
+void writePng(const std::filesystem::path& path, const ImageToWrite& toWrite, const RowSource& source);
+void writeJpeg(const std::filesystem::path& path, const ImageToWrite& toWrite, const RowSource& source);
+void writeTiff(const std::filesystem::path& path, const ImageToWrite& toWrite, const RowSource& source);
 
 // Refuses sizes beyond kMaxImageSide and kMaxImagePixels; `what` names the file.
 void checkDeclaredSize(const std::filesystem::path& path, int64_t width, int64_t height);

@@ -201,7 +201,7 @@ private:
 struct Compress {
     jpeg_compress_struct info;
     std::FILE* file;
-    const ImageSpec* spec;
+    const ImageToWrite* toWrite;
     JSAMPROW row;
 };
 
@@ -236,11 +236,11 @@ std::unique_ptr<ImageReader> openJpeg(const std::filesystem::path& path, uint64_
     return std::make_unique<JpegReader>(path, fileSize);
 }
 
-void writeJpeg(const std::filesystem::path& path, const ImageSpec& spec, const RowSource& source) {
-    if (spec.channels != 1 && spec.channels != 3)
+void writeJpeg(const std::filesystem::path& path, const ImageToWrite& toWrite, const RowSource& source) {
+    if (toWrite.channels != 1 && toWrite.channels != 3)
         throw std::runtime_error(path.string() + ": JPEG holds gray or RGB, the image has " +
-                                 std::to_string(spec.channels) + " channels");
-    const size_t samples = static_cast<size_t>(spec.width) * static_cast<size_t>(spec.channels);
+                                 std::to_string(toWrite.channels) + " channels");
+    const size_t samples = static_cast<size_t>(toWrite.width) * static_cast<size_t>(toWrite.channels);
     std::vector<float> values(samples);
     std::vector<unsigned char> bytes(samples);
 
@@ -250,7 +250,7 @@ void writeJpeg(const std::filesystem::path& path, const ImageSpec& spec, const R
     Compress job{};
     job.info.err = &errors.base;
     job.file = file.get();
-    job.spec = &spec;
+    job.toWrite = &toWrite;
     job.row = bytes.data();
     jpeg_create_compress(&job.info);
     struct Destroy {
@@ -260,7 +260,7 @@ void writeJpeg(const std::filesystem::path& path, const ImageSpec& spec, const R
     const bool started = guarded<Compress>(
         errors,
         [](Compress* j) {
-            const ImageSpec& s = *j->spec;
+            const ImageToWrite& s = *j->toWrite;
             jpeg_stdio_dest(&j->info, j->file);
             j->info.image_width = static_cast<JDIMENSION>(s.width);
             j->info.image_height = static_cast<JDIMENSION>(s.height);
@@ -281,7 +281,7 @@ void writeJpeg(const std::filesystem::path& path, const ImageSpec& spec, const R
         },
         &job);
     if (!started) throw std::runtime_error(path.string() + ": cannot write JPEG (" + errors.message + ")");
-    for (int32_t y = 0; y < spec.height; ++y) {
+    for (int32_t y = 0; y < toWrite.height; ++y) {
         source(y, values.data());
         for (size_t i = 0; i < samples; ++i) bytes[i] = static_cast<unsigned char>(quantize(values[i], 8));
         if (!guarded<Compress>(

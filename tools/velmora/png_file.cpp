@@ -216,14 +216,14 @@ std::unique_ptr<ImageReader> openPng(const std::filesystem::path& path, uint64_t
     return std::make_unique<PngReader>(path, fileSize);
 }
 
-void writePng(const std::filesystem::path& path, const ImageSpec& spec, const RowSource& source) {
+void writePng(const std::filesystem::path& path, const ImageToWrite& toWrite, const RowSource& source) {
     static const int colorTypes[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
                                      PNG_COLOR_TYPE_RGB_ALPHA};
-    if (spec.channels < 1 || spec.channels > 4)
+    if (toWrite.channels < 1 || toWrite.channels > 4)
         throw std::runtime_error(path.string() + ": PNG holds 1 to 4 channels, the image has " +
-                                 std::to_string(spec.channels));
-    const int bits = spec.type == SampleType::UInt8 ? 8 : 16;
-    const size_t rowSamples = static_cast<size_t>(spec.width) * static_cast<size_t>(spec.channels);
+                                 std::to_string(toWrite.channels));
+    const int bits = toWrite.type == SampleType::UInt8 ? 8 : 16;
+    const size_t rowSamples = static_cast<size_t>(toWrite.width) * static_cast<size_t>(toWrite.channels);
     std::vector<float> values(rowSamples);
     std::vector<png_byte> bytes(rowSamples * static_cast<size_t>(bits / 8));
 
@@ -233,11 +233,11 @@ void writePng(const std::filesystem::path& path, const ImageSpec& spec, const Ro
     if (!s.info) throw std::runtime_error(path.string() + ": " + error);
     WriteJob job{s.info,
                  file.get(),
-                 static_cast<png_uint_32>(spec.width),
-                 static_cast<png_uint_32>(spec.height),
+                 static_cast<png_uint_32>(toWrite.width),
+                 static_cast<png_uint_32>(toWrite.height),
                  bits,
-                 colorTypes[spec.channels - 1],
-                 &spec.info};
+                 colorTypes[toWrite.channels - 1],
+                 &toWrite.info};
     const bool started = guarded<WriteJob>(
         s.png,
         [](png_structp png, WriteJob* j) {
@@ -262,7 +262,7 @@ void writePng(const std::filesystem::path& path, const ImageSpec& spec, const Ro
         },
         &job);
     if (!started) throw std::runtime_error(path.string() + ": cannot write PNG (" + error + ")");
-    for (int32_t y = 0; y < spec.height; ++y) {
+    for (int32_t y = 0; y < toWrite.height; ++y) {
         source(y, values.data());
         for (size_t i = 0; i < rowSamples; ++i) {
             const uint32_t v = quantize(values[i], bits);

@@ -213,12 +213,12 @@ private:
         if (jpeg && !o.quiet && (!input.alpha.empty() || result.channels() == 2 || result.channels() == 4))
             say("JPEG has no alpha channel; the result's alpha is left out");
 
-        ImageSpec spec{result.width(), result.height(), shape.writtenChannels(), type, o.jpegQuality, head.info};
-        writtenChannels = spec.channels;
-        if (swapsSides(head.orientation)) std::swap(spec.info.density.x, spec.info.density.y);
+        ImageToWrite toWrite{result.width(), result.height(), shape.writtenChannels(), type, o.jpegQuality, head.info};
+        writtenChannels = toWrite.channels;
+        if (swapsSides(head.orientation)) std::swap(toWrite.info.density.x, toWrite.info.density.y);
         // The same physical size: a result of another size has another density.
-        spec.info.density.x *= static_cast<double>(result.width()) / input.width;
-        spec.info.density.y *= static_cast<double>(result.height()) / input.height;
+        toWrite.info.density.x *= static_cast<double>(result.width()) / input.width;
+        toWrite.info.density.y *= static_cast<double>(result.height()) / input.height;
 
         std::optional<PlaneEnlarger> alpha;
         std::vector<float> alphaRow;
@@ -227,8 +227,8 @@ private:
             alphaRow.resize(static_cast<size_t>(alpha->width()));
         }
         std::vector<float> pixel(static_cast<size_t>(std::max(result.channels(), 1)));
-        const auto outChannels = static_cast<size_t>(spec.channels);
-        writeImageRows(writtenPath(job.output), format, spec, [&](int32_t y, float* row) {
+        const auto outChannels = static_cast<size_t>(toWrite.channels);
+        writeImageRows(writtenPath(job.output), format, toWrite, [&](int32_t y, float* row) {
             if (alpha) alpha->row(y, alphaRow.data());
             const size_t first = static_cast<size_t>(y) * static_cast<size_t>(result.width());
             for (int32_t x = 0; x < result.width(); ++x) {

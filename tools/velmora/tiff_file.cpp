@@ -281,22 +281,23 @@ std::unique_ptr<ImageReader> openTiff(const std::filesystem::path& path, uint64_
     return std::make_unique<TiffReader>(path, fileSize);
 }
 
-void writeTiff(const std::filesystem::path& path, const ImageSpec& spec, const RowSource& source) {
-    if (spec.channels < 1 || spec.channels > 4)
+void writeTiff(const std::filesystem::path& path, const ImageToWrite& toWrite, const RowSource& source) {
+    if (toWrite.channels < 1 || toWrite.channels > 4)
         throw std::runtime_error(path.string() + ": this TIFF writer holds 1 to 4 channels, the image has " +
-                                 std::to_string(spec.channels));
+                                 std::to_string(toWrite.channels));
     TiffHandle tiff = openTiffFile(path, "w", 0);
     lastTiffError.clear();
-    const auto channels = static_cast<uint16_t>(spec.channels);
+    const auto channels = static_cast<uint16_t>(toWrite.channels);
     const bool color = channels >= 3;
     const bool alpha = channels == 2 || channels == 4;
-    const uint16_t bits = spec.type == SampleType::UInt8 ? 8 : spec.type == SampleType::UInt16 ? 16 : 32;
+    const uint16_t bits = toWrite.type == SampleType::UInt8 ? 8 : toWrite.type == SampleType::UInt16 ? 16 : 32;
     TIFF* t = tiff.get();
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(spec.width));
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(spec.height));
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(toWrite.width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(toWrite.height));
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, channels);
     TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
-    TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, spec.type == SampleType::Float32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
+    TIFFSetField(t, TIFFTAG_SAMPLEFORMAT,
+                 toWrite.type == SampleType::Float32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, color ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
@@ -305,7 +306,7 @@ void writeTiff(const std::filesystem::path& path, const ImageSpec& spec, const R
         const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
         TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
     }
-    const PictureInfo& info = spec.info;
+    const PictureInfo& info = toWrite.info;
     if (!info.iccProfile.empty())
         TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(info.iccProfile.size()), info.iccProfile.data());
     if (info.density.known()) {
@@ -318,15 +319,15 @@ void writeTiff(const std::filesystem::path& path, const ImageSpec& spec, const R
     }
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
 
-    const size_t rowSamples = static_cast<size_t>(spec.width) * channels;
+    const size_t rowSamples = static_cast<size_t>(toWrite.width) * channels;
     std::vector<float> row(rowSamples);
     std::vector<unsigned char> line(rowSamples * (bits / 8));
-    for (int32_t y = 0; y < spec.height; ++y) {
+    for (int32_t y = 0; y < toWrite.height; ++y) {
         source(y, row.data());
         for (size_t i = 0; i < rowSamples; ++i) {
-            if (spec.type == SampleType::Float32) {
+            if (toWrite.type == SampleType::Float32) {
                 std::memcpy(line.data() + i * 4, &row[i], 4);
-            } else if (spec.type == SampleType::UInt16) {
+            } else if (toWrite.type == SampleType::UInt16) {
                 const auto v = static_cast<uint16_t>(quantize(row[i], 16));
                 std::memcpy(line.data() + i * 2, &v, 2);
             } else {
