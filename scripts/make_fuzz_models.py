@@ -37,7 +37,7 @@ from onnx import TensorProto, helper
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import make_models  # noqa: E402
-from make_models import const, make_model, write_atomically  # noqa: E402
+from make_models import const, make_model  # noqa: E402
 
 TILE = [1, 16, 16, 3]
 # Element types that this onnx package has no names for.
@@ -114,14 +114,7 @@ def all_models():
 
 
 def main(argv):
-    if len(argv) != 2:
-        sys.stderr.write("usage: make_fuzz_models.py OUTDIR\n")
-        return 2
-    outdir = argv[1]
-    os.makedirs(outdir, exist_ok=True)
-    for file_name, model in all_models():
-        write_atomically(os.path.join(outdir, file_name), model.SerializeToString())
-    return 0
+    return make_models.write_models(argv, all_models())
 
 
 if __name__ == "__main__":

@@ -525,16 +525,21 @@ def write_atomically(path, data):
         raise
 
 
-def main(argv):
+def write_models(argv, models):
+    """The command line of a model script: one argument, the folder to fill."""
     if len(argv) != 2:
-        sys.stderr.write("usage: make_models.py OUTDIR\n")
+        sys.stderr.write("usage: %s OUTDIR\n" % os.path.basename(argv[0]))
         return 2
     outdir = argv[1]
     os.makedirs(outdir, exist_ok=True)
-    for file_name, model in all_models():
+    for file_name, model in models:
         data = model if isinstance(model, bytes) else model.SerializeToString()
         write_atomically(os.path.join(outdir, file_name), data)
     return 0
+
+
+def main(argv):
+    return write_models(argv, all_models())
 
 
 if __name__ == "__main__":
