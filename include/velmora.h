@@ -149,6 +149,109 @@ VELMORA_API void getNNEngineInformation(VelmoraContext context, const char* host
 VELMORA_API void getModelInformation(VelmoraContext context, void* unused, int32_t details, char* buffer);
 VELMORA_API char* getDeviceNameByIndex(VelmoraContext context, int32_t index);
 
+/* ==========================================================================
+ * Velmora extensions: exports beyond the nineteen above, all named velmora*.
+ *
+ * Who owns what. Records passed by pointer belong to the host: the library
+ * reads or fills them during the call and keeps no pointer to them after it.
+ * Every such record starts with `size`, which the host sets to sizeof the
+ * record as its copy of this header declares it. The library reads and
+ * writes only that many bytes, so that a record can grow at its end without
+ * breaking a host built against an older header; a size smaller than the
+ * record's first version is refused. Texts inside records are zero-terminated
+ * and cut to their field. A failure returns false; its words are fetched
+ * with getErrorText, as for the nineteen.
+ * ========================================================================== */
+
+/* Messages. Severities are the runtime's own numbers. */
+#define VELMORA_SEVERITY_VERBOSE 0
+#define VELMORA_SEVERITY_INFO 1
+#define VELMORA_SEVERITY_WARNING 2
+#define VELMORA_SEVERITY_ERROR 3
+#define VELMORA_SEVERITY_FATAL 4
+/* Where a message comes from. */
+#define VELMORA_FROM_LIBRARY 0
+#define VELMORA_FROM_RUNTIME 1
+
+/* Receives one line, without a line end; `text` is valid only during the
+ * call. It may be called on any thread (the runtime logs from its own), on
+ * two at once, and while any export runs; it must return quickly, must not
+ * call the library and must not let an exception out. */
+typedef void (*VelmoraMessageSink)(void* userData, int32_t severity, int32_t source, const char* text);
+
+/* Sends the lines the library prints (model description, device and
+ * settings messages) and the runtime's log lines to `sink` instead of
+ * standard output and standard error, for the whole process. `runtimeLevel`
+ * is the lowest severity the runtime reports for sessions made from then on
+ * (without a sink it reports everything, as it always has). A null sink puts
+ * the console back. Set it before the first context: the runtime reports
+ * the lines of its environment, made with the first context, to where they
+ * went then. */
+VELMORA_API void velmoraSetMessageSink(VelmoraMessageSink sink, void* userData, int32_t runtimeLevel);
+
+/* The model, typed. */
+#define VELMORA_NAME_SIZE 128
+#define VELMORA_MAX_DIMS 8
+#define VELMORA_MAX_TENSORS 8
+#define VELMORA_REASON_SIZE 256
+
+/* A tensor's layout; also the codes of loadModelEx. */
+#define VELMORA_LAYOUT_NONE (-1) /* not four dimensions: not an image */
+#define VELMORA_CHANNELS_FIRST 0 /* [1, C, H, W] */
+#define VELMORA_CHANNELS_LAST 1  /* [1, H, W, C] */
+
+typedef struct VelmoraTensorInfo {
+    char name[VELMORA_NAME_SIZE];
+    int32_t elementType;            /* ONNX's code: 1 float, 10 float16, 11 double, 16 bfloat16, ... */
+    int32_t converted;              /* 1 when the library converts it to and from floats */
+    int32_t layout;                 /* read from the shape as the tiled runs read it */
+    int32_t dimCount;               /* all of them; the first VELMORA_MAX_DIMS are given */
+    int64_t dims[VELMORA_MAX_DIMS]; /* -1 where the model leaves a dimension open */
+    int32_t width, height, channels; /* placed by the layout: -1 open, 0 not an image */
+} VelmoraTensorInfo;
+
+typedef struct VelmoraModelInfo {
+    uint32_t size;       /* sizeof(VelmoraModelInfo), set by the host */
+    int32_t inputCount;  /* all of them; the first VELMORA_MAX_TENSORS are described */
+    int32_t outputCount;
+    VelmoraTensorInfo inputs[VELMORA_MAX_TENSORS];
+    VelmoraTensorInfo outputs[VELMORA_MAX_TENSORS];
+    /* What the tiled runs make of it. */
+    int32_t tiled;                      /* 1: the tiled runs take it */
+    char notTiled[VELMORA_REASON_SIZE]; /* why not, when tiled is 0 */
+    int32_t tileSize;                   /* the side it takes; 0 when open */
+    int32_t inputChannels;              /* 0 when open */
+    int32_t outputChannels;             /* 0 until its shapes or a tiled run tell */
+    int32_t scale;                      /* result side / tile side; 0 until its shapes or a tiled run tell */
+} VelmoraModelInfo;
+
+/* Describes the loaded model. False without a model or with a size too small. */
+VELMORA_API bool velmoraDescribeModel(VelmoraContext context, VelmoraModelInfo* info);
+
+/* A run plan: how a picture of given sizes is run. The host fills a request
+ * (0 where the library is to choose) and reads the plan the library makes. */
+typedef struct VelmoraPlanRequest {
+    uint32_t size; /* sizeof(VelmoraPlanRequest), set by the host */
+    int32_t width, height, channels; /* of the picture; channels as the model takes them */
+    int32_t tileSize;  /* 0: the model's own side */
+    int32_t step;      /* between tile origins; 0: the library chooses */
+    int32_t downscale; /* signed K, as the tiled calls take it; 0 means 1 */
+} VelmoraPlanRequest;
+
+typedef struct VelmoraPlan {
+    uint32_t size; /* sizeof(VelmoraPlan), set by the host */
+    int32_t width, height, channels;
+    int32_t tileSize, step, downscale;
+    int32_t margin;          /* each tile's overlap on either side, at the model's scale */
+    int32_t across, down;    /* tiles */
+    int64_t runs;            /* model runs */
+    int32_t scale;           /* result side / picture side; 0 until known */
+    int32_t resultWidth, resultHeight, resultChannels; /* 0 until known */
+} VelmoraPlan;
+
+/* The plan for the request, or false with words naming what does not fit. */
+VELMORA_API bool velmoraPlan(VelmoraContext context, const VelmoraPlanRequest* request, VelmoraPlan* plan);
+
 #ifdef __cplusplus
 }
 #endif
