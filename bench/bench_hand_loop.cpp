@@ -284,9 +284,9 @@ HandLoop& handLoop(const ModelCase& model) {
 // layout, the runtime's Run, the result's reading and the console line).
 class TimedBackend : public ModelLogicONNX {
 public:
-    Expected<ImageFloat> runTile(const ImageFloat& tile) override {
+    Expected<TileTensor> runTile() override {
         const auto start = Clock::now();
-        Expected<ImageFloat> result = ModelLogicONNX::runTile(tile);
+        Expected<TileTensor> result = ModelLogicONNX::runTile();
         inRun += Clock::now() - start;
         return result;
     }
@@ -313,12 +313,12 @@ struct Library {
         if (!context->loadModelEx(bytes.data(), static_cast<uint32_t>(bytes.size()), model.inputName, model.outputName,
                                   1, 1))
             throw std::runtime_error(std::string("cannot load ") + model.path);
-        std::vector<float> tile(static_cast<size_t>(kTile) * kTile * kChannels);
-        bench::fillRandom(tile.data(), static_cast<int64_t>(tile.size()));
-        const ImageFloat warmUp{kTile, kTile, kChannels, tile.data()};
+        std::vector<float> image(static_cast<size_t>(kTile) * kTile * kChannels);
+        bench::fillRandom(image.data(), static_cast<int64_t>(image.size()));
         for (int i = 0; i < kWarmUpRuns; ++i) {
-            const Expected<ImageFloat> result = timed->runTile(warmUp);
-            if (!result || !result->data) throw std::runtime_error("the model returned nothing");
+            const ImageFloat result = context->predictByTilesImageFloat(
+                ImageFloat{kTile, kTile, kChannels, image.data()}, kTile, kTile, 1, nullptr, nullptr);
+            if (!result.data) throw std::runtime_error("the model returned nothing");
         }
     }
     ~Library() {

@@ -48,6 +48,7 @@
 #include "context/VelmoraClass.h"
 #include "image/image_records.h"
 #include "image/utils_image_cropping.h"
+#include "tiling/model_tiles.h"
 
 namespace {
 
@@ -105,9 +106,9 @@ struct OwnedImage {
 // split into the model's share and the pipeline's own.
 class TimedBackend : public ModelLogicONNX {
 public:
-    Expected<ImageFloat> runTile(const ImageFloat& tile) override {
+    Expected<TileTensor> runTile() override {
         const auto start = std::chrono::steady_clock::now();
-        Expected<ImageFloat> result = ModelLogicONNX::runTile(tile);
+        Expected<TileTensor> result = ModelLogicONNX::runTile();
         inModel += std::chrono::steady_clock::now() - start;
         return result;
     }
@@ -133,14 +134,19 @@ struct LoadedModel {
             throw std::runtime_error("cannot load " + name);
         tile = std::make_unique<OwnedImage>(tileSize, tileSize, channels);
         bench::fillRandom(tile->image.data, elementCount(tile->image));
+        const Expected<ModelTiles> tiles = modelTiles(backend->description(), tileSize, channels);
+        if (!tiles) throw std::runtime_error(name + " takes no such tiles: " + tiles.message());
+        const TileInputSpec& spec = tiles->input;
+        input = TensorFrame{backend->tileInput(spec), spec.elementType, spec.layout, tileSize, tileSize, channels};
         for (int i = 0; i < 3; ++i) runTile();
     }
 
+    // The model's run alone: the tile is already in the model's input.
     void runTile() {
-        const ImageFloat& t = tile->image;
-        const Expected<ImageFloat> r = backend->runTile(t);
+        const Expected<TileTensor> r = backend->runTile();
         if (!r || !r->data) throw std::runtime_error("the model returned nothing");
     }
+    TensorFrame input;
 };
 
 // Tiles the pipeline runs over a side x side image with downscale 1.

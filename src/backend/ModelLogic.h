@@ -5,16 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "backend/model_description.h"
 #include "diagnostics/expected.h"
 #include "image/image_records.h"
-
-// What a model's shapes say of its result for square tiles before any run:
-// how many times the tile's side it is, and its channel count; 0 where the
-// model leaves them open (or says nothing, as a backend without shapes).
-struct TilePlan {
-    int32_t scale = 0;
-    int32_t outputChannels = 0;
-};
+#include "tiling/tile_tensor.h"
 
 class ModelLogic {
 public:
@@ -47,22 +41,22 @@ public:
     virtual void preparePrediction() {}
     virtual bool fetchModelOutput(ImageFloat* /*record*/, int32_t /*index*/) { return false; }
 
-    // Tiled runs. Whether the model takes square tiles of side x side pixels
-    // with `channels` interleaved channels, and what its shapes say of the
-    // result; the failure names what does not fit, without a subject ("takes
-    // 16 x 16 tiles, not 32 x 32"). Asked before anything is allocated.
-    virtual Expected<TilePlan> describeTiles(int32_t /*side*/, int32_t /*channels*/) { return TilePlan{}; }
-    // Runs the model on one interleaved tile and gives its result
-    // interleaved, whatever layout and element types the model has: a view
-    // of a buffer the backend owns, valid until its next run. An empty
-    // record when the run was refused (the reason is in the error text); a
-    // failure, without a subject, when the result cannot be read as an image.
-    virtual Expected<ImageFloat> runTile(const ImageFloat& tile) {
-        return runModel(tile.data, tile.width, tile.height, tile.numChannels);
-    }
-    // The loaded model's inputs and outputs, a line each: name, element
-    // type, shape ("?" where open) and layout. Empty without a model.
-    virtual std::string modelDescription() { return {}; }
+    // The loaded model's inputs and outputs as it declares them; not `known`
+    // for a backend that cannot tell.
+    virtual ModelDescription description() { return {}; }
+
+    // Tiled runs. Room for one tile's input as `spec` lays it out, which the
+    // tiled runs fill before each runTile; it stays valid until the next
+    // tileInput or the backend's end, whatever else the backend is asked
+    // meanwhile. Throws std::bad_alloc when it cannot be had. Here: the
+    // interleaved floats that runModel takes.
+    virtual void* tileInput(const TileInputSpec& spec);
+    // Runs the model on the room's contents and gives its output 0 as it
+    // lies, valid until the next run; a failure in words without a subject
+    // ("returned 0 channels"). Here: runModel's result, interleaved floats.
+    virtual Expected<TileTensor> runTile();
+    // What the last tile's result was read as, for a backend that traces it.
+    virtual void tileResultRead(int32_t /*width*/, int32_t /*height*/, int32_t /*channels*/) {}
 
     // Threads a processor session runs each operation on, from the next model
     // load on; 0 or less lets the runtime choose for the machine.
@@ -77,4 +71,7 @@ protected:
     int32_t inputLayout = 1;   // stored only
     int32_t outputLayout = 1;  // 0 channels-first, 1 channels-last, else neither
     int32_t processorThreads = 0;
+
+private:
+    ImageBuffer<ImageFloat> tileRoom;  // the default tile input
 };

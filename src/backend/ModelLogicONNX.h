@@ -55,9 +55,10 @@ public:
     void preparePrediction() override {}
     bool fetchModelOutput(ImageFloat* record, int32_t index) override;
 
-    Expected<TilePlan> describeTiles(int32_t side, int32_t channels) override;
-    Expected<ImageFloat> runTile(const ImageFloat& tile) override;
-    std::string modelDescription() override;
+    ModelDescription description() override;
+    void* tileInput(const TileInputSpec& spec) override;
+    Expected<TileTensor> runTile() override;
+    void tileResultRead(int32_t width, int32_t height, int32_t channels) override;
 
     virtual bool reloadOnCpu();
 
@@ -132,9 +133,6 @@ private:
     std::vector<int32_t> outputTypes;
     std::vector<std::string> inputNames;
     std::vector<std::string> outputNames;
-    // A tile's result read into the library's layout and type, when the
-    // model's own needs converting.
-    ImageBuffer<ImageFloat> tileResult;
     // Released in the reverse of this order: the last run's outputs, then the
     // session, then the options and the environment it was made with.
     OwnedEnv env;
@@ -157,4 +155,8 @@ private:
         size_t size = 0;
     };
     std::vector<Staging> staging;
+    // The tiled runs' input, as the last tileInput laid it out.
+    Staging tileRoom;
+    TileInputSpec tileSpec;
+    size_t tileBytes = 0;
 };

@@ -8,9 +8,9 @@
 #include "backend/ModelLogicONNX.h"
 #include "backend/ort_call.h"
 #include "backend/tensor_elements.h"
-#include "backend/tile_layout.h"
 #include "diagnostics/console_sink.h"
 #include "image/utils_image_operations.h"
+#include "tiling/tile_layout.h"
 
 namespace {
 
@@ -47,14 +47,6 @@ int32_t reportedCount(const ImageFloat& output) {
     return static_cast<int32_t>(std::min<int64_t>(elementCount(output), std::numeric_limits<int32_t>::max()));
 }
 
-// Empty when the library converts values of this type; else the words that
-// refuse them ("gives int64 values at its output "y", ...").
-std::string refusedType(ONNXTensorElementDataType type, const char* verb, const char* end, const std::string& name) {
-    if (convertedElementBytes(type) != 0) return {};
-    return std::string(verb) + " " + elementTypeName(type) + " values at its " + end + " \"" + name +
-           "\", which the library does not convert";
-}
-
 std::string sizesText(const InputDescriptor& in) {
     return std::to_string(in.width) + " x " + std::to_string(in.height) + " x " + std::to_string(in.numChannels);
 }
@@ -62,11 +54,11 @@ std::string sizesText(const InputDescriptor& in) {
 }  // namespace
 
 std::string ModelLogicONNX::unconvertedInput(size_t k) const {
-    return refusedType(elementType(inputTypes[k]), "takes", "input", inputNames[k]);
+    return refusedElementType(elementType(inputTypes[k]), "takes", "input", inputNames[k]);
 }
 
 std::string ModelLogicONNX::unconvertedOutput(size_t j) const {
-    return refusedType(elementType(outputTypes[j]), "gives", "output", outputNames[j]);
+    return refusedElementType(elementType(outputTypes[j]), "gives", "output", outputNames[j]);
 }
 
 void ModelLogicONNX::forgetInputs() {
@@ -190,7 +182,7 @@ Expected<ModelLogicONNX::OutputTensor> ModelLogicONNX::outputTensor(int32_t inde
     throwOnError(ortApi->GetTensorElementType(info.get(), &type));
     t.type = static_cast<int32_t>(type);
     // The value's own type decides how it is read, whatever the model declared.
-    const std::string refused = refusedType(type, "gives", "output", outputNames[index]);
+    const std::string refused = refusedElementType(type, "gives", "output", outputNames[index]);
     if (!refused.empty()) return failure("Error: the model " + refused + "\n");
     return t;
 }

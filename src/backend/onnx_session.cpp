@@ -102,7 +102,6 @@ void ModelLogicONNX::deallocateModel() {
     // The model's outputs go with it, so that no later run hands out a stale result.
     outputTensors.clear();
     forgetInputs();
-    tileResult.reset();
     session.reset();
     outputImage.reset();
     env.reset();

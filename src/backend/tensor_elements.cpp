@@ -119,25 +119,25 @@ void halvesToFloats(const uint16_t* src, size_t count, float* dest) {
 constexpr int64_t kRun = 512;
 
 template <typename Store>
-void storePlanesInRuns(const float* interleaved, int64_t pixels, int64_t channels, Store&& store) {
+void storePlanesInRuns(const float* interleaved, int64_t pixels, int64_t channels, int64_t planeStride, Store&& store) {
     float run[kRun];
     for (int64_t first = 0; first < pixels; first += kRun) {
         const int64_t n = std::min(kRun, pixels - first);
         for (int64_t ch = 0; ch < channels; ++ch) {
             const float* s = interleaved + first * channels + ch;
             for (int64_t i = 0; i < n; ++i) run[i] = s[i * channels];
-            store(run, static_cast<size_t>(n), ch * pixels + first);
+            store(run, static_cast<size_t>(n), ch * planeStride + first);
         }
     }
 }
 
 template <typename Load>
-void loadPlanesInRuns(int64_t pixels, int64_t channels, float* interleaved, Load&& load) {
+void loadPlanesInRuns(int64_t pixels, int64_t channels, int64_t planeStride, float* interleaved, Load&& load) {
     float run[kRun];
     for (int64_t first = 0; first < pixels; first += kRun) {
         const int64_t n = std::min(kRun, pixels - first);
         for (int64_t ch = 0; ch < channels; ++ch) {
-            load(ch * pixels + first, static_cast<size_t>(n), run);
+            load(ch * planeStride + first, static_cast<size_t>(n), run);
             float* d = interleaved + first * channels + ch;
             for (int64_t i = 0; i < n; ++i) d[i * channels] = run[i];
         }
@@ -177,10 +177,10 @@ inline void joinFour(const float* r, const float* g, const float* b, float* out)
 // Three channels into half-precision planes in one pass: four pixels split
 // into a register per channel, each converted by the processor.
 __attribute__((target("avx,f16c"))) int64_t storeThreeHalfPlanesF16c(const float* interleaved, int64_t pixels,
-                                                                     uint16_t* planes) {
+                                                                     int64_t planeStride, uint16_t* planes) {
     uint16_t* r = planes;
-    uint16_t* g = planes + pixels;
-    uint16_t* b = planes + 2 * pixels;
+    uint16_t* g = planes + planeStride;
+    uint16_t* b = planes + 2 * planeStride;
     alignas(16) float split[3][4];
     int64_t p = 0;
     for (; p + 4 <= pixels; p += 4, interleaved += 12) {
@@ -196,11 +196,11 @@ __attribute__((target("avx,f16c"))) int64_t storeThreeHalfPlanesF16c(const float
 
 // Single precision: a transposition and nothing else, three channels (the
 // common image) four pixels at a time where the processor allows.
-void transposeToPlanes(const float* interleaved, int64_t pixels, int64_t channels, float* planes) {
+void transposeToPlanes(const float* interleaved, int64_t pixels, int64_t channels, int64_t planeStride, float* planes) {
     if (channels == 3) {
         float* r = planes;
-        float* g = planes + pixels;
-        float* b = planes + 2 * pixels;
+        float* g = planes + planeStride;
+        float* b = planes + 2 * planeStride;
         int64_t p = 0;
 #if defined(__SSE2__)
         for (; p + 4 <= pixels; p += 4, interleaved += 12) splitFour(interleaved, r + p, g + p, b + p);
@@ -213,14 +213,15 @@ void transposeToPlanes(const float* interleaved, int64_t pixels, int64_t channel
         return;
     }
     for (int64_t p = 0; p < pixels; ++p)
-        for (int64_t ch = 0; ch < channels; ++ch) planes[ch * pixels + p] = interleaved[p * channels + ch];
+        for (int64_t ch = 0; ch < channels; ++ch) planes[ch * planeStride + p] = interleaved[p * channels + ch];
 }
 
-void transposeFromPlanes(const float* planes, int64_t pixels, int64_t channels, float* interleaved) {
+void transposeFromPlanes(const float* planes, int64_t pixels, int64_t channels, int64_t planeStride,
+                         float* interleaved) {
     if (channels == 3) {
         const float* r = planes;
-        const float* g = planes + pixels;
-        const float* b = planes + 2 * pixels;
+        const float* g = planes + planeStride;
+        const float* b = planes + 2 * planeStride;
         int64_t p = 0;
 #if defined(__SSE2__)
         for (; p + 4 <= pixels; p += 4, interleaved += 12) joinFour(r + p, g + p, b + p, interleaved);
@@ -233,7 +234,7 @@ void transposeFromPlanes(const float* planes, int64_t pixels, int64_t channels, 
         return;
     }
     for (int64_t p = 0; p < pixels; ++p)
-        for (int64_t ch = 0; ch < channels; ++ch) interleaved[p * channels + ch] = planes[ch * pixels + p];
+        for (int64_t ch = 0; ch < channels; ++ch) interleaved[p * channels + ch] = planes[ch * planeStride + p];
 }
 
 }  // namespace
@@ -274,6 +275,13 @@ std::string elementTypeName(ONNXTensorElementDataType type) {
         case ONNX_TENSOR_ELEMENT_DATA_TYPE_INT4: return "int4";
         default: return "element type " + std::to_string(static_cast<int>(type));
     }
+}
+
+std::string refusedElementType(ONNXTensorElementDataType type, const char* verb, const char* end,
+                               const std::string& name) {
+    if (convertedElementBytes(type) != 0) return {};
+    return std::string(verb) + " " + elementTypeName(type) + " values at its " + end + " \"" + name +
+           "\", which the library does not convert";
 }
 
 uint16_t floatToHalf(float value) { return halfFromBits(std::bit_cast<uint32_t>(value)); }
@@ -319,32 +327,34 @@ void loadElements(const void* src, ONNXTensorElementDataType type, size_t count,
 }
 
 void storePlanar(const float* interleaved, int64_t pixels, int64_t channels, ONNXTensorElementDataType type,
-                 void* planes) {
+                 void* planes, int64_t planeStride) {
+    if (planeStride < 0) planeStride = pixels;
     if (channels == 1) return storeElements(interleaved, static_cast<size_t>(pixels), type, planes);
     if (type == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT)
-        return transposeToPlanes(interleaved, pixels, channels, static_cast<float*>(planes));
+        return transposeToPlanes(interleaved, pixels, channels, planeStride, static_cast<float*>(planes));
 #ifdef VELMORA_HAVE_F16C_PATH
     if (type == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT16 && channels == 3 && processorConvertsHalves()) {
         auto* halves = static_cast<uint16_t*>(planes);
-        const int64_t done = storeThreeHalfPlanesF16c(interleaved, pixels, halves);
+        const int64_t done = storeThreeHalfPlanesF16c(interleaved, pixels, planeStride, halves);
         for (int64_t p = done; p < pixels; ++p)
-            for (int64_t ch = 0; ch < 3; ++ch) halves[ch * pixels + p] = floatToHalf(interleaved[p * 3 + ch]);
+            for (int64_t ch = 0; ch < 3; ++ch) halves[ch * planeStride + p] = floatToHalf(interleaved[p * 3 + ch]);
         return;
     }
 #endif
     const size_t bytes = convertedElementBytes(type);
-    storePlanesInRuns(interleaved, pixels, channels, [&](const float* run, size_t n, int64_t at) {
+    storePlanesInRuns(interleaved, pixels, channels, planeStride, [&](const float* run, size_t n, int64_t at) {
         storeElements(run, n, type, static_cast<char*>(planes) + static_cast<size_t>(at) * bytes);
     });
 }
 
 void loadPlanar(const void* planes, ONNXTensorElementDataType type, int64_t pixels, int64_t channels,
-                float* interleaved) {
+                float* interleaved, int64_t planeStride) {
+    if (planeStride < 0) planeStride = pixels;
     if (channels == 1) return loadElements(planes, type, static_cast<size_t>(pixels), interleaved);
     if (type == ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT)
-        return transposeFromPlanes(static_cast<const float*>(planes), pixels, channels, interleaved);
+        return transposeFromPlanes(static_cast<const float*>(planes), pixels, channels, planeStride, interleaved);
     const size_t bytes = convertedElementBytes(type);
-    loadPlanesInRuns(pixels, channels, interleaved, [&](int64_t at, size_t n, float* run) {
+    loadPlanesInRuns(pixels, channels, planeStride, interleaved, [&](int64_t at, size_t n, float* run) {
         loadElements(static_cast<const char*>(planes) + static_cast<size_t>(at) * bytes, type, n, run);
     });
 }

@@ -10,6 +10,7 @@
 #include "backend/ModelLogic.h"
 #include "image/image_records.h"
 #include "image/parallel_for.h"
+#include "tiling/tile_engine.h"
 
 // Raised when a second tiled float prediction enters while one runs.
 class VelmoraException : public std::exception {
@@ -92,6 +93,15 @@ public:
 
     ModelLogic* backend() { return modelLogic.get(); }
 
+    // What the last tiled call's tiles cost, for tests and benchmarks.
+    const TileRunStats& tileStats() const { return lastTileStats; }
+    // What tiled runs have shown of the loaded model where its shapes leave
+    // it open: the scale of its results and their channels (0: not known).
+    struct LearnedResult {
+        int32_t scale = 0, channels = 0;
+    };
+    const LearnedResult& learned() const { return learnedResult; }
+
 private:
     // The host's progress callback as the pipelines pass it on: a deletion of
     // the context from inside it stops the run as an answer of true does.
@@ -114,9 +124,16 @@ private:
         int32_t width = 0, height = 0, numChannels = 0, scale = 0;
     };
 
+    void learnResult(int32_t scale, int32_t channels) {
+        if (scale > 0) learnedResult.scale = scale;
+        if (channels > 0) learnedResult.channels = channels;
+    }
+
     std::string errorText;
     std::unique_ptr<ModelLogic> modelLogic;
     TiledResultSizes lastTiledResult;
+    TileRunStats lastTileStats;
+    LearnedResult learnedResult;
     int32_t tiledRunCount = 0;
     bool loggingEnabled = false;
     ImageBuffer<ImageByte> outputCharFull;

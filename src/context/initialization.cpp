@@ -1,17 +1,40 @@
 // Settings, version and descriptions for the host.
 #include <stdexcept>
 
+#include "backend/tensor_elements.h"
 #include "context/VelmoraClass.h"
 #include "context/bounded_copy.h"
 #include "context/build_information.h"
 #include "diagnostics/console_sink.h"
 #include "diagnostics/settings_store.h"
+#include "tiling/tile_layout.h"
 #include "velmora_version.h"
 
 namespace {
 constexpr float kLibraryVersion = VELMORA_VERSION_NUMBER;
 constexpr size_t kHostTextLimit = 1000;
 constexpr size_t kModelTextLimit = 2047;  // the host's 2048 bytes with the terminating zero
+
+// The model's inputs and outputs, a line each: name, element type, shape
+// ("?" where open) and layout. Empty without a model.
+std::string modelText(const ModelDescription& model) {
+    if (!model.known) return {};
+    std::string text;
+    auto describe = [&](const char* side, const std::vector<TensorDescription>& tensors, int32_t code) {
+        for (const TensorDescription& t : tensors) {
+            text += std::string(side) + " \"" + t.name +
+                    "\": " + elementTypeName(static_cast<ONNXTensorElementDataType>(t.elementType)) + " " +
+                    shapeText(t.declared);
+            if (t.declared.size() == 4)
+                text +=
+                    declaredLayout(t.declared, code) == Layout::ChannelsFirst ? ", channels-first" : ", channels-last";
+            text += "\n";
+        }
+    };
+    describe("Input", model.inputs, model.inputLayout);
+    describe("Output", model.outputs, model.outputLayout);
+    return text;
+}
 }  // namespace
 
 void VelmoraClass::initializeVelmora(const char*, char* buffer) {
@@ -43,7 +66,7 @@ std::string VelmoraClass::modelInformation(bool details) {
     text += r.width > 0 ? std::to_string(r.width) + " x " + std::to_string(r.height) + " x " +
                               std::to_string(r.numChannels) + " (scale " + std::to_string(r.scale) + ")"
                         : std::string("none");
-    text += "\n" + modelLogic->modelDescription();
+    text += "\n" + modelText(modelLogic->description());
     if (text.size() > kModelTextLimit) text.resize(kModelTextLimit);
     return text;
 }

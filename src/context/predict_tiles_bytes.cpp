@@ -15,23 +15,17 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <vector>
 
 #include "context/VelmoraClass.h"
-#include "context/tile_grid.h"
 #include "image/utils_image_cropping.h"
 #include "image/utils_image_operations.h"
 #include "image/utils_image_resize_float.h"
+#include "tiling/byte_tiles.h"
+#include "tiling/tile_engine.h"
+#include "tiling/tile_grid.h"
 
 namespace {
-
-// The working images of one call.
-struct ByteTileWork {
-    ImageBuffer<ImageFloat> tile;      // side x side, model channels
-    ImageBuffer<ImageFloat> shrunk;    // tileSize x tileSize (K >= 2)
-    ImageBuffer<ImageFloat> residual;  // enlarged shrunk tile - tile (negative downscale)
-    ImageBuffer<ImageFloat> enlarged;  // enlarged model output (K >= 2)
-    ImageBuffer<ImageByte> bytes;
-};
 
 std::string refusal(const std::string& why) { return "Velmora error: predictByTiles: " + why + "\n"; }
 
@@ -52,24 +46,140 @@ Expected<TileGrid> checkArguments(const uint8_t* data, int32_t width, int32_t he
     return grid;
 }
 
-// Fills the tile from the RGB image with edge replication; channels past the
-// third are zero.
-void extractTile(const uint8_t* rgb, int32_t width, int32_t height, int32_t left, int32_t top, float inputScale,
-                 const ImageFloat& tile) {
-    const int64_t channels = tile.numChannels;
-    for (int32_t r = 0; r < tile.height; ++r) {
-        const int64_t sy = std::clamp<int64_t>(static_cast<int64_t>(top) + r, 0, height - 1);
-        float* out = tile.data + static_cast<int64_t>(r) * tile.width * channels;
-        for (int32_t c = 0; c < tile.width; ++c, out += channels) {
-            const int64_t sx = std::clamp<int64_t>(static_cast<int64_t>(left) + c, 0, width - 1);
-            const uint8_t* px = rgb + (sy * width + sx) * 3;
-            out[0] = byteToFloat(px[0], inputScale);
-            out[1] = byteToFloat(px[1], inputScale);
-            out[2] = byteToFloat(px[2], inputScale);
-            for (int64_t ch = 3; ch < channels; ++ch) out[ch] = 0.0f;
-        }
+// The 8-bit pipeline around the engine, in its words for what fails.
+class BytePipelineTiles : public TileAdapter {
+public:
+    struct Call {
+        RgbPicture picture;
+        int32_t numChannels, tileSize, K;
+        bool detail;  // a negative downscale: the shrunk tile's lost detail is restored
+        float inputScale;
+        ByteConversion bytes;
+    };
+    BytePipelineTiles(const Call& call, const TileGrid& grid, ModelLogic& backend, ImageBuffer<ImageByte>& result)
+        : call_(call), grid_(grid), backend_(backend), result_(result) {
+        roomAtFirstTile = true;
     }
-}
+
+    Status fill(const Tile& t, const TensorFrame& input) override {
+        if (call_.K == 1) {
+            cutByteTile(call_.picture, t.left, t.top, call_.inputScale, input, row_);
+            ++copies;
+            return Ok{};
+        }
+        // Shrunk per tile: the tile is cut at K times the model's side and
+        // box-averaged to it.
+        const int32_t side = call_.tileSize * call_.K;
+        if (!tile_.resize(side, side, call_.numChannels))
+            return failure("Velmora error: failed to allocate RAM buffer for the tile", kAdapterFailure);
+        extractTile(call_.picture, t.left, t.top, call_.inputScale, tile_.view());
+        if (!shrunk_.resize(call_.tileSize, call_.tileSize, call_.numChannels))
+            return failure("Velmora error - failed to allocate memory for rescaling", kAdapterFailure);
+        downsampleBox(tile_.view(), shrunk_.view(), call_.K);
+        writePixels(input, 0, shrunk_.view().data, pixelCount(shrunk_.view()));
+        copies += 3;
+        return Ok{};
+    }
+    Status beforeRun(const Tile&) override {
+        if (!backend_.isModelLoaded())
+            return failure("Velmora error: model not loaded, can't predict", kAdapterFailure);
+        return Ok{};
+    }
+    Status begin(int32_t scale, int32_t channels) override {
+        scale_ = scale;
+        // The tile's result at full resolution: S times the tile's side.
+        const int64_t side = int64_t{call_.tileSize} * call_.K;
+        if (side * scale > std::numeric_limits<int32_t>::max())
+            return failure(
+                refusal("the model's result for a tile of " + std::to_string(side) + " pixels is too large to address"),
+                kAdapterFailure);
+        const int32_t byteChannels = call_.bytes.argmax ? 1 : channels;
+        const Expected<ImageFloat> sizes = scaledSizes(call_.picture.width, call_.picture.height, scale, byteChannels);
+        if (!sizes) return failure(refusal(sizes.message()), kAdapterFailure);
+        if (!result_.resize(sizes->width, sizes->height, byteChannels))
+            return failure("Velmora error: failed to allocated RAM for outputCharFull", kAdapterFailure);
+        return Ok{};
+    }
+    Status store(const Tile& t, const TensorFrame& result) override {
+        const int64_t s = scale_;
+        const StitchSquare square{t.originX * s, t.originY * s, grid_.margin * s, grid_.step * s};
+        if (call_.K == 1) {
+            stitchByteTile(result, result_.view(), square, call_.bytes, row_);
+            ++copies;
+            return Ok{};
+        }
+        return storeEnlarged(result, square);
+    }
+
+private:
+    // Shrunk, the model's output is enlarged by K (and given back the
+    // tile's lost detail) before it becomes bytes.
+    Status storeEnlarged(const TensorFrame& result, const StitchSquare& square) {
+        ImageFloat output{static_cast<int32_t>(result.width), static_cast<int32_t>(result.height),
+                          static_cast<int32_t>(result.channels), nullptr};
+        if (result.holdsFloats()) {
+            output.data = static_cast<float*>(result.data);
+        } else {
+            if (!output_.resize(output.width, output.height, output.numChannels))
+                return failure("Velmora error: failed to allocate RAM buffer for argmax", kAdapterFailure);
+            output.data = output_.view().data;
+            readPixels(result, 0, pixelCount(output), output.data);
+            ++copies;
+        }
+        const int32_t resultSide = call_.tileSize * call_.K * scale_;
+        const float inverseK = 1.0f / static_cast<float>(call_.K);
+        if (!enlarged_.resize(resultSide, resultSide, output.numChannels))
+            return failure("Velmora error: failed to allocate RAM buffer for argmax", kAdapterFailure);
+        upsampleBilinearShifted(output, enlarged_.view(), inverseK, inverseK);
+        ++copies;
+        // Arg-max outputs are class scores, not pixel values: no detail.
+        if (call_.detail && !call_.bytes.argmax) {
+            const int32_t side = call_.tileSize * call_.K;
+            if (!residual_.resize(side, side, call_.numChannels))
+                return failure("Velmora error - failed to allocate memory for rescaling", kAdapterFailure);
+            const ImageFloat residual = residual_.view();
+            upsampleBilinearShifted(shrunk_.view(), residual, inverseK, inverseK);
+            if (scale_ == 1) {
+                addScaledImages(residual, tile_.view(), residual, -1.0f);
+                addScaledChannels(enlarged_.view(), residual, enlarged_.view(), -1.0f);
+            } else {
+                // The lost detail, tile less its shrunk copy enlarged back,
+                // enlarged to the result's size and added.
+                addScaledImages(tile_.view(), residual, residual, -1.0f);
+                const float inverseScale = 1.0f / static_cast<float>(scale_);
+                addBilinear(residual, enlarged_.view(), inverseScale, inverseScale);
+            }
+            copies += 2;
+        }
+        const int32_t byteChannels = call_.bytes.argmax ? 1 : output.numChannels;
+        if (!bytes_.resize(resultSide, resultSide, byteChannels))
+            return failure(call_.bytes.argmax ? "Velmora error: failed to allocate RAM buffer for argmax"
+                                              : "Velmora error: failed to allocate RAM buffer for bitdepth conversion",
+                           kAdapterFailure);
+        convertToBytes(enlarged_.view().data, pixelCount(enlarged_.view()), output.numChannels, call_.bytes,
+                       bytes_.view().data);
+        const int64_t x = square.x, y = square.y;
+        if (x < result_.view().width && y < result_.view().height)
+            pastePatch(result_.view(), bytes_.view(), static_cast<int32_t>(x), static_cast<int32_t>(y),
+                       static_cast<int32_t>(square.from), static_cast<int32_t>(square.from),
+                       static_cast<int32_t>(square.side), static_cast<int32_t>(square.side));
+        copies += 2;
+        return Ok{};
+    }
+
+    const Call& call_;
+    const TileGrid& grid_;
+    ModelLogic& backend_;
+    ImageBuffer<ImageByte>& result_;
+    int32_t scale_ = 1;
+    std::vector<float> row_;
+    ImageBuffer<ImageFloat> tile_;      // side x side, model channels
+    ImageBuffer<ImageFloat> shrunk_;    // tileSize x tileSize
+    ImageBuffer<ImageFloat> output_;    // the model's output as interleaved floats, where it is not
+    ImageBuffer<ImageFloat> enlarged_;  // the output enlarged by K
+    ImageBuffer<ImageFloat> residual_;  // enlarged shrunk tile - tile
+    ImageBuffer<ImageByte> bytes_;
+};
 
 }  // namespace
 
@@ -86,101 +196,36 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
     const Expected<TileGrid> grid = checkArguments(data, width, height, numChannels, tileSize, step, downscale);
     if (!grid) return fail(refusal(grid.message()));
     const int32_t K = std::abs(downscale);
-    const int32_t side = tileSize * K;
 
-    ByteTileWork work;
     Progress progress{callback, userData, *this};
     TileWalk walk(*grid, progress.forWalk(), &progress);
-    int32_t modelChannels = 0;  // of the first tile's result, which every tile must keep
     try {
         // What the model's shapes say of its tiles and results, before
         // anything is allocated.
-        const Expected<TilePlan> plan = modelLogic->describeTiles(tileSize, numChannels);
-        if (!plan) return fail(refusal("the model " + plan.message()));
-        int32_t scale = plan->scale;
-        auto resultSizes = [&](int32_t channels) { return scaledSizes(width, height, scale, channels); };
-        if (scale > 0) {
-            const Expected<ImageFloat> sizes = resultSizes(argmax ? 1 : std::max(plan->outputChannels, 1));
+        const Expected<ModelTiles> model = modelTiles(modelLogic->description(), tileSize, numChannels);
+        if (!model) return fail(refusal("the model " + model.message()));
+        ModelTiles tiles = *model;
+        if (tiles.scale > 0) {
+            const Expected<ImageFloat> sizes =
+                scaledSizes(width, height, tiles.scale, argmax ? 1 : std::max(tiles.outputChannels, 1));
             if (!sizes) return fail(refusal(sizes.message()));
         }
-
-        while (walk.next()) {
-            const Tile& t = walk.tile();
-            if (!work.tile.resize(side, side, numChannels))
-                return fail("Velmora error: failed to allocate RAM buffer for the tile");
-            extractTile(data, width, height, t.left, t.top, inputScale, work.tile.view());
-
-            ImageFloat modelInput = work.tile.view();
-            if (K >= 2) {
-                if (!work.shrunk.resize(tileSize, tileSize, numChannels))
-                    return fail("Velmora error - failed to allocate memory for rescaling");
-                downsampleBox(work.tile.view(), work.shrunk.view(), K);
-                modelInput = work.shrunk.view();
+        const BytePipelineTiles::Call call{
+            {data, width, height}, numChannels, tileSize, K, downscale < 0 && K >= 2, inputScale,
+            {argmax, outputScale}};
+        BytePipelineTiles adapter(call, *grid, *modelLogic, outputCharFull);
+        const Expected<TileRunStats> run = runTileEngine(*modelLogic, tiles, walk, adapter);
+        if (!run) {
+            switch (run.kind()) {
+                case kAdapterFailure: return fail(run.message());
+                case kNoTileRoom: return fail("Velmora error: failed to allocate RAM buffer for the tile");
+                case kModelException:
+                case kAdapterException: return fail("Exception in processing tile: " + run.message());
+                case kChannelsChanged: return fail(refusal("the model changed its channel count between tiles"));
+                default: return fail(refusal("the model " + run.message()));
             }
-
-            if (!modelLogic->isModelLoaded()) return fail("Velmora error: model not loaded, can't predict");
-            const Expected<ImageFloat> result = runModelOnTile(*modelLogic, modelInput, scale);
-            if (!result) return fail(refusal("the model " + result.message()));
-            ImageFloat output = *result;
-            // Another channel count has no consistent result: the result
-            // image would be reallocated for it, losing the tiles already
-            // stitched, and arg-max would weigh other classes.
-            if (modelChannels == 0)
-                modelChannels = output.numChannels;
-            else if (output.numChannels != modelChannels)
-                return fail(refusal("the model changed its channel count between tiles"));
-            // The tile's result at full resolution: S times the tile's side.
-            if (int64_t{side} * scale > std::numeric_limits<int32_t>::max())
-                return fail(refusal("the model's result for a tile of " + std::to_string(side) +
-                                    " pixels is too large to address"));
-            const int32_t resultSide = side * scale;
-
-            if (K >= 2) {
-                const float inverseK = 1.0f / static_cast<float>(K);
-                if (!work.enlarged.resize(resultSide, resultSide, output.numChannels))
-                    return fail("Velmora error: failed to allocate RAM buffer for argmax");
-                upsampleBilinearShifted(output, work.enlarged.view(), inverseK, inverseK);
-                if (downscale < 0 && !argmax) {
-                    if (!work.residual.resize(side, side, numChannels))
-                        return fail("Velmora error - failed to allocate memory for rescaling");
-                    const ImageFloat residual = work.residual.view();
-                    upsampleBilinearShifted(work.shrunk.view(), residual, inverseK, inverseK);
-                    if (scale == 1) {
-                        addScaledImages(residual, work.tile.view(), residual, -1.0f);
-                        addScaledChannels(work.enlarged.view(), residual, work.enlarged.view(), -1.0f);
-                    } else {
-                        // The lost detail, tile less its shrunk copy enlarged
-                        // back, enlarged to the result's size and added.
-                        addScaledImages(work.tile.view(), residual, residual, -1.0f);
-                        const float inverseScale = 1.0f / static_cast<float>(scale);
-                        addBilinear(residual, work.enlarged.view(), inverseScale, inverseScale);
-                    }
-                }
-                output = work.enlarged.view();
-            }
-
-            const int32_t byteChannels = argmax ? 1 : output.numChannels;
-            if (!work.bytes.resize(resultSide, resultSide, byteChannels))
-                return fail(argmax ? "Velmora error: failed to allocate RAM buffer for argmax"
-                                   : "Velmora error: failed to allocate RAM buffer for bitdepth conversion");
-            const int64_t values = static_cast<int64_t>(resultSide) * resultSide * output.numChannels;
-            if (argmax)
-                argmaxChannels(output.data, work.bytes.view().data, static_cast<size_t>(values),
-                               static_cast<size_t>(output.numChannels));
-            else
-                floatToByte(output.data, work.bytes.view().data, values, outputScale);
-
-            const Expected<ImageFloat> sizes = resultSizes(byteChannels);
-            if (!sizes) return fail(refusal(sizes.message()));
-            if (!outputCharFull.resize(sizes->width, sizes->height, byteChannels))
-                return fail("Velmora error: failed to allocated RAM for outputCharFull");
-            // Each tile gives its central square, all of it S times larger
-            // when the model enlarges. Origins past the image give nothing.
-            const int64_t x = int64_t{t.originX} * scale, y = int64_t{t.originY} * scale;
-            if (x < sizes->width && y < sizes->height)
-                pastePatch(outputCharFull.view(), work.bytes.view(), static_cast<int32_t>(x), static_cast<int32_t>(y),
-                           grid->margin * scale, grid->margin * scale, grid->step * scale, grid->step * scale);
         }
+        lastTileStats = *run;
     } catch (const std::exception& e) {
         return fail(std::string("Exception in processing tile: ") + e.what());
     } catch (...) {
@@ -195,5 +240,6 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
     const ImageByte& result = outputCharFull.view();
     lastTiledResult =
         TiledResultSizes{result.width, result.height, result.numChannels, width ? result.width / width : 0};
+    learnResult(lastTiledResult.scale, argmax ? 0 : result.numChannels);
     return result.data;
 }

@@ -6,15 +6,17 @@
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 
 #include "context/VelmoraClass.h"
 #include "context/fresh_buffer.h"
-#include "context/tile_grid.h"
 #include "diagnostics/log_file.h"
 #include "diagnostics/settings_store.h"
-#include "image/utils_image_cropping.h"
 #include "image/utils_image_resize_float.h"
+#include "tiling/float_tiles.h"
+#include "tiling/tile_engine.h"
+#include "tiling/tile_grid.h"
 
 namespace {
 
@@ -38,13 +40,6 @@ public:
     ~InFlight() { predictionsInFlight.fetch_sub(1); }
     InFlight(const InFlight&) = delete;
     InFlight& operator=(const InFlight&) = delete;
-};
-
-// The working images of one call.
-struct TileWork {
-    ImageBuffer<ImageFloat> shrunk;
-    ImageBuffer<ImageFloat> tileBuffer;
-    ImageBuffer<ImageFloat> stitched;  // image_downscaled_processed
 };
 
 // The grid, or what is wrong with the call's arguments.
@@ -98,6 +93,60 @@ ImageFloat VelmoraClass::predictByTilesImageFloat(ImageFloat original_image, int
     return result;
 }
 
+namespace {
+
+// The float pipeline around the engine: tiles cut from the working image
+// (the host's, or its shrunk copy), results stitched at working scale, in the
+// pipeline's words for what fails.
+class FloatPipelineTiles : public TileAdapter {
+public:
+    FloatPipelineTiles(const ImageFloat& working, const TileGrid& grid, ImageBuffer<ImageFloat>& stitched,
+                       const ThreadSource& threads, const std::function<void(const Tile&)>& logTile)
+        : working_(working), grid_(grid), stitched_(stitched), threads_(threads), logTile_(logTile) {}
+
+    Status fill(const Tile& tile, const TensorFrame& input) override {
+        cutTile(working_, tile.left, tile.top, input);
+        ++copies;
+        return Ok{};
+    }
+    Status beforeRun(const Tile& tile) override {
+        logTile_(tile);
+        return Ok{};
+    }
+    Status begin(int32_t scale, int32_t channels) override {
+        scale_ = scale;
+        const Expected<ImageFloat> sizes = scaledSizes(working_.width, working_.height, scale, channels);
+        if (!sizes) return failure(sizes.message(), kRefusal);
+        // A result kept from an earlier call is reused when its sizes match.
+        if (!stitched_.resize(sizes->width, sizes->height, channels)) return failure(kInferenceRamText, kNoRoom);
+        preferLargePages(stitched_.view());
+        return Ok{};
+    }
+    Status store(const Tile& tile, const TensorFrame& result) override {
+        // Each tile gives its central square, all of it S times larger when
+        // the model enlarges.
+        const int64_t s = scale_;
+        stitchTile(result, stitched_.view(), {tile.originX * s, tile.originY * s, grid_.margin * s, grid_.step * s},
+                   threads_);
+        ++copies;
+        return Ok{};
+    }
+
+    // Kinds of the adapter's own failures.
+    static constexpr int kRefusal = 100;  // an argument the call refuses
+    static constexpr int kNoRoom = 101;   // the inference memory failure
+
+private:
+    const ImageFloat& working_;
+    const TileGrid& grid_;
+    ImageBuffer<ImageFloat>& stitched_;
+    const ThreadSource& threads_;
+    const std::function<void(const Tile&)>& logTile_;
+    int32_t scale_ = 1;
+};
+
+}  // namespace
+
 ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step, int32_t downscale,
                                   ProgressCallback callback, void* userData) {
     const ImageFloat empty{0, 0, 0, nullptr};
@@ -118,71 +167,68 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
     const Expected<TileGrid> grid = checkArguments(original_image, tileSize, step, downscale);
     if (!grid) return refuse(grid.message());
 
-    TileWork work;
-    bool inModel = false;
+    ImageBuffer<ImageFloat> shrunk;
+    ImageBuffer<ImageFloat> stitchedAtWorkingScale;  // image_downscaled_processed
     try {
         const int32_t K = std::abs(downscale);
         const int32_t C = original_image.numChannels;
         // What the model's shapes say of its tiles and results, before
         // anything is allocated.
-        const Expected<TilePlan> plan = modelLogic->describeTiles(tileSize, C);
-        if (!plan) return refuse("the model " + plan.message());
-        int32_t scale = plan->scale;
-        if (scale > 0) {
-            const Expected<ImageFloat> sizes =
-                scaledSizes(original_image.width, original_image.height, scale, std::max(plan->outputChannels, 1));
+        Expected<ModelTiles> model = modelTiles(modelLogic->description(), tileSize, C);
+        if (!model) return refuse("the model " + model.message());
+        ModelTiles tiles = *model;
+        if (tiles.scale > 0) {
+            const Expected<ImageFloat> sizes = scaledSizes(original_image.width, original_image.height, tiles.scale,
+                                                           std::max(tiles.outputChannels, 1));
             if (!sizes) return refuse(sizes.message());
         }
 
         ImageFloat workingImage = original_image;
         if (K >= 2) {
-            if (!work.shrunk.resize(original_image.width / K, original_image.height / K, C))
+            // The whole image is shrunk by box averaging before it is cut:
+            // every tile sees the same shrunk pixels its neighbours see.
+            if (!shrunk.resize(original_image.width / K, original_image.height / K, C))
                 return fail(kNoRamText, kNoRamLog);
-            workingImage = work.shrunk.view();
+            workingImage = shrunk.view();
             preferLargePages(workingImage);
             downsampleBoxClamped(original_image, workingImage, K);
         }
-        if (!work.tileBuffer.resize(tileSize, tileSize, C)) return fail(kNoRamText, kNoRamLog);
         // Unshrunk, the stitched image is the result: the tiles go straight
         // into it, with no second full-size image and no copy.
-        ImageBuffer<ImageFloat>& stitched = K == 1 ? outputFloatFull : work.stitched;
+        ImageBuffer<ImageFloat>& stitched = K == 1 ? outputFloatFull : stitchedAtWorkingScale;
 
+        const std::function<void(const Tile&)> logTile = [&](const Tile& t) {
+            if (loggingEnabled) log("*** Processing tile " + std::to_string(t.column) + "x" + std::to_string(t.row));
+        };
+        FloatPipelineTiles adapter(workingImage, *grid, stitched, pasteThreads, logTile);
         Progress progress{callback, userData, *this};
         TileWalk walk(*grid, progress.forWalk(), &progress);
-        bool firstTile = true;
-        while (walk.next()) {
-            const Tile& t = walk.tile();
-            cropPatch(workingImage, work.tileBuffer.view(), t.left, t.top);
-            if (loggingEnabled) log("*** Processing tile " + std::to_string(t.column) + "x" + std::to_string(t.row));
-            inModel = true;
-            const Expected<ImageFloat> R = runModelOnTile(*modelLogic, work.tileBuffer.view(), scale);
-            inModel = false;
-            if (!R) {
-                const std::string text = "Model " + R.message();
-                return fail("\n" + text + "\n", "PredictByTilesImageFloat " + text);
+        const Expected<TileRunStats> run = runTileEngine(*modelLogic, tiles, walk, adapter);
+        if (!run) {
+            switch (run.kind()) {
+                case kModelException:
+                    return fail("Exception in runModel " + run.message(),
+                                "PredictByTilesImageFloat exception! Quitting");
+                case kAdapterException: {
+                    const std::string text = "Exception in predictByTilesImageFloat: " + run.message();
+                    return fail(text, text);
+                }
+                case kNoTileRoom: return fail(kNoRamText, kNoRamLog);
+                case FloatPipelineTiles::kRefusal: return refuse(run.message());
+                case FloatPipelineTiles::kNoRoom: return fail(run.message(), "");
+                case kChannelsChanged: {
+                    const std::string text = "Model changed its channel count between tiles";
+                    return fail("\n" + text + "\n", "PredictByTilesImageFloat " + text);
+                }
+                default: {
+                    const std::string text = "Model " + run.message();
+                    return fail("\n" + text + "\n", "PredictByTilesImageFloat " + text);
+                }
             }
-            if (firstTile) {
-                const Expected<ImageFloat> sizes =
-                    scaledSizes(workingImage.width, workingImage.height, scale, R->numChannels);
-                if (!sizes) return refuse(sizes.message());
-                // A result kept from an earlier call is reused when its sizes match.
-                if (!stitched.resize(sizes->width, sizes->height, R->numChannels)) return fail(kInferenceRamText, "");
-                preferLargePages(stitched.view());
-                firstTile = false;
-            } else if (R->numChannels != stitched.view().numChannels) {
-                const std::string text = "Model changed its channel count between tiles";
-                return fail("\n" + text + "\n", "PredictByTilesImageFloat " + text);
-            }
-            // Each tile gives its central square, all of it S times larger
-            // when the model enlarges. Origins past the stitched image give
-            // nothing.
-            const int64_t x = int64_t{t.originX} * scale, y = int64_t{t.originY} * scale;
-            if (x < stitched.view().width && y < stitched.view().height)
-                pastePatch(stitched.view(), *R, static_cast<int32_t>(x), static_cast<int32_t>(y), grid->margin * scale,
-                           grid->margin * scale, step * scale, step * scale, pasteThreads);
         }
+        lastTileStats = *run;
         if (walk.stopped()) return fail("", "");
-        work.tileBuffer.reset();
+        const int32_t scale = tiles.scale;
 
         if (K >= 2) {
             const Expected<ImageFloat> sizes =
@@ -212,19 +258,17 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
         if (tiledRunCount < std::numeric_limits<int32_t>::max()) ++tiledRunCount;
         writeRegistryString(settingsFolder, "tilessplit", std::to_string(tiledRunCount));
         writeRegistryString(settingsFolder, "Device", kEngineName);
-        work.shrunk.reset();
+        shrunk.reset();
         if (loggingEnabled) {
             char first[64];
             std::snprintf(first, sizeof first, "%f", static_cast<double>(output.data[0]));
             log(std::string("PredictByTilesImageFloat Done, returning ") + first);
         }
         lastTiledResult = TiledResultSizes{output.width, output.height, output.numChannels, scale};
+        learnResult(scale, output.numChannels);
         return output;
     } catch (const std::exception& e) {
-        const char* what = e.what() ? e.what() : "Unknown exception";
-        if (inModel)
-            return fail(std::string("Exception in runModel ") + what, "PredictByTilesImageFloat exception! Quitting");
-        const std::string text = std::string("Exception in predictByTilesImageFloat: ") + what;
+        const std::string text = std::string("Exception in predictByTilesImageFloat: ") + e.what();
         return fail(text, text);
     }
 }

@@ -11,9 +11,10 @@
 // The failing side of an Expected, made with failure("...").
 struct Failure {
     std::string message;
+    int kind = 0;  // what failed, where a caller words failures by their kind
 };
 
-inline Failure failure(std::string message) { return Failure{std::move(message)}; }
+inline Failure failure(std::string message, int kind = 0) { return Failure{std::move(message), kind}; }
 
 template <typename T>
 class [[nodiscard]] Expected {
@@ -31,7 +32,20 @@ public:
         assert(!*this);
         return std::get<1>(state_).message;
     }
+    int kind() const {
+        assert(!*this);
+        return std::get<1>(state_).kind;
+    }
+    // The failure, to pass on as another Expected's.
+    const Failure& error() const {
+        assert(!*this);
+        return std::get<1>(state_);
+    }
 
 private:
     std::variant<T, Failure> state_;
 };
+
+// The value of an operation that gives nothing but success.
+struct Ok {};
+using Status = Expected<Ok>;

@@ -26,14 +26,18 @@ public:
                         tile.data[(static_cast<int64_t>(y / by) * tile.width + x / by) * tile.numChannels + ch];
         return out;
     }
-    Expected<TilePlan> describeTiles(int32_t, int32_t) override {
+    // Declared shapes, when the test gives them.
+    ModelDescription description() override {
         ++described;
-        if (!refusal.empty()) return failure(refusal);
-        return plan;
+        ModelDescription model;
+        if (declaredInput.empty()) return model;
+        model.known = true;
+        model.inputs = {{"input", 1, declaredInput}};
+        model.outputs = {{"output", 1, declaredOutput}};
+        return model;
     }
     int32_t scale;
-    TilePlan plan;
-    std::string refusal;
+    std::vector<int64_t> declaredInput, declaredOutput;
     int described = 0;
 };
 
@@ -129,7 +133,8 @@ TEST(TiledScale, AScaleThatChangesBetweenTilesIsNamed) {
 
 TEST(TiledScale, ARefusedTileEndsTheCallBeforeAnyTileOrAllocation) {
     Context s(1);
-    s.backend->refusal = "takes 16 x 16 tiles, not 536870912 x 536870912";
+    s.backend->declaredInput = {1, 16, 16, 3};
+    s.backend->declaredOutput = {1, -1, -1, -1};
     // Tiles this large cannot be had: a refusal that came after the
     // allocation would be an allocation failure instead.
     constexpr int32_t kHuge = 1 << 29;
@@ -152,7 +157,8 @@ TEST(TiledScale, ARefusedTileEndsTheCallBeforeAnyTileOrAllocation) {
 
 TEST(TiledScale, AResultTooLargeToAddressIsRefusedBeforeAnyTile) {
     Context s(16);
-    s.backend->plan = TilePlan{16, 3};
+    s.backend->declaredInput = {1, -1, -1, -1};
+    s.backend->declaredOutput = {1, 256, 256, 3};
     // Only the sizes are looked at before the refusal; no pixel is read.
     std::vector<float> image(16, 0.5f);
     Heard heard;

@@ -1,11 +1,9 @@
-#include "context/tile_grid.h"
+#include "tiling/tile_grid.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
-
-#include "context/scripted_backend.h"
 
 namespace {
 
@@ -102,34 +100,4 @@ TEST(TileWalk, AHostThatAsksToStopEndsTheWalkBeforeThatTile) {
     while (silent.next()) ++tiles;
     silent.finish();
     EXPECT_EQ(tiles, 6);
-}
-
-TEST(RunModelOnTile, PassesResultsOfTheTilesSideAndNamesWhatElseCameBack) {
-    ScriptedBackend backend;
-    std::vector<float> pixels(16 * 16 * 3, 0.25f);
-    const ImageFloat tile{16, 16, 3, pixels.data()};
-    int32_t scale = 0;
-
-    const Expected<ImageFloat> same = runModelOnTile(backend, tile, scale);
-    ASSERT_TRUE(same);
-    EXPECT_EQ(same->width, 16);
-    EXPECT_EQ(same->numChannels, 3);
-    EXPECT_EQ(same->data, backend.output.data());
-    EXPECT_EQ(same->data[16 * 16 * 3 - 1], 0.25f);
-
-    backend.model = [](const ImageFloat&) { return ImageFloat{0, 0, 0, nullptr}; };
-    Expected<ImageFloat> result = runModelOnTile(backend, tile, scale);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.message(), "returned 0 channels");
-
-    backend.model = [&](const ImageFloat&) { return backend.answer(16, 16, 0, nullptr); };
-    result = runModelOnTile(backend, tile, scale);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.message(), "returned 0 channels");
-
-    backend.model = [&](const ImageFloat&) { return backend.answer(8, 16, 3, nullptr); };
-    result = runModelOnTile(backend, tile, scale);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.message(), "returned a 8 x 16 result for a 16 x 16 tile");
-    EXPECT_EQ(backend.runs, 4);
 }

@@ -1,13 +1,12 @@
-// The skeleton both tiled pipelines share: the grid of overlapping tiles, the
-// walk over it with the host's progress and stop, and the model's run on each
-// tile with the check of its result. Where the image is shrunk, how a tile is
-// filled and what becomes of the result stay in each pipeline.
+// The grid of overlapping tiles and the walk over it with the host's progress
+// and stop.
 #pragma once
 
 #include <cstdint>
 
-#include "backend/ModelLogic.h"
 #include "diagnostics/expected.h"
+#include "image/image_records.h"
+#include "velmora.h"
 
 struct TileGrid {
     int32_t margin = 0;  // (tile side - step) / 2: each tile's overlap on either side
@@ -60,18 +59,6 @@ private:
     bool stopped_ = false;
     Tile tile_;
 };
-
-// The scale of a run's results: S when every tile's result is S times the
-// tile on both sides, S a whole number from 1 to kMaxResultScale. 0 until a
-// result (or the model's shapes) fixes it.
-inline constexpr int32_t kMaxResultScale = 16;
-
-// The model's result for a square tile, interleaved, a view of the backend's
-// buffer, checked against the tile's side times the run's scale, which the
-// stitching reads it with; the first result fixes the scale when nothing has.
-// The message has no subject ("returned 0 channels"): each pipeline names the
-// model in its own words.
-Expected<ImageFloat> runModelOnTile(ModelLogic& backend, const ImageFloat& tile, int32_t& scale);
 
 // Sizes of a run's result: the image's times the scale, when they can be
 // addressed with `channels` channels.

@@ -1,4 +1,4 @@
-#include "backend/tile_layout.h"
+#include "tiling/tile_layout.h"
 
 #include <array>
 
@@ -41,7 +41,7 @@ std::string sizes(int64_t width, int64_t height) { return std::to_string(width) 
 
 // A side of a result that is a whole multiple S of the tile, S from 1 to the
 // largest scale.
-bool tileMultiple(int64_t d, int64_t side) { return d > 0 && side > 0 && d % side == 0 && d / side <= kMaxTileScale; }
+bool tileMultiple(int64_t d, int64_t side) { return d > 0 && side > 0 && d % side == 0 && d / side <= kMaxResultScale; }
 
 }  // namespace
 

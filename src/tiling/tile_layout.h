@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "diagnostics/expected.h"
-
-enum class Layout { ChannelsFirst, ChannelsLast };
+#include "tiling/tile_tensor.h"
 
 // "[1, 3, ?, ?]"
 std::string shapeText(const std::vector<int64_t>& dims);
@@ -35,8 +34,8 @@ struct TileInput {
 Expected<TileInput> tileInput(const std::vector<int64_t>& declared, int64_t side, int64_t channels, int32_t layoutCode);
 
 // A model's result for a tile of `side` pixels: S x side on both sides, S a
-// whole number from 1 to kMaxTileScale.
-inline constexpr int64_t kMaxTileScale = 16;
+// whole number from 1 to kMaxResultScale.
+inline constexpr int32_t kMaxResultScale = 16;
 
 struct TileOutput {
     Layout layout = Layout::ChannelsLast;

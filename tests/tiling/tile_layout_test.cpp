@@ -1,5 +1,5 @@
 // Reading a model's layout, open sizes and scale from its shapes.
-#include "backend/tile_layout.h"
+#include "tiling/tile_layout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "context/tile_grid.h"
+#include "tiling/tile_grid.h"
 
 #include <limits>
 
@@ -49,26 +49,6 @@ bool TileWalk::next() {
     tile_.left = tile_.originX - grid_.margin;
     tile_.top = tile_.originY - grid_.margin;
     return true;
-}
-
-Expected<ImageFloat> runModelOnTile(ModelLogic& backend, const ImageFloat& tile, int32_t& scale) {
-    backend.preparePrediction();
-    const Expected<ImageFloat> run = backend.runTile(tile);
-    if (!run) return run;
-    const ImageFloat& result = *run;
-    if (result.numChannels == 0 || !result.data) return failure("returned 0 channels");
-    const std::string sizes = "returned a " + std::to_string(result.width) + " x " + std::to_string(result.height) +
-                              " result for a " + std::to_string(tile.width) + " x " + std::to_string(tile.height) +
-                              " tile";
-    const int64_t side = tile.width;
-    const bool whole = result.width == result.height && side > 0 && result.width % side == 0 &&
-                       result.width / side >= 1 && result.width / side <= kMaxResultScale;
-    if (!whole) return failure(sizes);
-    const auto s = static_cast<int32_t>(result.width / side);
-    if (scale != 0 && s != scale)
-        return failure(sizes + " where the model's results are " + std::to_string(scale) + " times the tile");
-    scale = s;
-    return result;
 }
 
 Expected<ImageFloat> scaledSizes(int64_t width, int64_t height, int64_t scale, int64_t channels) {

@@ -1,0 +1,42 @@
+#include "tiling/float_tiles.h"
+
+#include <algorithm>
+
+#include "image/utils_image_cropping.h"
+
+void cutTile(const ImageFloat& image, int64_t left, int64_t top, const TensorFrame& input) {
+    if (!image.data || image.width <= 0 || image.height <= 0) return;
+    const int64_t channels = image.numChannels;
+    const int64_t width = image.width;
+    const int64_t side = input.width;
+    const int64_t before = left < 0 ? std::min(side, -left) : 0;
+    const int64_t start = std::max<int64_t>(left, 0);
+    const int64_t middle = start < width ? std::min(side - before, width - start) : 0;
+    const int64_t after = side - before - middle;
+    for (int64_t r = 0; r < input.height; ++r) {
+        const int64_t sy = std::clamp<int64_t>(top + r, 0, image.height - 1);
+        const float* row = image.data + sy * width * channels;
+        const int64_t at = r * side;
+        repeatPixel(input, at, row, before);
+        writePixels(input, at + before, row + start * channels, middle);
+        repeatPixel(input, at + before + middle, row + (width - 1) * channels, after);
+    }
+}
+
+void stitchTile(const TensorFrame& result, const ImageFloat& stitched, const StitchSquare& s,
+                const ThreadSource& threads) {
+    const int64_t width = std::min(s.side, stitched.width - s.x);
+    const int64_t height = std::min(s.side, stitched.height - s.y);
+    if (width <= 0 || height <= 0) return;
+    const int64_t channels = stitched.numChannels;
+    auto rows = [&](int64_t from, int64_t to) {
+        for (int64_t row = from; row <= to; ++row)
+            readPixels(result, (s.from + row) * result.width + s.from, width,
+                       stitched.data + ((s.y + row) * stitched.width + s.x) * channels);
+    };
+    // Starting threads costs more than copying a tile-sized square, and far
+    // more while the runtime's own threads still hold the cores, so only
+    // large squares are split.
+    const int64_t bytes = width * height * channels * static_cast<int64_t>(sizeof(float));
+    parallelFor(ParallelForConfig{bytes >= kPasteSplitBytes, 0, threads}, 0, height - 1, rows);
+}
