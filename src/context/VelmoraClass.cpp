@@ -67,3 +67,17 @@ void VelmoraClass::deallocateModel() {
 }
 
 void VelmoraClass::deallocateImage() { outputFloatFull.reset(); }
+
+ModelDescription VelmoraClass::modelDescription() {
+    return modelLogic ? modelLogic->description() : ModelDescription{};
+}
+
+TiledFacts VelmoraClass::modelTiledFacts() {
+    return tiledFacts(modelDescription(), learnedResult.scale, learnedResult.channels);
+}
+
+Expected<RunPlan> VelmoraClass::plan(const PlanRequest& request, const char* who) {
+    Expected<RunPlan> made = planRun(modelDescription(), request, learnedResult.scale, learnedResult.channels);
+    if (!made) report(who, made.message());
+    return made;
+}

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "backend/ModelLogic.h"
+#include "context/run_plan.h"
 #include "image/image_records.h"
 #include "image/parallel_for.h"
 #include "tiling/tile_engine.h"
@@ -92,6 +93,15 @@ public:
     std::string modelInformation(bool details = false);
 
     ModelLogic* backend() { return modelLogic.get(); }
+
+    // The loaded model as it declares itself (not `known` without one), what
+    // the tiled runs make of it, and the plan for a picture. A failure's
+    // words are also kept for getErrorText, after `who`.
+    ModelDescription modelDescription();
+    TiledFacts modelTiledFacts();
+    Expected<RunPlan> plan(const PlanRequest& request, const char* who);
+    // Keeps a failure's words for getErrorText: "who: why" and a line feed.
+    void report(const char* who, const std::string& why) { errorText += std::string(who) + ": " + why + "\n"; }
 
     // What the last tiled call's tiles cost, for tests and benchmarks.
     const TileRunStats& tileStats() const { return lastTileStats; }

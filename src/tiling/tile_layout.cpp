@@ -55,6 +55,14 @@ Layout declaredLayout(const std::vector<int64_t>& declared, int32_t layoutCode) 
     return prefer(declared, true, true, layoutCode).layout;
 }
 
+bool readDeclaredImage(const std::vector<int64_t>& declared, int32_t layoutCode, DeclaredImage& image) {
+    if (declared.size() != 4) return false;
+    const Places& p = prefer(declared, true, true, layoutCode);
+    auto size = [](int64_t d) { return open(d) ? int64_t{-1} : d; };
+    image = DeclaredImage{p.layout, size(declared[p.width]), size(declared[p.height]), size(declared[p.channel])};
+    return true;
+}
+
 Expected<TileInput> tileInput(const std::vector<int64_t>& d, int64_t side, int64_t channels, int32_t layoutCode) {
     if (d.size() != 4)
         return failure("takes inputs of shape " + shapeText(d) + ", not tiles of shape [1, C, H, W] or [1, H, W, C]");

@@ -20,6 +20,14 @@ std::string shapeText(const std::vector<int64_t>& dims);
 // else is known: sides that are open or equal tell, else the code.
 Layout declaredLayout(const std::vector<int64_t>& declared, int32_t layoutCode);
 
+// A declared image shape read by its layout: -1 where a size is open.
+struct DeclaredImage {
+    Layout layout = Layout::ChannelsLast;
+    int64_t width = -1, height = -1, channels = -1;
+};
+// False when the shape has not four dimensions.
+bool readDeclaredImage(const std::vector<int64_t>& declared, int32_t layoutCode, DeclaredImage& image);
+
 // How a model takes a square tile of side x side pixels with `channels`
 // channels: its layout and the tensor's dimensions (open ones filled: batch
 // 1, sides the tile's, channels the image's).
