@@ -207,8 +207,7 @@ public:
     // The 8-bit tiled run (predictByTiles) on RGB bytes; `modelChannels` is
     // what the model's input takes. The result's sizes are the plan's.
     Result<ByteResult> runBytes(const unsigned char* rgb, int32_t width, int32_t height, int32_t modelChannels,
-                                const Tiling& tiling, const ByteConversion& conversion,
-                                const Progress& progress = {}) {
+                                const Tiling& tiling, const ByteConversion& conversion, const Progress& progress = {}) {
         VelmoraPlanRequest request{};
         request.width = width;
         request.height = height;
@@ -217,17 +216,17 @@ public:
         request.step = tiling.step;
         request.downscale = tiling.downscale;
         Relay relay{progress};
-        const unsigned char* result = predictByTiles(
-            handle_, const_cast<unsigned char*>(rgb), width, height, modelChannels, tiling.tileSize, tiling.step,
-            conversion.argmax, conversion.inputScale, conversion.outputScale, tiling.downscale, relay.callback(), &relay);
+        const unsigned char* result =
+            predictByTiles(handle_, const_cast<unsigned char*>(rgb), width, height, modelChannels, tiling.tileSize,
+                           tiling.step, conversion.argmax, conversion.inputScale, conversion.outputScale,
+                           tiling.downscale, relay.callback(), &relay);
         if (relay.stopped) return Error{"stopped", true};
         if (!result) return failed("the model run failed");
         // After the run the library knows the result's scale and channels.
         const Result<VelmoraPlan> done = plan(request);
         if (!done) return done.error();
         if (done->resultWidth <= 0) return Error{"the library did not tell the size of its 8-bit result"};
-        return ByteResult{result, done->resultWidth, done->resultHeight,
-                          conversion.argmax ? 1 : done->resultChannels};
+        return ByteResult{result, done->resultWidth, done->resultHeight, conversion.argmax ? 1 : done->resultChannels};
     }
 
 private:
