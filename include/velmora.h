@@ -95,6 +95,10 @@ VELMORA_API void deallocateImage(VelmoraContext context);
  * refused with a message naming it. With downscale K (|K| >= 2) the image is
  * shrunk by K, run, and the result enlarged by K, still S times the image; a
  * negative K also adds the detail that shrinking removed, enlarged S times.
+ * The two pipelines shrink differently: the float calls box-average the whole
+ * image once and cut tiles from the shrunk copy; predictByTiles cuts each
+ * tile at K times the model's side and box-averages that tile alone. Their
+ * results therefore differ near tile borders when K >= 2.
  *
  * The result's sizes: predictByTilesImageFloat returns them in its record.
  * A host of predictByTilesFloat or predictByTiles, which return only a

@@ -185,8 +185,9 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
 
         ImageFloat workingImage = original_image;
         if (K >= 2) {
-            // The whole image is shrunk by box averaging before it is cut:
-            // every tile sees the same shrunk pixels its neighbours see.
+            // Whole-image shrinking: the image is box-averaged once before it
+            // is cut, so every tile sees the shrunk pixels its neighbours see
+            // (the 8-bit pipeline shrinks each tile on its own instead).
             if (!shrunk.resize(original_image.width / K, original_image.height / K, C))
                 return fail(kNoRamText, kNoRamLog);
             workingImage = shrunk.view();
