@@ -40,7 +40,7 @@ void* ModelLogicONNX::tileInput(const TileInputSpec& spec) {
 }
 
 Expected<TileTensor> ModelLogicONNX::runTile() {
-    consoleLine("runModel " + std::to_string(tileSpec.side) + " " + std::to_string(tileSpec.side) + " " +
+    consoleLine("runModel " + std::to_string(tileSpec.width) + " " + std::to_string(tileSpec.height) + " " +
                 std::to_string(tileSpec.channels));
     // Refused as a direct run is: no result.
     if (!modelLoaded || !session || inputDeclared.size() != 1 || outputDeclared.empty() || !tileRoom.bytes)
