@@ -5,7 +5,7 @@ tiling does to a text detector.
 Usage: /usr/bin/python3 scripts/make_page.py OUT.png [--width W] [--height H]
 
 The page (default 3840 x 3056, 11.7 megapixels) holds a title, then blocks
-of one, two or three columns down to the bottom margin: each block a heading
+of one to four columns down to the bottom margin: each block a heading
 and paragraphs of left-aligned, wrapped lines, in DejaVu fonts from 14 to 60
 pixels, dark ink on white or light paper. The words come from the fixed
 vocabulary below, drawn by a seeded generator, so nothing is fetched and
@@ -127,7 +127,7 @@ def render(width, height):
     y += int(TITLE_SIZE * 1.8)
     while y < height - margin - 120:
         block_height = min(rng.randint(300, 900), height - margin - y)
-        columns = rng.choice([1, 2, 2, 3, 3])
+        columns = rng.choice([1, 2, 3, 3, 4, 4])
         paper = rng.choice(PAPERS)
         if paper != PAPERS[0]:  # a light panel behind the block
             draw.rectangle([margin // 2, y - 10, width - margin // 2, y + block_height], fill=paper)
