@@ -1,10 +1,10 @@
 #include "tiling/model_probe.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <limits>
 #include <new>
@@ -12,6 +12,7 @@
 
 #include "image/utils_image_cropping.h"
 #include "tiling/model_tiles.h"
+#include "tiling/rect_run.h"
 #include "tiling/stock_picture.h"
 #include "tiling/tile_layout.h"
 
@@ -20,72 +21,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-// Runs the model on whole rectangles of interleaved floats: each goes in in
-// the model's layout and element type, its result comes back interleaved.
-class RectRunner {
-public:
-    RectRunner(ModelLogic& backend, const ModelDescription& model, int32_t channels)
-        : backend_(backend), model_(model), channels_(channels) {}
-
-    // The result of one run, valid until the next; its scale is held to the
-    // first run's.
-    Expected<ImageFloat> run(const ImageFloat& input) {
-        const int32_t w = input.width, h = input.height;
-        const Expected<ModelTiles> tiles = modelTiles(model_, w == h ? w : std::max(w, h), channels_);
-        if (!tiles) return failure(tiles.message());
-        TileInputSpec spec = tiles->input;
-        spec.width = w;
-        spec.height = h;
-        spec.dims = spec.layout == Layout::ChannelsFirst ? std::vector<int64_t>{1, channels_, h, w}
-                                                         : std::vector<int64_t>{1, h, w, channels_};
-        Expected<TileTensor> tensor = failure("");
-        try {
-            const TensorFrame in{backend_.tileInput(spec), spec.elementType, spec.layout, w, h, channels_};
-            writePixels(in, 0, input.data, int64_t{w} * h);
-            tensor = backend_.runTile();
-        } catch (const std::exception& e) {
-            return failure(e.what());
-        }
-        if (!tensor) return failure(tensor.message());
-        const std::vector<int64_t>& d = tensor->dims;
-        if (d.size() != 4) return failure("returned a result of " + std::to_string(d.size()) + " dimensions");
-        if (!layoutKnown_) {
-            // The first, square run tells how results lie.
-            ModelTiles square = *tiles;
-            ResultReader reader(square, w);
-            const Expected<TensorFrame> shaped = reader.shape(*tensor);
-            if (!shaped) return failure(shaped.message());
-            const Expected<TensorFrame> checked = reader.check(*shaped);
-            if (!checked) return failure(checked.message());
-            outLayout_ = checked->layout;
-            layoutKnown_ = true;
-        }
-        const bool first = outLayout_ == Layout::ChannelsFirst;
-        const int64_t rh = d[first ? 2 : 1], rw = d[first ? 3 : 2], rc = d[first ? 1 : 3];
-        if (rc <= 0 || rw <= 0 || rh <= 0 || rw % w != 0 || rw / w != rh / h || rh % h != 0 || rw / w > kMaxResultScale)
-            return failure("returned a " + std::to_string(rw) + " x " + std::to_string(rh) + " result for a " +
-                           std::to_string(w) + " x " + std::to_string(h) + " picture");
-        if (!result_.resize(static_cast<int32_t>(rw), static_cast<int32_t>(rh), static_cast<int32_t>(rc)))
-            return failure("no memory for the result");
-        const TensorFrame out{const_cast<void*>(tensor->data), tensor->elementType, outLayout_, rw, rh, rc};
-        readPixels(out, 0, rw * rh, result_.view().data);
-        return result_.view();
-    }
-
-private:
-    ModelLogic& backend_;
-    const ModelDescription& model_;
-    int32_t channels_;
-    bool layoutKnown_ = false;
-    Layout outLayout_ = Layout::ChannelsLast;
-    ImageBuffer<ImageFloat> result_;
-};
-
 // The probe's picture: the part of the host's sample with the most detail,
 // or the stock picture; normalised as the model will see it.
 struct ProbePicture {
     ImageBuffer<ImageFloat> pixels;
-    bool make(int32_t width, int32_t height, int32_t channels, const ImageFloat* sample, const InputTransform& t) {
+    bool make(int32_t width, int32_t height, int32_t channels, const ImageFloat* sample, const ValueTransform& t) {
         if (!pixels.resize(width, height, channels)) return false;
         const ImageFloat p = pixels.view();
         if (sample && sample->data && sample->numChannels == channels && sample->width > 0 && sample->height > 0) {
@@ -167,7 +107,8 @@ void disagreeByDistance(const ImageFloat& tile, const ImageFloat& reference, int
                 sum += diff;
             }
         }
-        found.note(static_cast<size_t>(distance), static_cast<float>(sum / static_cast<double>(tile.height * c)), worst);
+        found.note(static_cast<size_t>(distance), static_cast<float>(sum / static_cast<double>(tile.height * c)),
+                   worst);
     }
 }
 
@@ -233,15 +174,6 @@ void decideReach(const Disagreement& d, ModelNeeds& needs) {
 
 }  // namespace
 
-void InputTransform::apply(float* pixels, int64_t count, int32_t channels) const {
-    if (identity()) return;
-    for (int64_t i = 0; i < count; ++i)
-        for (int32_t c = 0; c < channels; ++c) {
-            float& v = pixels[i * channels + c];
-            v = v * scale[c % scale.size()] + offset[c % offset.size()];
-        }
-}
-
 double ModelNeeds::secondsPerRun(int32_t side) const {
     if (costs.empty()) return static_cast<double>(side) * side;
     // Per pixel, linear between the measured sides and flat beyond them.
@@ -261,7 +193,7 @@ double ModelNeeds::secondsPerRun(int32_t side) const {
 }
 
 Expected<ModelNeeds> probeModel(ModelLogic& backend, const ModelDescription& model, int32_t channels,
-                                const ImageFloat* sample, const InputTransform& transform) {
+                                const ImageFloat* sample, const ValueTransform& transform) {
     const auto start = Clock::now();
     ModelNeeds needs;
     DeclaredImage declared;
@@ -344,8 +276,9 @@ Expected<ModelNeeds> probeModel(ModelLogic& backend, const ModelDescription& mod
     if (!needs.fixedSide) {
         // The larger view: the whole wide picture in one run.
         const Expected<ImageFloat> whole = runner.run(wide.view());
-        if (!whole) return failure("ran on no " + std::to_string(width) + " x " + std::to_string(side) +
-                                   " picture: " + whole.message());
+        if (!whole)
+            return failure("ran on no " + std::to_string(width) + " x " + std::to_string(side) +
+                           " picture: " + whole.message());
         if (!referenceCopy.resize(whole->width, whole->height, whole->numChannels))
             return failure("no memory for the probe's reference");
         std::copy_n(whole->data, elementCount(*whole), referenceCopy.view().data);
@@ -382,10 +315,10 @@ Expected<ModelNeeds> probeModel(ModelLogic& backend, const ModelDescription& mod
             }
             const ImageFloat& t = tiles[bestTile].view();
             for (int64_t y = 0; y < ref.height; ++y)
-                std::copy_n(t.data + (y * t.width + x - bestTile * shift * s) * c, c, ref.data + (y * ref.width + x) * c);
+                std::copy_n(t.data + (y * t.width + x - bestTile * shift * s) * c, c,
+                            ref.data + (y * ref.width + x) * c);
         }
-        for (int32_t k = 1; k < 7; ++k)
-            disagreeByDistance(tiles[k].view(), ref, int64_t{k} * shift * s, largest);
+        for (int32_t k = 1; k < 7; ++k) disagreeByDistance(tiles[k].view(), ref, int64_t{k} * shift * s, largest);
         // Distances no column could be measured from carry nothing.
         largest.resize(static_cast<size_t>(side * needs.scale / 2 - shift * needs.scale / 2));
     }

@@ -18,16 +18,7 @@
 #include "backend/model_description.h"
 #include "diagnostics/expected.h"
 #include "image/image_records.h"
-
-// What is done to a picture's values before the model sees them: per
-// channel, value * scale + offset (the profile's normalisation). Empty: as
-// they are.
-struct InputTransform {
-    std::vector<float> scale, offset;
-    bool identity() const { return scale.empty(); }
-    // Applies it to `count` interleaved pixels of `channels` values.
-    void apply(float* pixels, int64_t count, int32_t channels) const;
-};
+#include "tiling/value_transform.h"
 
 struct ModelNeeds {
     bool fixedSide = false;
@@ -37,11 +28,11 @@ struct ModelNeeds {
     int32_t outputChannels = 0;
     int32_t reach = 0;  // in the picture's pixels
     bool wholePicture = false;
-    bool exact = false;      // beyond the reach, tiles agree to rounding
-    float outputRange = 1;   // of the results on the probe's picture
-    float floor = 0;         // the typical disagreement no margin removes
-    float tolerance = 0;     // the typical disagreement that counts
-    int32_t probeSide = 0;   // of the tiles the reach was measured with
+    bool exact = false;               // beyond the reach, tiles agree to rounding
+    float outputRange = 1;            // of the results on the probe's picture
+    float floor = 0;                  // the typical disagreement no margin removes
+    float tolerance = 0;              // the typical disagreement that counts
+    int32_t probeSide = 0;            // of the tiles the reach was measured with
     std::vector<float> disagreement;  // typical, by distance from a tile's edge (result pixels)
     struct Cost {
         int32_t side;
@@ -57,4 +48,4 @@ struct ModelNeeds {
 // Measures `model` through `backend` with `channels` input channels.
 // `sample` (may be null) is a picture of the host's to measure on.
 Expected<ModelNeeds> probeModel(ModelLogic& backend, const ModelDescription& model, int32_t channels,
-                                const ImageFloat* sample, const InputTransform& transform);
+                                const ImageFloat* sample, const ValueTransform& transform);

@@ -49,8 +49,9 @@ Expected<ChosenPlan> tilesAsWished(const ModelNeeds& needs, const PlanWishes& w,
         const int64_t margin = std::min<int64_t>(roundUp(needs.reach, std::min(needs.multiple, tile)), tile / 4);
         step = static_cast<int32_t>(std::max<int64_t>(1, tile - 2 * margin));
     }
-    if (step > tile) return failure("the step (" + std::to_string(step) + ") must not exceed the tile (" +
-                                    std::to_string(tile) + ")");
+    if (step > tile)
+        return failure("the step (" + std::to_string(step) + ") must not exceed the tile (" + std::to_string(tile) +
+                       ")");
     plan.tileSize = tile;
     plan.step = step;
     plan.margin = (tile - step) / 2;
@@ -169,11 +170,12 @@ Expected<ChosenPlan> choosePlan(const ModelNeeds& needs, const PlanWishes& w) {
         plan.reason = "tiles of " + std::to_string(plan.tileSize) + " every " + std::to_string(plan.step) +
                       ": margins of " + std::to_string(plan.margin) + " cover the model's reach of " +
                       std::to_string(needs.reach);
-        if (short_) plan.reason = "tiles of " + std::to_string(plan.tileSize) + ": the model's reach of " +
-                                  std::to_string(needs.reach) + " exceeds the margins it affords, so overlaps are blended";
+        if (short_)
+            plan.reason = "tiles of " + std::to_string(plan.tileSize) + ": the model's reach of " +
+                          std::to_string(needs.reach) + " exceeds the margins it affords, so overlaps are blended";
     }
     if (w.memoryBudget && plan.peakBytes > w.memoryBudget)
-        plan.reason += " (needs about " + sizeWords(plan.peakBytes) + ", over the budget of " +
-                       sizeWords(w.memoryBudget) + ")";
+        plan.reason +=
+            " (needs about " + sizeWords(plan.peakBytes) + ", over the budget of " + sizeWords(w.memoryBudget) + ")";
     return plan;
 }

@@ -75,7 +75,8 @@ void drawStockPicture(const ImageFloat& picture) {
     for (int64_t y = 0; y < picture.height; ++y)
         for (int64_t x = 0; x < picture.width; ++x) {
             float* px = canvas.at(x, y);
-            const float shade = 0.82f + 0.1f * std::sin(static_cast<float>(x) / w * 3.1f + static_cast<float>(y) / h * 1.7f);
+            const float shade =
+                0.82f + 0.1f * std::sin(static_cast<float>(x) / w * 3.1f + static_cast<float>(y) / h * 1.7f);
             for (int32_t c = 0; c < picture.numChannels; ++c) px[c] = shade - 0.03f * static_cast<float>(c % 3);
         }
     // Coloured shapes: rectangles and discs, some large, most small.
@@ -83,7 +84,8 @@ void drawStockPicture(const ImageFloat& picture) {
     const int32_t shapes = static_cast<int32_t>(std::clamp<int64_t>(area / 20000, 4, 400));
     for (int32_t i = 0; i < shapes; ++i) {
         const float colour[3] = {random.unit(), random.unit(), random.unit()};
-        const int32_t size = 4 + random.below(std::max(8, std::min(picture.width, picture.height) / (i % 5 == 0 ? 3 : 12)));
+        const int32_t size =
+            4 + random.below(std::max(8, std::min(picture.width, picture.height) / (i % 5 == 0 ? 3 : 12)));
         const int64_t cx = random.below(picture.width), cy = random.below(picture.height);
         const bool disc = random.below(2) == 0;
         for (int64_t y = cy - size; y <= cy + size; ++y)
@@ -99,7 +101,8 @@ void drawStockPicture(const ImageFloat& picture) {
         const int32_t scale = 1 + random.below(4);
         int64_t x = 4 + random.below(24);
         const int64_t end = x + random.below(picture.width);
-        while (x < std::min<int64_t>(end, picture.width)) x = drawWord(canvas, random, x, y, 2 + random.below(8), scale, ink) + 4 * scale;
+        while (x < std::min<int64_t>(end, picture.width))
+            x = drawWord(canvas, random, x, y, 2 + random.below(8), scale, ink) + 4 * scale;
         y += 7 * scale + 6 + random.below(10 * scale + 8);
     }
     // Fine texture.
