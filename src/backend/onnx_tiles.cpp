@@ -29,7 +29,8 @@ Expected<TilePlan> ModelLogicONNX::describeTiles(int32_t side, int32_t channels)
 
 Expected<ImageFloat> ModelLogicONNX::runTile(const ImageFloat& tile) {
     consoleLine("runModel " + std::to_string(tile.width) + " " + std::to_string(tile.height) + " " +
-                std::to_string(tile.numChannels));
+                    std::to_string(tile.numChannels),
+                Severity::verbose);
     const ImageFloat none{0, 0, 0, nullptr};
     // Refused as a direct run is: unreported, and no result.
     if (!modelLoaded || !session || inputDeclared.size() != 1 || outputDeclared.empty()) return none;
@@ -84,7 +85,8 @@ Expected<ImageFloat> ModelLogicONNX::runTile(const ImageFloat& tile) {
         else
             loadElements(tensor->data, outType, static_cast<size_t>(elementCount(result)), result.data);
     }
-    consoleLine("getModelOutput " + std::to_string(w) + " " + std::to_string(h) + " " + std::to_string(c));
+    consoleLine("getModelOutput " + std::to_string(w) + " " + std::to_string(h) + " " + std::to_string(c),
+                Severity::verbose);
     return result;
 }
 
