@@ -25,22 +25,29 @@ size_t countBelow(const std::vector<RecordedMessage>& messages, int32_t severity
 
 TEST(MessageSink, TakesTheModelDescriptionInsteadOfStandardOutputUntilRemoved) {
     HostContext context;
+    std::vector<RecordedMessage> lines;
     CaptureStdout();
     {
         RecordedMessages sink(velmoraSetMessageSink, VELMORA_SEVERITY_WARNING);
-        ASSERT_TRUE(context.load("open_dims.onnx"));
-        const std::vector<RecordedMessage> lines = sink.from(kLibrary);
-        ASSERT_EQ(lines.size(), 16u);
-        EXPECT_EQ(lines.front(), (RecordedMessage{VELMORA_SEVERITY_INFO, kLibrary, "Number of inputs = 1"}));
-        EXPECT_EQ(lines[1], (RecordedMessage{VELMORA_SEVERITY_INFO, kLibrary, "Input 0 : name =input"}));
-        EXPECT_EQ(lines[4], (RecordedMessage{VELMORA_SEVERITY_INFO, kLibrary, "Input 0 : dim[0] =1"}));
-        EXPECT_EQ(lines.back(), (RecordedMessage{VELMORA_SEVERITY_INFO, kLibrary, "Output Name: output"}));
-        EXPECT_EQ(countBelow(lines, VELMORA_SEVERITY_INFO), 0u);
+        EXPECT_TRUE(context.load("open_dims.onnx"));
+        lines = sink.from(kLibrary);
     }
     EXPECT_EQ(GetCapturedStdout(), "");
+    // Where a GPU device is tried first, its messages come with their own
+    // severities (an error when none can be made).
+    std::vector<std::string> description;
+    for (const RecordedMessage& m : lines)
+        if (m.severity == VELMORA_SEVERITY_INFO) description.push_back(m.text);
+    EXPECT_EQ(description,
+              (std::vector<std::string>{
+                  "Number of inputs = 1", "Input 0 : name =input", "Input 0 : type = 1", "Input 0 : num_dims = 4",
+                  "Input 0 : dim[0] =1", "Input 0 : dim[1] =1", "Input 0 : dim[2] =1", "Input 0 : dim[3] =3",
+                  "Output 0 : name =output", "Output 0 : num_dims = 4", "Output 0 : dim[0] =1", "Output 0 : dim[1] =1",
+                  "Output 0 : dim[2] =1", "Output 0 : dim[3] =3", "Input Name: input", "Output Name: output"}));
+    EXPECT_EQ(countBelow(lines, VELMORA_SEVERITY_INFO), 0u);
 
     CaptureStdout();
-    ASSERT_TRUE(context.load("open_dims.onnx"));
+    EXPECT_TRUE(context.load("open_dims.onnx"));
     const std::string out = GetCapturedStdout();
     EXPECT_EQ(out.rfind("Number of inputs = 1\nInput 0 : name =input\n", 0), 0u) << out;
 }
@@ -51,8 +58,8 @@ TEST(MessageSink, TheRuntimeReportsFromTheHostsLevelUp) {
         HostContext context;
         RecordedMessages sink(velmoraSetMessageSink, VELMORA_SEVERITY_WARNING);
         CaptureStderr();
-        ASSERT_TRUE(context.load("identity_64x3.onnx"));
-        ASSERT_NE(predictFloat(context, tile.data(), 64, 64, 3, false), nullptr);
+        EXPECT_TRUE(context.load("identity_64x3.onnx"));
+        EXPECT_NE(predictFloat(context, tile.data(), 64, 64, 3, false), nullptr);
         EXPECT_EQ(GetCapturedStderr(), "");
         EXPECT_EQ(countBelow(sink.from(kRuntime), VELMORA_SEVERITY_WARNING), 0u);
     }
@@ -61,7 +68,7 @@ TEST(MessageSink, TheRuntimeReportsFromTheHostsLevelUp) {
     CaptureStderr();
     {
         RecordedMessages sink(velmoraSetMessageSink, VELMORA_SEVERITY_VERBOSE);
-        ASSERT_TRUE(context.load("identity_64x3.onnx"));
+        EXPECT_TRUE(context.load("identity_64x3.onnx"));
         const std::vector<RecordedMessage> lines = sink.from(kRuntime);
         EXPECT_GT(countBelow(lines, VELMORA_SEVERITY_INFO), 0u);
         EXPECT_TRUE(std::none_of(lines.begin(), lines.end(),
