@@ -186,11 +186,16 @@ typedef void (*VelmoraMessageSink)(void* userData, int32_t severity, int32_t sou
 /* Sends the lines the library prints (model description, device and
  * settings messages) and the runtime's log lines to `sink` instead of
  * standard output and standard error, for the whole process. `runtimeLevel`
- * is the lowest severity the runtime reports for sessions made from then on
- * (without a sink it reports everything, as it always has). A null sink puts
- * the console back. Set it before the first context: the runtime reports
- * the lines of its environment, made with the first context, to where they
- * went then. */
+ * is the lowest severity the runtime reports for sessions made from then on,
+ * 0 (verbose) to 4 (fatal), values outside taken as the nearer end; without
+ * a sink the runtime reports everything, as it always has. A null sink puts
+ * the console back; the runtime's lines of sessions made while a sink was
+ * set then go to standard error. When the call returns, no thread is still
+ * in the previous sink.
+ *
+ * Set it before the first context: the runtime keeps one environment per
+ * process, made with the first context and kept while any context uses it,
+ * and reports the environment's lines to where they went when it was made. */
 VELMORA_API void velmoraSetMessageSink(VelmoraMessageSink sink, void* userData, int32_t runtimeLevel);
 
 /* The model, typed. */

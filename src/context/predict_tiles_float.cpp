@@ -283,8 +283,8 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
         if (options.bookkeeping) {
             // Saturates rather than overflowing after 2^31 - 1 runs.
             if (tiledRunCount < std::numeric_limits<int32_t>::max()) ++tiledRunCount;
-            writeRegistryString(settingsFolder, "tilessplit", std::to_string(tiledRunCount));
-            writeRegistryString(settingsFolder, "Device", kEngineName);
+            writeRegistryStrings(settingsFolder,
+                                 {{"tilessplit", std::to_string(tiledRunCount)}, {"Device", kEngineName}});
         }
         shrunk.reset();
         if (loggingEnabled && options.bookkeeping) {
