@@ -219,6 +219,23 @@ typedef struct VelmoraTensorInfo {
     int32_t width, height, channels; /* placed by the layout: -1 open, 0 not an image */
 } VelmoraTensorInfo;
 
+/* What the model needs of tiled runs, measured by running it (a few small
+ * runs, once per load; again when the profile changes): on a sample of the
+ * host's picture, or on a stock picture of the library's. */
+typedef struct VelmoraModelNeeds {
+    uint32_t size;            /* sizeof(VelmoraModelNeeds), set by the host */
+    int32_t measured;         /* 1 when the fields below are known */
+    int32_t multiple;         /* tile sides it takes are multiples of this (its side, when fixed) */
+    int32_t smallestSide;     /* the smallest side it ran on */
+    int32_t reach;            /* pixels: the margin beyond which a tile agrees with a larger view */
+    int32_t wholePicture;     /* 1: it reads the picture as a whole; tiles disagree at any margin */
+    int32_t exact;            /* 1: beyond its reach tiles agree with a larger view to rounding */
+    int32_t scale;            /* result side / input side */
+    int32_t outputChannels;
+    float disagreementFloor;  /* the typical disagreement no margin removes, in output units */
+    double probeSeconds;      /* what measuring took */
+} VelmoraModelNeeds;
+
 typedef struct VelmoraModelInfo {
     uint32_t size;       /* sizeof(VelmoraModelInfo), set by the host */
     int32_t inputCount;  /* all of them; the first VELMORA_MAX_TENSORS are described */
@@ -232,19 +249,40 @@ typedef struct VelmoraModelInfo {
     int32_t inputChannels;              /* 0 when open */
     int32_t outputChannels;             /* 0 until its shapes or a tiled run tell */
     int32_t scale;                      /* result side / tile side; 0 until its shapes or a tiled run tell */
+    VelmoraModelNeeds needs;            /* what measuring found; needs.measured 0 before it */
 } VelmoraModelInfo;
 
 /* Describes the loaded model. False without a model or with a size too small. */
 VELMORA_API bool velmoraDescribeModel(VelmoraContext context, VelmoraModelInfo* info);
 
+/* Measures the loaded model (again, if it was): on `sample`, a picture of
+ * the host's in the values it will run (null: the stock picture). Fills
+ * `needs` (may be null). */
+VELMORA_API bool velmoraMeasureModel(VelmoraContext context, const ImageFloat* sample, VelmoraModelNeeds* needs);
+
 /* A run plan: how a picture of given sizes is run. The host fills a request
- * (0 where the library is to choose) and reads the plan the library makes. */
+ * (0 where the library is to choose) and reads the plan the library makes;
+ * it may adjust the plan and hand it to velmoraPredict. A request that gives
+ * both tile and step is planned from the model's shapes alone; any other
+ * measures the model first if it was not (on `sample`, or the stock
+ * picture). */
+#define VELMORA_STRATEGY_AUTO 0  /* request: the library chooses */
+#define VELMORA_STRATEGY_TILES 1 /* overlapping tiles, stitched */
+#define VELMORA_STRATEGY_WHOLE 2 /* the whole picture at once, resized to what the model takes */
+#define VELMORA_BLEND_AUTO 0     /* request: blend where the margins cannot cover the reach */
+#define VELMORA_BLEND_OFF 1      /* the hard cut of the tiled calls */
+#define VELMORA_BLEND_ON 2
+
 typedef struct VelmoraPlanRequest {
     uint32_t size; /* sizeof(VelmoraPlanRequest), set by the host */
     int32_t width, height, channels; /* of the picture; channels as the model takes them */
-    int32_t tileSize;  /* 0: the model's own side */
+    int32_t tileSize;  /* 0: the library chooses */
     int32_t step;      /* between tile origins; 0: the library chooses */
     int32_t downscale; /* signed K, as the tiled calls take it; 0 means 1 */
+    int32_t strategy;  /* VELMORA_STRATEGY_* */
+    int32_t blend;     /* VELMORA_BLEND_* */
+    uint64_t memoryBudget;    /* bytes the run may hold; 0: no limit */
+    const ImageFloat* sample; /* borrowed for the call: a picture to measure the model on, or null */
 } VelmoraPlanRequest;
 
 typedef struct VelmoraPlan {
@@ -256,10 +294,26 @@ typedef struct VelmoraPlan {
     int64_t runs;            /* model runs */
     int32_t scale;           /* result side / picture side; 0 until known */
     int32_t resultWidth, resultHeight, resultChannels; /* 0 until known */
+    int32_t strategy;        /* VELMORA_STRATEGY_TILES or _WHOLE */
+    int32_t blend;           /* 1: overlaps blended */
+    int32_t runWidth, runHeight; /* whole picture: the size it is run at */
+    uint64_t peakBytes;      /* the library's memory at the run's busiest (the host's picture aside) */
+    double seconds;          /* the model's time as measured runs foretell it; 0 when not measured */
+    char reason[VELMORA_REASON_SIZE]; /* why, in a sentence */
 } VelmoraPlan;
 
 /* The plan for the request, or false with words naming what does not fit. */
 VELMORA_API bool velmoraPlan(VelmoraContext context, const VelmoraPlanRequest* request, VelmoraPlan* plan);
+
+/* Runs `image` (interleaved floats, as the profile says the host gives them)
+ * by `plan`, made for its sizes. The profile is applied on the way in and
+ * out. Progress and stop as the tiled calls: the callback hears the share
+ * done before each run and 100 at the end; true stops. The result belongs
+ * to the context, as predictByTilesImageFloat's (released with
+ * deallocateImage or by the next run); the empty record on failure, with
+ * words for getErrorText, or when stopped. One call at a time per context. */
+VELMORA_API ImageFloat velmoraPredict(VelmoraContext context, ImageFloat image, const VelmoraPlan* plan,
+                                      ProgressCallback callback, void* userData);
 
 /* The model's profile: how the host's values become the model's and back.
  * The tiled float calls take values as the host gives them; velmoraPredict

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "api/boundary.h"
@@ -44,8 +45,94 @@ int32_t describeList(const List& tensors, int32_t layoutCode, VelmoraTensorInfo*
     return static_cast<int32_t>(std::min<size_t>(tensors.size(), std::numeric_limits<int32_t>::max()));
 }
 
+void describeNeeds(const std::optional<ModelNeeds>& needs, VelmoraModelNeeds& out) {
+    out = VelmoraModelNeeds{};
+    out.size = sizeof out;
+    if (!needs) return;
+    out.measured = 1;
+    out.multiple = needs->multiple;
+    out.smallestSide = needs->smallestSide;
+    out.reach = needs->reach;
+    out.wholePicture = needs->wholePicture;
+    out.exact = needs->exact;
+    out.scale = needs->scale;
+    out.outputChannels = needs->outputChannels;
+    out.disagreementFloor = needs->floor;
+    out.probeSeconds = needs->probeSeconds;
+}
+
+PlanWishes wishesOf(const VelmoraPlanRequest& r) {
+    PlanWishes w;
+    w.width = r.width;
+    w.height = r.height;
+    w.channels = r.channels;
+    w.tileSize = r.tileSize;
+    w.step = r.step;
+    w.downscale = r.downscale;
+    w.strategy = r.strategy == VELMORA_STRATEGY_TILES   ? PlanWishes::Choice::Tiles
+                 : r.strategy == VELMORA_STRATEGY_WHOLE ? PlanWishes::Choice::Whole
+                                                        : PlanWishes::Choice::Auto;
+    w.blend = r.blend == VELMORA_BLEND_ON    ? PlanWishes::Blend::On
+              : r.blend == VELMORA_BLEND_OFF ? PlanWishes::Blend::Off
+                                             : PlanWishes::Blend::Auto;
+    w.memoryBudget = r.memoryBudget;
+    return w;
+}
+
+VelmoraPlan planRecord(const ChosenPlan& c) {
+    VelmoraPlan p{};
+    p.width = c.width;
+    p.height = c.height;
+    p.channels = c.channels;
+    p.tileSize = c.tileSize;
+    p.step = c.step;
+    p.downscale = c.downscale;
+    p.margin = c.margin;
+    p.across = c.across;
+    p.down = c.down;
+    p.runs = c.runs;
+    p.scale = c.scale;
+    p.resultChannels = c.outputChannels;
+    if (c.scale > 0) {
+        p.resultWidth = clamped(int64_t{c.width} * c.scale);
+        p.resultHeight = clamped(int64_t{c.height} * c.scale);
+    }
+    p.strategy = c.strategy == Strategy::WholePicture ? VELMORA_STRATEGY_WHOLE : VELMORA_STRATEGY_TILES;
+    p.blend = c.blend;
+    p.runWidth = c.runWidth;
+    p.runHeight = c.runHeight;
+    p.peakBytes = c.peakBytes;
+    p.seconds = c.seconds;
+    copyTextField(p.reason, c.reason);
+    return p;
+}
+
+// A plan the host handed back, as the library runs it.
+ChosenPlan chosenPlan(const VelmoraPlan& p) {
+    ChosenPlan c;
+    c.strategy = p.strategy == VELMORA_STRATEGY_WHOLE ? Strategy::WholePicture : Strategy::Tiles;
+    c.width = p.width;
+    c.height = p.height;
+    c.channels = p.channels;
+    c.tileSize = p.tileSize;
+    c.step = p.step;
+    c.downscale = p.downscale ? p.downscale : 1;
+    c.margin = p.margin;
+    c.across = p.across;
+    c.down = p.down;
+    c.blend = p.blend != 0;
+    c.runWidth = p.runWidth;
+    c.runHeight = p.runHeight;
+    c.runs = p.runs;
+    c.scale = p.scale;
+    c.outputChannels = p.resultChannels;
+    return c;
+}
+
 constexpr const char* kDescribe = "velmoraDescribeModel";
+constexpr const char* kMeasure = "velmoraMeasureModel";
 constexpr const char* kPlan = "velmoraPlan";
+constexpr const char* kPredict = "velmoraPredict";
 }  // namespace
 
 extern "C" {
@@ -74,6 +161,7 @@ VELMORA_API bool velmoraDescribeModel(VelmoraContext context, VelmoraModelInfo* 
             d.inputChannels = facts.inputChannels;
             d.outputChannels = facts.outputChannels;
             d.scale = facts.scale;
+            describeNeeds(c.measuredNeeds(), d.needs);
             giveRecord(d, info);
             return true;
         },
@@ -94,28 +182,51 @@ VELMORA_API bool velmoraPlan(VelmoraContext context, const VelmoraPlanRequest* r
                 return false;
             }
             const VelmoraPlanRequest r = takeRecord(*request);
-            const Expected<RunPlan> made =
-                c.plan(PlanRequest{r.width, r.height, r.channels, r.tileSize, r.step, r.downscale}, kPlan);
+            const Expected<ChosenPlan> made = c.plan(wishesOf(r), r.sample, kPlan);
             if (!made) return false;
-            VelmoraPlan p{};
-            p.width = made->width;
-            p.height = made->height;
-            p.channels = made->channels;
-            p.tileSize = made->tileSize;
-            p.step = made->step;
-            p.downscale = made->downscale;
-            p.margin = made->margin;
-            p.across = made->across;
-            p.down = made->down;
-            p.runs = made->runs;
-            p.scale = made->scale;
-            p.resultWidth = made->resultWidth;
-            p.resultHeight = made->resultHeight;
-            p.resultChannels = made->resultChannels;
+            VelmoraPlan p = planRecord(*made);
             giveRecord(p, plan);
             return true;
         },
         []() noexcept { return false; });
+}
+
+VELMORA_API bool velmoraMeasureModel(VelmoraContext context, const ImageFloat* sample, VelmoraModelNeeds* needs) {
+    return withSafetyNet(
+        [&] {
+            if (!context) return false;
+            VelmoraClass& c = *live(context);
+            if (needs && !hostRecordFits(needs, sizeof(VelmoraModelNeeds))) {
+                c.report(kMeasure, recordSizeWords("VelmoraModelNeeds", needs->size));
+                return false;
+            }
+            const int32_t channels = sample && sample->data ? sample->numChannels : 3;
+            if (!c.modelNeeds(sample && sample->data ? sample : nullptr, channels, true, kMeasure)) return false;
+            if (needs) {
+                VelmoraModelNeeds filled;
+                describeNeeds(c.measuredNeeds(), filled);
+                giveRecord(filled, needs);
+            }
+            return true;
+        },
+        []() noexcept { return false; });
+}
+
+VELMORA_API ImageFloat velmoraPredict(VelmoraContext context, ImageFloat image, const VelmoraPlan* plan,
+                                      ProgressCallback callback, void* userData) {
+    const ImageFloat empty{0, 0, 0, nullptr};
+    return withSafetyNet(
+        [&] {
+            if (!context) return empty;
+            VelmoraClass& c = *live(context);
+            const VelmoraClass::HostCall call(c);
+            if (!hostRecordFits(plan, sizeof(VelmoraPlan))) {
+                c.report(kPredict, recordSizeWords("VelmoraPlan", plan ? plan->size : 0));
+                return empty;
+            }
+            return c.predictByPlan(image, chosenPlan(takeRecord(*plan)), callback, userData);
+        },
+        [&]() noexcept { return empty; });
 }
 
 }  // extern "C"

@@ -51,6 +51,7 @@ bool VelmoraClass::getErrorText(int32_t length, std::string& text) {
 bool VelmoraClass::loadModel(const void* modelData, uint32_t modelSize, const char* inputName, const char* outputName) {
     if (!modelLogic) return false;
     learnedResult = {};
+    needs.reset();
     return modelLogic->loadModel(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : "");
 }
 
@@ -58,6 +59,7 @@ bool VelmoraClass::loadModelEx(const void* modelData, uint32_t modelSize, const 
                                int32_t inputLayout, int32_t outputLayout) {
     if (!modelLogic) return false;
     learnedResult = {};
+    needs.reset();
     return modelLogic->loadModelEx(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : "",
                                    inputLayout, outputLayout);
 }
@@ -74,10 +76,4 @@ ModelDescription VelmoraClass::modelDescription() {
 
 TiledFacts VelmoraClass::modelTiledFacts() {
     return tiledFacts(modelDescription(), learnedResult.scale, learnedResult.channels);
-}
-
-Expected<RunPlan> VelmoraClass::plan(const PlanRequest& request, const char* who) {
-    Expected<RunPlan> made = planRun(modelDescription(), request, learnedResult.scale, learnedResult.channels);
-    if (!made) report(who, made.message());
-    return made;
 }

@@ -5,12 +5,15 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "backend/ModelLogic.h"
 #include "context/run_plan.h"
 #include "image/image_records.h"
 #include "image/parallel_for.h"
+#include "tiling/model_probe.h"
+#include "tiling/plan_choice.h"
 #include "tiling/tile_engine.h"
 #include "tiling/value_transform.h"
 
@@ -108,7 +111,14 @@ public:
     // words are also kept for getErrorText, after `who`.
     ModelDescription modelDescription();
     TiledFacts modelTiledFacts();
-    Expected<RunPlan> plan(const PlanRequest& request, const char* who);
+    // What the model needs of tiles, measured once per load (on `sample`,
+    // else the stock picture) and kept; `again` measures anew.
+    Expected<ModelNeeds> modelNeeds(const ImageFloat* sample, int32_t channels, bool again, const char* who);
+    const std::optional<ModelNeeds>& measuredNeeds() const { return needs; }
+    Expected<ChosenPlan> plan(const PlanWishes& wishes, const ImageFloat* sample, const char* who);
+    // velmoraPredict: the picture run by a plan made for its sizes.
+    ImageFloat predictByPlan(const ImageFloat& image, const ChosenPlan& plan, ProgressCallback callback,
+                             void* userData);
     // Keeps a failure's words for getErrorText: "who: why" and a line feed.
     void report(const char* who, const std::string& why) { errorText += std::string(who) + ": " + why + "\n"; }
 
@@ -134,6 +144,11 @@ private:
     };
 
     void log(const std::string& message) const;
+    // The profile's transforms of values into the model and of an image
+    // result out of it, for `channels` channels.
+    ValueTransform profileInput(int32_t channels) const;
+    ValueTransform profileOutput(int32_t channels) const;
+    ImageFloat runWhole(const ImageFloat& image, const ChosenPlan& plan, ProgressCallback callback, void* userData);
     ImageFloat runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step, int32_t downscale,
                         ProgressCallback callback, void* userData, const TiledRunOptions& options = {});
 
@@ -153,6 +168,8 @@ private:
     TiledResultSizes lastTiledResult;
     TileRunStats lastTileStats;
     LearnedResult learnedResult;
+    std::optional<ModelNeeds> needs;  // of the loaded model, once measured
+    bool planRunning = false;         // inside predictByPlan
     int32_t tiledRunCount = 0;
     bool loggingEnabled = false;
     ImageBuffer<ImageByte> outputCharFull;

@@ -46,21 +46,22 @@ TiledFacts tiledFacts(const ModelDescription& model, int32_t learnedScale, int32
     return facts;
 }
 
-Expected<RunPlan> planRun(const ModelDescription& model, const PlanRequest& r, int32_t learnedScale,
-                          int32_t learnedChannels) {
+Expected<ChosenPlan> planAsAsked(const ModelDescription& model, const PlanWishes& r, int32_t learnedScale,
+                                 int32_t learnedChannels) {
     if (!model.known) return failure("no model is loaded");
     if (r.width <= 0 || r.height <= 0 || r.channels <= 0)
         return failure("the picture must have a width, a height and channels of 1 or more");
     if (r.downscale == std::numeric_limits<int32_t>::min()) return failure("the downscale factor is too large");
     int32_t fixedSide = 0, fixedChannels = 0;
     fixedInput(model, fixedSide, fixedChannels);
-    RunPlan plan;
+    ChosenPlan plan;
     plan.width = r.width;
     plan.height = r.height;
     plan.channels = r.channels;
     plan.tileSize = r.tileSize ? r.tileSize : fixedSide ? fixedSide : kDefaultOpenTile;
     plan.step = r.step ? r.step : defaultStep(plan.tileSize);
     plan.downscale = r.downscale ? r.downscale : 1;
+    plan.blend = r.blend == PlanWishes::Blend::On;
     const int64_t k = std::llabs(plan.downscale);
     const Expected<ModelTiles> tiles = modelTiles(model, plan.tileSize, plan.channels);
     if (!tiles) return failure("the model " + tiles.message());
@@ -72,13 +73,15 @@ Expected<RunPlan> planRun(const ModelDescription& model, const PlanRequest& r, i
     plan.down = grid->down;
     plan.runs = grid->count;
     plan.scale = tiles->scale ? tiles->scale : learnedScale;
-    plan.resultChannels = tiles->outputChannels ? tiles->outputChannels : learnedChannels;
+    plan.outputChannels = tiles->outputChannels ? tiles->outputChannels : learnedChannels;
     if (plan.scale > 0) {
         const Expected<ImageFloat> sizes =
-            scaledSizes(plan.width, plan.height, plan.scale, std::max(plan.resultChannels, 1));
+            scaledSizes(plan.width, plan.height, plan.scale, std::max(plan.outputChannels, 1));
         if (!sizes) return failure(sizes.message());
-        plan.resultWidth = sizes->width;
-        plan.resultHeight = sizes->height;
     }
+    plan.peakBytes =
+        runMemory(plan.tileSize, plan.tileSize, plan.channels, std::max(plan.scale, 1), plan.outputChannels,
+                  int64_t{plan.width} * std::max(plan.scale, 1), int64_t{plan.height} * std::max(plan.scale, 1));
+    plan.reason = "tiles as asked";
     return plan;
 }

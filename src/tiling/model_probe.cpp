@@ -247,8 +247,10 @@ Expected<ModelNeeds> probeModel(ModelLogic& backend, const ModelDescription& mod
                 break;
             }
         // What a run costs at the sides the plans choose from.
+        // Results past 2048 pixels a side cost more to measure than they tell.
         for (int32_t side : {256, 512, 1024}) {
             const int32_t s = roundUp(side, needs.multiple);
+            if (side > 256 && int64_t{s} * needs.scale > 2048) break;
             runSquare(s);
             runSquare(s);
         }
@@ -258,7 +260,7 @@ Expected<ModelNeeds> probeModel(ModelLogic& backend, const ModelDescription& mod
     }
 
     // The reach: tiles cut across a wider picture, against a larger view.
-    const int32_t side = needs.fixedSide ? needs.multiple : roundUp(512, needs.multiple);
+    const int32_t side = needs.fixedSide ? needs.multiple : roundUp(std::max(256, 512 / needs.scale), needs.multiple);
     needs.probeSide = side;
     const int32_t shift = std::max(1, side / 8);
     const int32_t width = needs.fixedSide ? side + 7 * shift : roundUp(side + side / 2, needs.multiple);
