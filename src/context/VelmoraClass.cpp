@@ -51,15 +51,16 @@ bool VelmoraClass::getErrorText(int32_t length, std::string& text) {
 bool VelmoraClass::loadModel(const void* modelData, uint32_t modelSize, const char* inputName, const char* outputName) {
     if (!modelLogic) return false;
     learnedResult = {};
-    return modelLogic->loadModel(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : "");
+    return profilesAfterLoad(
+        modelLogic->loadModel(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : ""));
 }
 
 bool VelmoraClass::loadModelEx(const void* modelData, uint32_t modelSize, const char* inputName, const char* outputName,
                                int32_t inputLayout, int32_t outputLayout) {
     if (!modelLogic) return false;
     learnedResult = {};
-    return modelLogic->loadModelEx(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : "",
-                                   inputLayout, outputLayout);
+    return profilesAfterLoad(modelLogic->loadModelEx(modelData, modelSize, inputName ? inputName : "",
+                                                     outputName ? outputName : "", inputLayout, outputLayout));
 }
 
 void VelmoraClass::deallocateModel() {
