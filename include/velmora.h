@@ -352,10 +352,17 @@ typedef struct VelmoraProfile {
     int32_t source;              /* VELMORA_PROFILE_* (filled by the library) */
 } VelmoraProfile;
 
-/* The profile in effect for the loaded model. */
+/* The profile in effect for the loaded model. Each load reads the model's
+ * metadata properties; a model whose velmora.* values are not a profile
+ * still loads, leaving no words behind: those values are ignored (a console
+ * line says why) and the profile is VELMORA_PROFILE_NONE's. mean and std give
+ * `channels` values in the model's channel order; one value serves every
+ * channel, and channels past a longer list take 0 and 1. These three calls
+ * fail without a loaded model. */
 VELMORA_API bool velmoraGetProfile(VelmoraContext context, VelmoraProfile* profile);
 /* Sets the profile for the loaded model (until the next load); null puts
- * back the model's own. */
+ * back the model's own. False, with words, for a std of 0, equal ends of a
+ * range, values that are not finite or codes out of their range. */
 VELMORA_API bool velmoraSetProfile(VelmoraContext context, const VelmoraProfile* profile);
 /* Reads a sidecar text (the contents of MODEL.onnx.json) as the loaded
  * model's profile (until the next load). False, with words naming what is

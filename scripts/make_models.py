@@ -75,6 +75,15 @@ global_mix_t256.onnx              input [1,3,256,256]             output [1,1,25
                                                                   the mean of the whole input, through a sigmoid
 global_mix_open.onnx              input [1,3,h,w]                 output [1,1,h,w]: the same, open sizes
 
+Models that carry a profile in their metadata properties (docs/profiles.md):
+profiled_mix_t16.onnx             mix_cf_cf_f32_t16 with velmora.mean = "103.53,116.28,123.675",
+                                  velmora.std = "57.375,57.12,58.395", velmora.input_range = "0,255",
+                                  velmora.colors = "bgr", velmora.output = "image",
+                                  velmora.output_range = "0,255", and author = "velmora tests"
+                                  (not a profile key)
+profile_malformed_t16.onnx        identity_t16_c3 with velmora.mean = "0.5,0.5,0.5" and
+                                  velmora.std = "0.25,wide,0.25" (not a number)
+
 Exact semantics where a test may want to recompute them:
 - identity, channels_first_identity, open_dims, out1d, out2d, argmax_seg,
   nchw_to_nhwc: pure data movement (Identity, Reshape, Slice, Gather,
@@ -548,6 +557,33 @@ def cast_to(name, element_type, input_type=FLOAT, opset=OPSET, shape=(1, 16, 16,
 
 NOT_A_MODEL = b"This is a line of text, not an ONNX model.\n"
 
+# A profile for a network trained on 8-bit BGR pictures, ImageNet's statistics
+# in that scale (the lists in the model's order: blue first).
+PROFILE_PROPERTIES = {
+    "velmora.mean": "103.53,116.28,123.675",
+    "velmora.std": "57.375,57.12,58.395",
+    "velmora.input_range": "0,255",
+    "velmora.colors": "bgr",
+    "velmora.output": "image",
+    "velmora.output_range": "0,255",
+    "author": "velmora tests",
+}
+
+
+def with_properties(model, properties):
+    helper.set_model_props(model, properties)
+    onnx.checker.check_model(model, full_check=True)
+    return model
+
+
+def profiled_models():
+    _, mix = image_model(True, True, FLOAT, FLOAT, 16)
+    mix.graph.name = "profiled_mix"
+    yield "profiled_mix_t16.onnx", with_properties(mix, PROFILE_PROPERTIES)
+    malformed = identity("profile_malformed", [1, 16, 16, 3])
+    yield "profile_malformed_t16.onnx", with_properties(
+        malformed, {"velmora.mean": "0.5,0.5,0.5", "velmora.std": "0.25,wide,0.25"})
+
 
 def all_models():
     """Yields (file name, model or raw bytes) for every file."""
@@ -592,6 +628,7 @@ def all_models():
     yield "int64_in_t16.onnx", cast_to("int64_in", FLOAT, input_type=TensorProto.INT64)
     yield "cast_f16.onnx", cast_to("cast_f16", F16, shape=["n"])
     yield "cast_bf16.onnx", cast_to("cast_bf16", BF16, shape=["n"])
+    yield from profiled_models()
 
 
 def write_atomically(path, data):

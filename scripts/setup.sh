@@ -16,7 +16,7 @@ packages=(
   libclang-rt-14-dev clang clang-format
   python3-onnx python3-numpy python3-pil fonts-dejavu-core fonts-dejavu-extra
   libpng-dev libjpeg62-turbo-dev libtiff-dev libexif-dev libcli11-dev
-  libopencv-dev
+  libopencv-dev nlohmann-json3-dev
   gimp libgimp2.0-dev
   g++-mingw-w64-x86-64-posix wine64 wine googletest
   clang-14 lld libwine-dev

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "backend/model_description.h"
@@ -57,6 +58,10 @@ public:
     virtual Expected<TileTensor> runTile();
     // What the last tile's result was read as, for a backend that traces it.
     virtual void tileResultRead(int32_t /*width*/, int32_t /*height*/, int32_t /*channels*/) {}
+
+    // The loaded model's metadata properties (its own key-value pairs); empty
+    // for a backend that cannot tell or a model that has none.
+    virtual std::map<std::string, std::string> modelMetadata() { return {}; }
 
     // Threads a processor session runs each operation on, from the next model
     // load on; 0 or less lets the runtime choose for the machine.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,7 @@ public:
     void* tileInput(const TileInputSpec& spec) override;
     Expected<TileTensor> runTile() override;
     void tileResultRead(int32_t width, int32_t height, int32_t channels) override;
+    std::map<std::string, std::string> modelMetadata() override { return metadata; }
 
     virtual bool reloadOnCpu();
 
@@ -95,6 +97,9 @@ private:
     static OwnedEnv createEnvironment();
     void appendErrorText(std::string message);  // also counts the error
     void describeModel();
+    // The session's metadata properties; empty, with a line on the console,
+    // when the runtime cannot give them: the model loads all the same.
+    void readMetadata();
     // Input k's element type and the words for it when the library cannot give it.
     std::string unconvertedInput(size_t k) const;
     std::string unconvertedOutput(size_t j) const;
@@ -133,6 +138,7 @@ private:
     std::vector<int32_t> outputTypes;
     std::vector<std::string> inputNames;
     std::vector<std::string> outputNames;
+    std::map<std::string, std::string> metadata;  // the model's own properties
     // Released in the reverse of this order: the last run's outputs, then the
     // session, then the options and the environment it was made with.
     OwnedEnv env;

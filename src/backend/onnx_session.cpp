@@ -107,6 +107,7 @@ void ModelLogicONNX::deallocateModel() {
     forgetInputs();
     session.reset();
     outputImage.reset();
+    metadata.clear();
     env.reset();
     modelLoaded = false;
 }
@@ -138,6 +139,7 @@ bool ModelLogicONNX::createSession(const void* data, uint32_t size, std::string 
         throwOnError(ortApi->CreateSessionFromArray(env.get(), data, size, sessionOptions.get(), out(session)));
 
         describeModel();
+        readMetadata();
         forgetInputs();
         modelLoaded = true;
         if (!inName.empty()) inputName = inName;
@@ -218,4 +220,47 @@ void ModelLogicONNX::describeModel() {
                        ortApi->SessionGetOutputTypeInfo};
     describeSide(session.get(), allocator, inputs, {inputNames, inputShapes, inputDeclared, inputTypes});
     describeSide(session.get(), allocator, outputs, {outputNames, outputShapes, outputDeclared, outputTypes});
+}
+
+namespace {
+
+// The keys of a model's metadata, each and the list freed by the allocator
+// that made them.
+struct AllocatedKeys {
+    OrtAllocator* allocator;
+    char** keys = nullptr;
+    int64_t count = 0;
+    ~AllocatedKeys() {
+        if (!keys) return;
+        for (int64_t i = 0; i < count; ++i)
+            if (keys[i]) ignoreError(ortApi->AllocatorFree(allocator, keys[i]));
+        ignoreError(ortApi->AllocatorFree(allocator, keys));
+    }
+};
+
+std::map<std::string, std::string> sessionMetadata(const OrtSession* session) {
+    OrtAllocator* allocator = nullptr;
+    throwOnError(ortApi->GetAllocatorWithDefaultOptions(&allocator));
+    OwnedModelMetadata handle;
+    throwOnError(ortApi->SessionGetModelMetadata(session, out(handle)));
+    AllocatedKeys keys{allocator};
+    throwOnError(ortApi->ModelMetadataGetCustomMetadataMapKeys(handle.get(), allocator, &keys.keys, &keys.count));
+    std::map<std::string, std::string> properties;
+    for (int64_t i = 0; keys.keys && i < keys.count; ++i) {
+        AllocatedName value{allocator, nullptr};
+        throwOnError(ortApi->ModelMetadataLookupCustomMetadataMap(handle.get(), allocator, keys.keys[i], &value.text));
+        if (value.text) properties.emplace(keys.keys[i], value.text);
+    }
+    return properties;
+}
+
+}  // namespace
+
+void ModelLogicONNX::readMetadata() {
+    metadata.clear();
+    try {
+        metadata = sessionMetadata(session.get());
+    } catch (const Ort::Exception& e) {
+        consoleLine(std::string("Model metadata not read: ") + e.what());
+    }
 }

@@ -52,7 +52,8 @@ bool VelmoraClass::loadModel(const void* modelData, uint32_t modelSize, const ch
     if (!modelLogic) return false;
     learnedResult = {};
     needs.reset();
-    return modelLogic->loadModel(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : "");
+    return profilesAfterLoad(
+        modelLogic->loadModel(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : ""));
 }
 
 bool VelmoraClass::loadModelEx(const void* modelData, uint32_t modelSize, const char* inputName, const char* outputName,
@@ -60,8 +61,8 @@ bool VelmoraClass::loadModelEx(const void* modelData, uint32_t modelSize, const 
     if (!modelLogic) return false;
     learnedResult = {};
     needs.reset();
-    return modelLogic->loadModelEx(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : "",
-                                   inputLayout, outputLayout);
+    return profilesAfterLoad(modelLogic->loadModelEx(modelData, modelSize, inputName ? inputName : "",
+                                                     outputName ? outputName : "", inputLayout, outputLayout));
 }
 
 void VelmoraClass::deallocateModel() {

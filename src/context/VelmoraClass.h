@@ -9,6 +9,7 @@
 #include <string>
 
 #include "backend/ModelLogic.h"
+#include "context/model_profile.h"
 #include "context/run_plan.h"
 #include "image/image_records.h"
 #include "image/parallel_for.h"
@@ -131,7 +132,23 @@ public:
     };
     const LearnedResult& learned() const { return learnedResult; }
 
+    // The model's profile (context_profile.cpp). In effect: the host's, else
+    // the sidecar's, else the one in the model's metadata, else none. Each
+    // load clears the host's and the sidecar's and reads the metadata's;
+    // metadata that is not a profile is ignored, with a line on the console,
+    // and the model loads all the same.
+    const ModelProfile& profile() const;
+    // Null puts back the model's own.
+    Status setHostProfile(const ModelProfile* profile);
+    Status loadSidecarProfile(const std::string& text);
+
 private:
+    // Called with each load's result, which it returns.
+    bool profilesAfterLoad(bool loaded);
+    struct Profiles {
+        ModelProfile metadata, sidecar, host;  // source None: not given
+    } profiles;
+
     // The host's progress callback as the pipelines pass it on: a deletion of
     // the context from inside it stops the run as an answer of true does.
     struct Progress {
