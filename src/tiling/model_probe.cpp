@@ -112,6 +112,19 @@ void disagreeByDistance(const ImageFloat& tile, const ImageFloat& reference, int
     }
 }
 
+// The mean disagreement of two tiles cut half a tile apart, over the middle
+// eighth of their overlap (a quarter of a tile from either's edge).
+float middleDisagreement(const ImageFloat& a, const ImageFloat& b) {
+    const int64_t c = a.numChannels, half = a.width / 2, band = std::max<int64_t>(1, a.width / 16);
+    double sum = 0;
+    int64_t count = 0;
+    for (int64_t y = 0; y < a.height; ++y)
+        for (int64_t x = half + half / 2 - band / 2; x < half + half / 2 + (band + 1) / 2; ++x)
+            for (int64_t ch = 0; ch < c; ++ch, ++count)
+                sum += std::fabs(a.data[(y * a.width + x) * c + ch] - b.data[(y * b.width + x - half) * c + ch]);
+    return count ? static_cast<float>(sum / static_cast<double>(count)) : 0.0f;
+}
+
 // The smallest distance from which on every value of `curve` is within
 // `tolerance`; -1 when none is.
 int32_t agreeingFrom(const std::vector<float>& curve, float tolerance) {
@@ -134,7 +147,7 @@ int32_t agreeingFrom(const std::vector<float>& curve, float tolerance) {
 // over the next few pixels. A model that looks a fixed distance agrees
 // exactly with its larger view from there: its reach is where even the
 // largest disagreement is gone, when that is near.
-void decideReach(const Disagreement& d, ModelNeeds& needs) {
+void decideReach(const Disagreement& d, float pairFloor, ModelNeeds& needs) {
     const size_t n = d.mean.size();
     std::vector<float> smooth(n, 0.0f);
     for (size_t e = 0; e < n; ++e) {
@@ -145,7 +158,7 @@ void decideReach(const Disagreement& d, ModelNeeds& needs) {
     }
     std::vector<float> far(smooth.begin() + static_cast<std::ptrdiff_t>(n - n / 3), smooth.end());
     std::sort(far.begin(), far.end());
-    needs.floor = far.empty() ? 0.0f : far[far.size() / 2];
+    needs.floor = std::max(far.empty() ? 0.0f : far[far.size() / 2], pairFloor);
     needs.disagreement = smooth;
     const float level = needs.outputRange / 255.0f;
     needs.tolerance = level;
@@ -275,6 +288,7 @@ Expected<ModelNeeds> probeModel(ModelLogic& backend, const ModelDescription& mod
         return runner.run(cut.view());
     };
     Disagreement largest(static_cast<size_t>(side * needs.scale / 2));
+    float pairFloor = 0;
     if (!needs.fixedSide) {
         // The larger view: the whole wide picture in one run.
         const Expected<ImageFloat> whole = runner.run(wide.view());
@@ -323,6 +337,11 @@ Expected<ModelNeeds> probeModel(ModelLogic& backend, const ModelDescription& mod
         for (int32_t k = 1; k < 7; ++k) disagreeByDistance(tiles[k].view(), ref, int64_t{k} * shift * s, largest);
         // Distances no column could be measured from carry nothing.
         largest.resize(static_cast<size_t>(side * needs.scale / 2 - shift * needs.scale / 2));
+        // Tiles this close see nearly the same picture; tiles half a tile
+        // apart, as a plan would cut them, show what no margin of a tile of
+        // this size removes: their disagreement in the middle of their overlap.
+        for (int32_t k = 0; k + 4 < 8; ++k)
+            pairFloor = std::max(pairFloor, middleDisagreement(tiles[k].view(), tiles[k + 4].view()));
     }
 
     const ImageFloat ref = referenceCopy.view();
@@ -333,7 +352,7 @@ Expected<ModelNeeds> probeModel(ModelLogic& backend, const ModelDescription& mod
             hi = std::max(hi, ref.data[i]);
         }
     needs.outputRange = hi > lo ? hi - lo : 1.0f;
-    decideReach(largest, needs);
+    decideReach(largest, pairFloor, needs);
     needs.probeSeconds = since(start);
     return needs;
 }
