@@ -55,6 +55,7 @@ public:
         bool detail;  // a negative downscale: the shrunk tile's lost detail is restored
         float inputScale;
         ByteConversion bytes;
+        ValueTransform input, output;  // the profile's
     };
     BytePipelineTiles(const Call& call, const TileGrid& grid, ModelLogic& backend, ImageBuffer<ImageByte>& result)
         : call_(call), grid_(grid), backend_(backend), result_(result) {
@@ -63,7 +64,7 @@ public:
 
     Status fill(const Tile& t, const TensorFrame& input) override {
         if (call_.K == 1) {
-            cutByteTile(call_.picture, t.left, t.top, call_.inputScale, input, row_);
+            cutByteTile(call_.picture, t.left, t.top, call_.inputScale, input, row_, call_.input);
             ++copies;
             return Ok{};
         }
@@ -77,7 +78,16 @@ public:
         if (!shrunk_.resize(call_.tileSize, call_.tileSize, call_.numChannels))
             return failure("Velmora error - failed to allocate memory for rescaling", kAdapterFailure);
         downsampleBox(tile_.view(), shrunk_.view(), call_.K);
-        writePixels(input, 0, shrunk_.view().data, pixelCount(shrunk_.view()));
+        if (call_.input.identity()) {
+            writePixels(input, 0, shrunk_.view().data, pixelCount(shrunk_.view()));
+        } else {
+            // The shrunk tile stays in the host's values for the detail.
+            if (!modelIn_.resize(call_.tileSize, call_.tileSize, call_.numChannels))
+                return failure("Velmora error - failed to allocate memory for rescaling", kAdapterFailure);
+            std::copy_n(shrunk_.view().data, elementCount(shrunk_.view()), modelIn_.view().data);
+            call_.input.apply(modelIn_.view().data, pixelCount(modelIn_.view()), call_.numChannels);
+            writePixels(input, 0, modelIn_.view().data, pixelCount(modelIn_.view()));
+        }
         copies += 3;
         return Ok{};
     }
@@ -105,7 +115,7 @@ public:
         const int64_t s = scale_;
         const StitchSquare square{t.originX * s, t.originY * s, grid_.margin * s, grid_.step * s};
         if (call_.K == 1) {
-            stitchByteTile(result, result_.view(), square, call_.bytes, row_);
+            stitchByteTile(result, result_.view(), square, call_.bytes, row_, call_.output);
             ++copies;
             return Ok{};
         }
@@ -118,13 +128,14 @@ private:
     Status storeEnlarged(const TensorFrame& result, const StitchSquare& square) {
         ImageFloat output{static_cast<int32_t>(result.width), static_cast<int32_t>(result.height),
                           static_cast<int32_t>(result.channels), nullptr};
-        if (result.holdsFloats()) {
+        if (result.holdsFloats() && call_.output.identity()) {
             output.data = static_cast<float*>(result.data);
         } else {
             if (!output_.resize(output.width, output.height, output.numChannels))
                 return failure("Velmora error: failed to allocate RAM buffer for argmax", kAdapterFailure);
             output.data = output_.view().data;
             readPixels(result, 0, pixelCount(output), output.data);
+            call_.output.apply(output.data, pixelCount(output), output.numChannels);
             ++copies;
         }
         const int32_t resultSide = call_.tileSize * call_.K * scale_;
@@ -176,6 +187,7 @@ private:
     std::vector<float> row_;
     ImageBuffer<ImageFloat> tile_;      // side x side, model channels
     ImageBuffer<ImageFloat> shrunk_;    // tileSize x tileSize
+    ImageBuffer<ImageFloat> modelIn_;   // the shrunk tile in the model's values
     ImageBuffer<ImageFloat> output_;    // the model's output as interleaved floats, where it is not
     ImageBuffer<ImageFloat> enlarged_;  // the output enlarged by K
     ImageBuffer<ImageFloat> residual_;  // enlarged shrunk tile - tile

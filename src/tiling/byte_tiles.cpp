@@ -29,13 +29,14 @@ void extractTile(const RgbPicture& picture, int64_t left, int64_t top, float inp
 }
 
 void cutByteTile(const RgbPicture& picture, int64_t left, int64_t top, float inputScale, const TensorFrame& input,
-                 std::vector<float>& row) {
+                 std::vector<float>& row, const ValueTransform& transform) {
     const int64_t side = input.width;
     if (!input.holdsFloats()) row.resize(static_cast<size_t>(side * input.channels));
     for (int64_t r = 0; r < input.height; ++r) {
         // Floats in the model's own layout are written in place.
         float* out = input.holdsFloats() ? input.floatsAt(r * side) : row.data();
         tileRow(picture, left, top, r, inputScale, input.channels, out, side);
+        transform.apply(out, side, static_cast<int32_t>(input.channels));
         if (!input.holdsFloats()) writePixels(input, r * side, row.data(), side);
     }
 }
@@ -50,15 +51,20 @@ void convertToBytes(const float* values, int64_t pixels, int64_t channels, const
 }
 
 void stitchByteTile(const TensorFrame& result, const ImageByte& image, const StitchSquare& s,
-                    const ByteConversion& conversion, std::vector<float>& row) {
+                    const ByteConversion& conversion, std::vector<float>& row, const ValueTransform& transform) {
     const int64_t width = std::min(s.side, image.width - s.x);
     const int64_t height = std::min(s.side, image.height - s.y);
     if (width <= 0 || height <= 0) return;
-    if (!result.holdsFloats()) row.resize(static_cast<size_t>(width * result.channels));
+    // Values to transform are read out of the runtime's output first.
+    const bool inPlace = result.holdsFloats() && transform.identity();
+    if (!inPlace) row.resize(static_cast<size_t>(width * result.channels));
     for (int64_t r = 0; r < height; ++r) {
         const int64_t at = (s.from + r) * result.width + s.from;
-        const float* values = result.holdsFloats() ? result.floatsAt(at) : row.data();
-        if (!result.holdsFloats()) readPixels(result, at, width, row.data());
+        const float* values = inPlace ? result.floatsAt(at) : row.data();
+        if (!inPlace) {
+            readPixels(result, at, width, row.data());
+            transform.apply(row.data(), width, static_cast<int32_t>(result.channels));
+        }
         convertToBytes(values, width, result.channels, conversion,
                        image.data + ((s.y + r) * image.width + s.x) * image.numChannels);
     }

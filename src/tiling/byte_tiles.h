@@ -10,6 +10,7 @@
 #include "image/image_records.h"
 #include "tiling/float_tiles.h"
 #include "tiling/tile_tensor.h"
+#include "tiling/value_transform.h"
 
 // An RGB picture of 3 bytes per pixel, rows without padding.
 struct RgbPicture {
@@ -22,7 +23,7 @@ struct RgbPicture {
 // (interleaved floats) or straight into the model's input.
 void extractTile(const RgbPicture& picture, int64_t left, int64_t top, float inputScale, const ImageFloat& tile);
 void cutByteTile(const RgbPicture& picture, int64_t left, int64_t top, float inputScale, const TensorFrame& input,
-                 std::vector<float>& row);
+                 std::vector<float>& row, const ValueTransform& transform = {});
 
 // Bytes of a result: one per pixel, the index of its largest channel, with
 // `argmax`; else every value scaled and rounded.
@@ -31,10 +32,10 @@ struct ByteConversion {
     float outputScale = 1.0f;
 };
 
-// The square of `result` as bytes into `image`, clipped to it. `row` is
-// working room.
+// The square of `result` as bytes into `image`, clipped to it, values
+// through `transform` first. `row` is working room.
 void stitchByteTile(const TensorFrame& result, const ImageByte& image, const StitchSquare& square,
-                    const ByteConversion& conversion, std::vector<float>& row);
+                    const ByteConversion& conversion, std::vector<float>& row, const ValueTransform& transform = {});
 
 // Values of an interleaved float run as bytes.
 void convertToBytes(const float* values, int64_t pixels, int64_t channels, const ByteConversion& conversion,
