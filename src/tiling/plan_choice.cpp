@@ -46,7 +46,8 @@ Expected<ChosenPlan> tilesAsWished(const ModelNeeds& needs, const PlanWishes& w,
     int32_t step = w.step;
     if (step <= 0) {
         // The margin that covers the reach, as far as the tile affords it.
-        const int64_t margin = std::min<int64_t>(roundUp(needs.reach, std::min(needs.multiple, tile)), tile / 4);
+        const int64_t unit = needs.fixedSide ? 1 : needs.multiple;
+        const int64_t margin = std::min<int64_t>(roundUp(needs.reach, unit), tile / 4);
         step = static_cast<int32_t>(std::max<int64_t>(1, tile - 2 * margin));
     }
     if (step > tile)

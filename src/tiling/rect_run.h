@@ -24,7 +24,7 @@ public:
 
 private:
     ModelLogic& backend_;
-    const ModelDescription& model_;
+    ModelDescription model_;
     int32_t channels_;
     bool layoutKnown_ = false;
     Layout outLayout_ = Layout::ChannelsLast;
