@@ -189,7 +189,7 @@ public:
         request.size = sizeof request;
         VelmoraPlan plan{};
         plan.size = sizeof plan;
-        if (!velmoraPlan(handle_, &request, &plan)) return failed("no plan");
+        if (!velmoraPlan(handle_, &request, &plan)) return failed("the run cannot be planned");
         return plan;
     }
 
@@ -200,7 +200,9 @@ public:
                                                            tiling.downscale, relay.callback(), &relay);
         FloatResult held(handle_, result);
         if (relay.stopped) return Error{"stopped", true};
-        if (!result.data) return failed("the model run failed");
+        // An empty record is the library's failure result.
+        if (!result.data || result.width <= 0 || result.height <= 0 || result.numChannels <= 0)
+            return failed("the model run failed");
         return held;
     }
 

@@ -3,7 +3,7 @@
 
 #include "command.h"
 #include "console.h"
-#include "library_run.h"
+#include "progress.h"
 
 int main(int argc, char** argv) {
     Options options;

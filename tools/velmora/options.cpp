@@ -7,12 +7,6 @@
 
 #include "velmora_version.h"
 
-int defaultStep(int tile) {
-    if (tile < 4) return tile;
-    const int margin = std::max(1, tile / 16);
-    return tile - 2 * margin;
-}
-
 namespace {
 
 constexpr const char* kExamples = R"(Examples:
@@ -74,10 +68,11 @@ int parseOptions(int argc, char** argv, Options& o) {
     const auto layoutNames = CLI::IsMember({"auto", "nhwc", "nchw"}, CLI::ignore_case);
     app.add_option("--input-layout", inputLayout,
                    "Layout of the model's input: auto (default: from its shape, channels-last where the shape "
-                   "cannot tell), nhwc or nchw")
+                   "cannot tell), nhwc or nchw (taken only where the shape cannot tell)")
         ->check(layoutNames);
     app.add_option("--output-layout", outputLayout,
-                   "Layout of the model's output: auto (default: from its shape), nhwc or nchw")
+                   "Layout of the model's output: auto (default: from its shape), nhwc or nchw (taken only where "
+                   "the shape cannot tell)")
         ->check(layoutNames);
     app.add_option("-t,--tile", o.tile,
                    "Tile side in pixels; must match a model of fixed input size (default: read from the model, "

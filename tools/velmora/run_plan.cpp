@@ -1,17 +1,8 @@
 #include "run_plan.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-
-int64_t tileCount(int64_t width, int64_t height, int step, int downscale) {
-    const int64_t s = static_cast<int64_t>(step) * std::llabs(static_cast<int64_t>(downscale));
-    if (s <= 0 || width <= 0 || height <= 0) return 0;
-    const auto across = static_cast<int64_t>(std::ceil(static_cast<float>(width) / static_cast<float>(s)));
-    const auto down = static_cast<int64_t>(std::ceil(static_cast<float>(height) / static_cast<float>(s)));
-    return across * down;
-}
 
 namespace {
 
