@@ -190,9 +190,12 @@ TEST(Command, InfoDescribesTheLibraryAndTheModel) {
                                  "tiles: 256 x 256, channels-first input with 3 channels", "scale: 1 (from the shapes)",
                                  "library: Version: -1"})
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
-    // A layout given by hand does not override a shape that tells.
-    const CommandResult given =
+    // A layout given by hand that the shape contradicts.
+    const CommandResult forced =
         scratch.run({"--info", "-m", modelFile("nchw_to_nhwc_t256.onnx"), "--input-layout", "NHWC"});
-    expectSuccess(given);
-    EXPECT_NE(given.out.find("tiles: 256 x 256, channels-first input"), std::string::npos) << given.out;
+    expectSuccess(forced);
+    EXPECT_NE(forced.out.find("cannot run in tiles: the model's input \"input\" ([1, 3, 256, 256]) reads "
+                              "channels-first; --input-layout nhwc contradicts its shape"),
+              std::string::npos)
+        << forced.out;
 }

@@ -49,6 +49,14 @@ std::string unconverted(const VelmoraTensorInfo& t, const char* kind) {
            " elements; the library takes float, float16, bfloat16 and double";
 }
 
+// A layout given by hand where the shape reads the other way.
+std::string contradicted(const VelmoraTensorInfo& t, Layout given, const char* kind) {
+    if (given == Layout::Auto || t.layout == VELMORA_LAYOUT_NONE || t.layout == layoutCode(given)) return {};
+    return std::string("the model's ") + kind + " \"" + t.name + "\" (" + dimsText(t) + ") reads " +
+           layoutName(t.layout) + "; --" + kind + "-layout " + (given == Layout::ChannelsLast ? "nhwc" : "nchw") +
+           " contradicts its shape";
+}
+
 }  // namespace
 
 LoadedModel loadModel(const std::filesystem::path& path, const Options& o) {
@@ -78,6 +86,8 @@ std::string modelRefusal(const VelmoraModelInfo& m, const Options& o) {
     if (m.outputCount < 1) return "the model has no output";
     why = unconverted(m.inputs[0], "input");
     if (why.empty()) why = unconverted(m.outputs[0], "output");
+    if (why.empty()) why = contradicted(m.inputs[0], o.inputLayout, "input");
+    if (why.empty()) why = contradicted(m.outputs[0], o.outputLayout, "output");
     if (!why.empty()) return why;
     if (m.tileSize != 0 && o.tile != 0 && o.tile != m.tileSize)
         return "the model takes " + std::to_string(m.tileSize) + " x " + std::to_string(m.tileSize) + " tiles (" +

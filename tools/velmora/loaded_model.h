@@ -23,8 +23,9 @@ LoadedModel loadModel(const std::filesystem::path& path, const Options& options)
 
 // Why tiled runs cannot take the model with these options, in the command's
 // words (an unknown --input-name or --output-name, more than one input, an
-// element type the library does not convert, a --tile that differs from the
-// model's side, or the library's own reason); empty when they can.
+// element type the library does not convert, a layout given by hand that
+// the shape contradicts, a --tile that differs from the model's side, or the
+// library's own reason); empty when they can.
 std::string modelRefusal(const VelmoraModelInfo& model, const Options& options);
 
 // The tile and step of every run: --tile and --step where given, the

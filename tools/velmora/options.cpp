@@ -68,11 +68,10 @@ int parseOptions(int argc, char** argv, Options& o) {
     const auto layoutNames = CLI::IsMember({"auto", "nhwc", "nchw"}, CLI::ignore_case);
     app.add_option("--input-layout", inputLayout,
                    "Layout of the model's input: auto (default: from its shape, channels-last where the shape "
-                   "cannot tell), nhwc or nchw (taken only where the shape cannot tell)")
+                   "cannot tell), nhwc or nchw")
         ->check(layoutNames);
     app.add_option("--output-layout", outputLayout,
-                   "Layout of the model's output: auto (default: from its shape), nhwc or nchw (taken only where "
-                   "the shape cannot tell)")
+                   "Layout of the model's output: auto (default: from its shape), nhwc or nchw")
         ->check(layoutNames);
     app.add_option("-t,--tile", o.tile,
                    "Tile side in pixels; must match a model of fixed input size (default: read from the model, "
