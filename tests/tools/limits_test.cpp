@@ -77,6 +77,12 @@ TEST(Limits, MemoryEstimateCountsImagesModelAndDownscale) {
     EXPECT_TRUE(contains(problem, "needs about " + sizeText(e.peak) + " of memory; this machine has")) << problem;
     EXPECT_TRUE(contains(problem, "try --8bit")) << problem;
     EXPECT_EQ(memoryProblem(shape, e.peak, "this machine has"), "");
+    // The largest factor -d takes has no larger one to suggest, and the
+    // search for one ends at once.
+    shrunk.downscale = INT32_MAX;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(contains(memoryProblem(shrunk, 0, "this machine has"), "try a smaller picture"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
     EXPECT_EQ(sizeText(19'200'000'000ull), "19 GB");
 }
 

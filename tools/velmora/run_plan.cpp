@@ -92,11 +92,12 @@ std::string memoryProblem(const RunShape& shape, uint64_t available, const std::
     if (e.peak <= available) return {};
     std::string tries;
     const int sign = shape.downscale < 0 ? -1 : 1;
-    for (int k = std::abs(shape.downscale) + 1; k <= 16; ++k) {
+    // Counted in 64 bits: the factor may be the largest an int holds.
+    for (int64_t k = std::llabs(int64_t{shape.downscale}) + 1; k <= 16; ++k) {
         RunShape smaller = shape;
-        smaller.downscale = sign * k;
+        smaller.downscale = sign * static_cast<int>(k);
         if (estimateMemory(smaller).peak <= available) {
-            tries = "--downscale " + std::to_string(sign * k);
+            tries = "--downscale " + std::to_string(smaller.downscale);
             break;
         }
     }
