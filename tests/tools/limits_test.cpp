@@ -83,6 +83,11 @@ TEST(Limits, MemoryEstimateCountsImagesModelAndDownscale) {
     const auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(contains(memoryProblem(shrunk, 0, "this machine has"), "try a smaller picture"));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    // Sizes past counting are not counted small.
+    RunShape absurd = bytes;
+    absurd.tile = 1 << 16;
+    absurd.downscale = 1 << 30;
+    EXPECT_EQ(estimateMemory(absurd).peak, UINT64_MAX);
     EXPECT_EQ(sizeText(19'200'000'000ull), "19 GB");
 }
 
