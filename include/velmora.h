@@ -95,6 +95,10 @@ VELMORA_API void deallocateImage(VelmoraContext context);
  * refused with a message naming it. With downscale K (|K| >= 2) the image is
  * shrunk by K, run, and the result enlarged by K, still S times the image; a
  * negative K also adds the detail that shrinking removed, enlarged S times.
+ * The two pipelines shrink differently: the float calls box-average the whole
+ * image once and cut tiles from the shrunk copy; predictByTiles cuts each
+ * tile at K times the model's side and box-averages that tile alone. Their
+ * results therefore differ near tile borders when K >= 2.
  *
  * The result's sizes: predictByTilesImageFloat returns them in its record.
  * A host of predictByTilesFloat or predictByTiles, which return only a
@@ -182,11 +186,16 @@ typedef void (*VelmoraMessageSink)(void* userData, int32_t severity, int32_t sou
 /* Sends the lines the library prints (model description, device and
  * settings messages) and the runtime's log lines to `sink` instead of
  * standard output and standard error, for the whole process. `runtimeLevel`
- * is the lowest severity the runtime reports for sessions made from then on
- * (without a sink it reports everything, as it always has). A null sink puts
- * the console back. Set it before the first context: the runtime reports
- * the lines of its environment, made with the first context, to where they
- * went then. */
+ * is the lowest severity the runtime reports for sessions made from then on,
+ * 0 (verbose) to 4 (fatal), values outside taken as the nearer end; without
+ * a sink the runtime reports everything, as it always has. A null sink puts
+ * the console back; the runtime's lines of sessions made while a sink was
+ * set then go to standard error. When the call returns, no thread is still
+ * in the previous sink.
+ *
+ * Set it before the first context: the runtime keeps one environment per
+ * process, made with the first context and kept while any context uses it,
+ * and reports the environment's lines to where they went when it was made. */
 VELMORA_API void velmoraSetMessageSink(VelmoraMessageSink sink, void* userData, int32_t runtimeLevel);
 
 /* The model, typed. */
@@ -251,6 +260,53 @@ typedef struct VelmoraPlan {
 
 /* The plan for the request, or false with words naming what does not fit. */
 VELMORA_API bool velmoraPlan(VelmoraContext context, const VelmoraPlanRequest* request, VelmoraPlan* plan);
+
+/* The model's profile: how the host's values become the model's and back.
+ * The tiled float calls take values as the host gives them; velmoraPredict
+ * and predictByTiles apply the profile: a host value v (0 to 1, for an 8-bit
+ * byte b: b * inputScale) reaches the model as
+ *     (inputLow + v * (inputHigh - inputLow) - mean[c]) / std[c]
+ * in the model's colour order, and an image output y comes back as
+ *     (y - outputLow) / (outputHigh - outputLow)
+ * in the host's order. Masks and class scores come back as they are. The
+ * profile in effect is the host's (velmoraSetProfile), else a sidecar text's
+ * the host handed over (velmoraLoadProfile; the format is in docs/), else
+ * the model's metadata properties' (keys "velmora.mean", "velmora.std",
+ * "velmora.input_range", "velmora.colors", "velmora.output",
+ * "velmora.output_range"); without any it changes nothing. */
+#define VELMORA_PROFILE_CHANNELS 8
+#define VELMORA_COLORS_RGB 0
+#define VELMORA_COLORS_BGR 1
+#define VELMORA_OUTPUT_IMAGE 0
+#define VELMORA_OUTPUT_MASK 1   /* a mask or probability map */
+#define VELMORA_OUTPUT_SCORES 2 /* class scores, one channel per class */
+/* Where a profile came from. */
+#define VELMORA_PROFILE_NONE 0
+#define VELMORA_PROFILE_METADATA 1
+#define VELMORA_PROFILE_SIDECAR 2
+#define VELMORA_PROFILE_HOST 3
+
+typedef struct VelmoraProfile {
+    uint32_t size;    /* sizeof(VelmoraProfile), set by the host */
+    int32_t channels; /* how many of mean and std are given (0: none, every channel 0 and 1) */
+    float mean[VELMORA_PROFILE_CHANNELS];
+    float std[VELMORA_PROFILE_CHANNELS];
+    float inputLow, inputHigh; /* the model's values for the host's 0 and 1 */
+    int32_t colors;            /* VELMORA_COLORS_* */
+    int32_t output;            /* VELMORA_OUTPUT_* */
+    float outputLow, outputHigh; /* an image output's values for 0 and 1 */
+    int32_t source;              /* VELMORA_PROFILE_* (filled by the library) */
+} VelmoraProfile;
+
+/* The profile in effect for the loaded model. */
+VELMORA_API bool velmoraGetProfile(VelmoraContext context, VelmoraProfile* profile);
+/* Sets the profile for the loaded model (until the next load); null puts
+ * back the model's own. */
+VELMORA_API bool velmoraSetProfile(VelmoraContext context, const VelmoraProfile* profile);
+/* Reads a sidecar text (the contents of MODEL.onnx.json) as the loaded
+ * model's profile (until the next load). False, with words naming what is
+ * wrong, for a text that is not a profile. */
+VELMORA_API bool velmoraLoadProfile(VelmoraContext context, const char* text);
 
 #ifdef __cplusplus
 }

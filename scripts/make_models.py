@@ -65,6 +65,16 @@ int64_in_t16.onnx                 input int64 [1,16,16,3]         output [1,16,1
 cast_f16.onnx, cast_bf16.onnx     input [n] (open)                output float16 / bfloat16 [n]: input
                                                                   rounded by the runtime's Cast
 
+Stand-ins for real networks, to measure what tiling changes (all NCHW, "open"
+leaves height and width open):
+conv5_open.onnx                   input [1,3,h,w]                 output [1,3,h,w]: five 3x3 convolutions;
+                                                                  each output pixel sees 5 pixels each way
+up{S}_conv_open.onnx (S 2, 4)     input [1,3,h,w]                 output [1,3,S h,S w]: two 3x3 convolutions,
+                                                                  then depth-to-space; sees 2 input pixels
+global_mix_t256.onnx              input [1,3,256,256]             output [1,1,256,256]: a per-pixel term and
+                                                                  the mean of the whole input, through a sigmoid
+global_mix_open.onnx              input [1,3,h,w]                 output [1,1,h,w]: the same, open sizes
+
 Exact semantics where a test may want to recompute them:
 - identity, channels_first_identity, open_dims, out1d, out2d, argmax_seg,
   nchw_to_nhwc: pure data movement (Identity, Reshape, Slice, Gather,
@@ -102,6 +112,20 @@ Exact semantics where a test may want to recompute them:
       out(x, y) = 5 in(x, y) - in(x - 1, y) - in(x + 1, y)
                   - in(x, y - 1) - in(x, y + 1)
   (pixels outside the tile count as 0), then clipped to [0, 1].
+- conv5_open: Conv 3->12, Tanh, three times Conv 12->12, Tanh, then Conv
+  12->3; every Conv 3x3, stride 1, zero padding 1, with bias. Weights normal
+  with deviation sqrt(1 / fan_in), biases normal with deviation 0.1, from
+  numpy's RandomState(20250301) in layer order. The biases make the zero
+  padding differ from any picture, so a tile's border shows in its result.
+- up{S}_conv_open: Conv 3->12, Tanh, Conv 12->3 S S (both 3x3, zero padding
+  1, drawn as conv5's from RandomState(20250302 + S)), then DepthToSpace,
+  blocksize S, mode CRD.
+- global_mix: with L = 0.25 R + 0.5 G + 0.25 B (1x1 Convs),
+      out(x, y) = sigmoid(2 L(x, y) + 8 mean(L) - 5),
+  mean(L) over the whole input (GlobalAveragePool, broadcast back by Add).
+  For inputs in [0, 1] the sigmoid's argument stays in [-5, 5]; two tiles
+  whose means of L differ by d disagree by at least 8 d sigmoid'(5) =
+  0.05 d at every pixel, and far more near mid-grey.
 """
 
 import os
@@ -353,6 +377,58 @@ def lookup_fails():
          const("table", np.array([0.0, 1.0], dtype=np.float32))])
 
 
+def conv_layers(nodes, inits, current, channels, rng, prefix):
+    """3x3 convolutions (zero padding 1, with bias) through `channels`, Tanh
+    between them; returns the last output's name."""
+    layers = len(channels) - 1
+    for i in range(layers):
+        cin, cout = channels[i], channels[i + 1]
+        w = (rng.standard_normal((cout, cin, 3, 3)) * np.sqrt(1.0 / (cin * 9))).astype(np.float32)
+        b = (rng.standard_normal(cout) * 0.1).astype(np.float32)
+        inits += [const(f"{prefix}{i}_w", w), const(f"{prefix}{i}_b", b)]
+        nodes.append(helper.make_node("Conv", [current, f"{prefix}{i}_w", f"{prefix}{i}_b"], [f"{prefix}{i}"],
+                                      kernel_shape=[3, 3], pads=[1, 1, 1, 1]))
+        current = f"{prefix}{i}"
+        if i < layers - 1:
+            nodes.append(helper.make_node("Tanh", [current], [f"{prefix}{i}_tanh"]))
+            current = f"{prefix}{i}_tanh"
+    return current
+
+
+def conv5_open():
+    nodes, inits = [], []
+    last = conv_layers(nodes, inits, "input", [3, 12, 12, 12, 12, 3], np.random.RandomState(20250301), "conv")
+    nodes[-1].output[0] = "output"
+    assert last == "conv4"
+    shape = [1, 3, "height", "width"]
+    return make_model("conv5_open", nodes, [("input", shape)], [("output", shape)], inits)
+
+
+def up_conv_open(scale):
+    nodes, inits = [], []
+    last = conv_layers(nodes, inits, "input", [3, 12, 3 * scale * scale],
+                       np.random.RandomState(20250302 + scale), "conv")
+    nodes.append(helper.make_node("DepthToSpace", [last], ["output"], blocksize=scale, mode="CRD"))
+    return make_model(f"up{scale}_conv_open", nodes, [("input", [1, 3, "height", "width"])],
+                      [("output", [1, 3, "out_height", "out_width"])], inits)
+
+
+def global_mix(side):
+    luma = np.array([0.25, 0.5, 0.25], dtype=np.float32).reshape(1, 3, 1, 1)
+    nodes = [
+        helper.make_node("Conv", ["input", "pixel_w"], ["pixel"], kernel_shape=[1, 1]),
+        helper.make_node("GlobalAveragePool", ["input"], ["mean"]),
+        helper.make_node("Conv", ["mean", "global_w", "global_b"], ["global"], kernel_shape=[1, 1]),
+        helper.make_node("Add", ["pixel", "global"], ["logit"]),
+        helper.make_node("Sigmoid", ["logit"], ["output"]),
+    ]
+    space = [side, side] if side else ["height", "width"]
+    name = f"global_mix_t{side}" if side else "global_mix_open"
+    return make_model(name, nodes, [("input", [1, 3] + space)], [("output", [1, 1] + space)],
+                      [const("pixel_w", 2 * luma), const("global_w", 8 * luma),
+                       const("global_b", np.array([-5.0], dtype=np.float32))])
+
+
 F16, F64, BF16 = TensorProto.FLOAT16, TensorProto.DOUBLE, TensorProto.BFLOAT16
 TYPE_TAGS = {FLOAT: "f32", F16: "f16", F64: "f64", BF16: "bf16"}
 MIX = np.array([[0.5, 0.25, 0.0], [0.0, 0.5, 0.5], [0.25, 0.25, 0.5]], dtype=np.float32)
@@ -505,6 +581,11 @@ def all_models():
     yield "claims_c4_t16.onnx", claims_c4()
     yield "lookup_fails_t16.onnx", lookup_fails()
     yield from image_models()
+    yield "conv5_open.onnx", conv5_open()
+    for scale in (2, 4):
+        yield f"up{scale}_conv_open.onnx", up_conv_open(scale)
+    yield "global_mix_t256.onnx", global_mix(256)
+    yield "global_mix_open.onnx", global_mix(None)
     yield "float8_out_t16.onnx", cast_to("float8_out", FLOAT8E4M3FN, opset=19)
     yield "int4_out_t16.onnx", cast_to("int4_out", INT4, opset=21)
     yield "uint8_out_t16.onnx", cast_to("uint8_out", TensorProto.UINT8)

@@ -14,7 +14,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libclang-rt-14-dev clang clang-format
-  python3-onnx python3-numpy
+  python3-onnx python3-numpy python3-pil fonts-dejavu-core fonts-dejavu-extra
   libpng-dev libjpeg62-turbo-dev libtiff-dev libexif-dev libcli11-dev
   libopencv-dev
   gimp libgimp2.0-dev

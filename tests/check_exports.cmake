@@ -1,4 +1,4 @@
-# Compares the symbols the library exports with the list of exports. For a
+# Compares the symbols the library exports with those it should export. For a
 # Windows DLL (OBJDUMP given) it also checks that the DLL imports nothing but
 # system DLLs, so that it loads with only the runtime files beside it.
 set(allowed_imports ADVAPI32.dll KERNEL32.dll msvcrt.dll)
@@ -41,17 +41,50 @@ else()
 endif()
 list(SORT defined)
 
-file(READ "${MAP}" map_text)
-string(REGEX MATCH "global:([^}]*)local:" block "${map_text}")
-string(REGEX MATCHALL "[A-Za-z0-9_]+;" names "${CMAKE_MATCH_1}")
-set(expected "")
-foreach(n IN LISTS names)
-  string(REPLACE ";" "" n "${n}")
-  list(APPEND expected "${n}")
+# What must be exported: the nineteen functions every host has called, and
+# each velmora* function the public header declares with VELMORA_API.
+set(expected
+  createContext deleteContext getErrorText loadModel loadModelEx deallocateModel deallocateImage
+  predict predictFloat predict2InputsFloat predict3InputsFloat predictByTiles predictByTilesFloat
+  predictByTilesImageFloat initializeVelmora getVelmoraVersion getNNEngineInformation
+  getModelInformation getDeviceNameByIndex)
+file(READ "${HEADER}" header_text)
+string(REGEX MATCHALL "VELMORA_API[^;(#]*\\(" declarations "${header_text}")
+foreach(declaration IN LISTS declarations)
+  if(declaration MATCHES "[^A-Za-z0-9_](velmora[A-Za-z0-9_]*)[ \t\r\n]*\\($")
+    list(APPEND expected "${CMAKE_MATCH_1}")
+  endif()
 endforeach()
 list(SORT expected)
 
-if(NOT defined STREQUAL expected)
-  message(FATAL_ERROR "exported symbols differ\n  defined:  ${defined}\n  expected: ${expected}")
+# Names in `actual` and not in `expected`, and the other way round, as a
+# line of `problems` when there are any.
+function(compare what actual)
+  set(missing ${expected})
+  if(actual)
+    list(REMOVE_ITEM missing ${actual})
+  endif()
+  set(extra ${actual})
+  list(REMOVE_ITEM extra ${expected})
+  if(missing OR extra)
+    set(problems "${problems}\n  ${what}: missing [${missing}], not expected [${extra}]" PARENT_SCOPE)
+  endif()
+endfunction()
+
+set(problems "")
+# The linker's list of exports on Linux says the same. (The DLL exports
+# what the header marks, so it has no list of its own.)
+file(READ "${MAP}" map_text)
+string(REGEX MATCH "global:([^}]*)local:" block "${map_text}")
+string(REGEX MATCHALL "[A-Za-z0-9_]+;" names "${CMAKE_MATCH_1}")
+set(listed "")
+foreach(n IN LISTS names)
+  string(REPLACE ";" "" n "${n}")
+  list(APPEND listed "${n}")
+endforeach()
+compare("${MAP}" "${listed}")
+compare("exported by ${LIBRARY}" "${defined}")
+if(problems)
+  message(FATAL_ERROR "exports differ from those the header declares:${problems}\n  expected: ${expected}")
 endif()
 message(STATUS "exports: ${defined}")

@@ -5,7 +5,7 @@
 #include <new>
 
 void* ModelLogic::tileInput(const TileInputSpec& spec) {
-    if (!tileRoom.resize(spec.side, spec.side, spec.channels)) throw std::bad_alloc();
+    if (!tileRoom.resize(spec.width, spec.height, spec.channels)) throw std::bad_alloc();
     return tileRoom.view().data;
 }
 

@@ -5,12 +5,12 @@
 #include "backend/backend_error_text.h"
 #include "backend/gpu_devices.h"
 #include "backend/ort_call.h"
+#include "backend/runtime_log.h"
 #include "diagnostics/console_sink.h"
 
 OwnedEnv ModelLogicONNX::createEnvironment() {
     if (!ortApi) throw std::runtime_error(runtimeLoadFailure());
-    OwnedEnv created;
-    throwOnError(ortApi->CreateEnvWithGlobalThreadPools(ORT_LOGGING_LEVEL_WARNING, "", nullptr, out(created)));
+    OwnedEnv created = createRuntimeEnvironment();
     throwOnError(ortApi->SetLanguageProjection(created.get(), ORT_PROJECTION_CPLUSPLUS));
     return created;
 }
@@ -20,7 +20,7 @@ ModelLogicONNX::ModelLogicONNX() : env(createEnvironment()) {
     throwOnError(ortApi->CreateCpuMemoryInfo(OrtDeviceAllocator, OrtMemTypeCPU, out(memoryInfo)));
 }
 
-ModelLogicONNX::~ModelLogicONNX() { consoleLine("Dealloc ModelLogicONNX"); }
+ModelLogicONNX::~ModelLogicONNX() { consoleLine("Dealloc ModelLogicONNX", Severity::verbose); }
 
 void ModelLogicONNX::appendErrorText(std::string message) {
     appendBackendErrorText(std::move(message));

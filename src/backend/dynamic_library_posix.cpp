@@ -18,7 +18,7 @@ std::string lastLoaderError() {
 std::string libraryFolder() {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&libraryFolder), &info) == 0 || !info.dli_fname) {
-        consoleLine("Error getting module handle: " + lastLoaderError(), ConsoleStream::error);
+        consoleLine("Error getting module handle: " + lastLoaderError(), Severity::error, ConsoleStream::error);
         return {};
     }
     std::error_code ec;

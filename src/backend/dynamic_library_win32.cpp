@@ -57,13 +57,14 @@ std::string libraryFolder() {
     // Without the unchanged-refcount flag: the library keeps itself loaded.
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&libraryFolder),
                             &module)) {
-        consoleLine("Error getting module handle: " + std::to_string(GetLastError()), ConsoleStream::error);
+        consoleLine("Error getting module handle: " + std::to_string(GetLastError()), Severity::error,
+                    ConsoleStream::error);
         return {};
     }
     char path[MAX_PATH];
     const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
-        consoleLine("Error getting DLL path: " + std::to_string(GetLastError()), ConsoleStream::error);
+        consoleLine("Error getting DLL path: " + std::to_string(GetLastError()), Severity::error, ConsoleStream::error);
         return {};
     }
     return parentFolder(std::string(path, length));

@@ -95,7 +95,7 @@ int32_t createDmlDevice(DmlDevices& devices) {
     HRESULT result =
         createDevice(adapter.Get(), __uuidof(ID3D12Device1), reinterpret_cast<void**>(device.GetAddressOf()));
     if (FAILED(result)) {
-        consoleLine("Failed to create D3D12 device.", ConsoleStream::error);
+        consoleLine("Failed to create D3D12 device.", Severity::error, ConsoleStream::error);
         return result;
     }
 
@@ -105,7 +105,7 @@ int32_t createDmlDevice(DmlDevices& devices) {
                                         reinterpret_cast<void**>(queue.GetAddressOf()));
     if (FAILED(result)) {
         devices.d3dDevice = device.Detach();
-        consoleLine("Failed to create command queue.", ConsoleStream::error);
+        consoleLine("Failed to create command queue.", Severity::error, ConsoleStream::error);
         return result;
     }
 
@@ -116,7 +116,7 @@ int32_t createDmlDevice(DmlDevices& devices) {
     devices.d3dDevice = device.Detach();
     devices.commandQueue = queue.Detach();
     if (FAILED(result)) {
-        consoleLine("Failed to create DML device.", ConsoleStream::error);
+        consoleLine("Failed to create DML device.", Severity::error, ConsoleStream::error);
         return result;
     }
     devices.dmlDevice = dmlDevice;
@@ -140,7 +140,7 @@ void appendDmlExecutionProvider(const void* dmlProviderApi, OrtSessionOptions* o
 int32_t listAdapters(int32_t& errorCount) {
     ComPtr<IDXGIFactory1> factory;
     if (FAILED(createFactory(factory))) {
-        consoleLine("Failed to create DXGI Factory!", ConsoleStream::error);
+        consoleLine("Failed to create DXGI Factory!", Severity::error, ConsoleStream::error);
         ++errorCount;
         return 0;
     }
@@ -159,7 +159,7 @@ int32_t listAdapters(int32_t& errorCount) {
 char* adapterName(uint32_t index) {
     ComPtr<IDXGIFactory1> factory;
     if (FAILED(createFactory(factory))) {
-        consoleLine("Failed to create DXGI Factory!", ConsoleStream::error);
+        consoleLine("Failed to create DXGI Factory!", Severity::error, ConsoleStream::error);
         return nullptr;
     }
     ComPtr<IDXGIAdapter1> adapter;

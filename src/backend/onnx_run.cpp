@@ -248,13 +248,15 @@ bool ModelLogicONNX::runAndFetch(const InputDescriptor* inputs, int32_t count) {
 }
 
 ImageFloat ModelLogicONNX::runModel(const float* data, int32_t width, int32_t height, int32_t numChannels) {
-    consoleLine("runModel " + std::to_string(width) + " " + std::to_string(height) + " " + std::to_string(numChannels));
+    consoleLine("runModel " + std::to_string(width) + " " + std::to_string(height) + " " + std::to_string(numChannels),
+                Severity::verbose);
     const InputDescriptor input{data, width, height, numChannels};
     // A refused or unreadable run gives the empty record, never the previous output.
     if (!runAndFetch(&input, 1)) return ImageFloat{0, 0, 0, nullptr};
     const ImageFloat& o = outputImage.view();
     consoleLine("getModelOutput " + std::to_string(o.width) + " " + std::to_string(o.height) + " " +
-                std::to_string(o.numChannels));
+                    std::to_string(o.numChannels),
+                Severity::verbose);
     return o;
 }
 
@@ -307,6 +309,6 @@ uint8_t* ModelLogicONNX::runModelToBytes(const float* data, int32_t width, int32
         argmaxChannels(values.data, bytes, static_cast<uint64_t>(n), channels);
     else
         floatToByteTruncating(values.data, bytes, n, scale);
-    consoleLine(" ------------------ check runModel ---------------- ");
+    consoleLine(" ------------------ check runModel ---------------- ", Severity::verbose);
     return bytes;
 }

@@ -5,6 +5,7 @@
 #include "backend/backend_error_text.h"
 #include "backend/gpu_devices.h"
 #include "backend/ort_call.h"
+#include "backend/runtime_log.h"
 #include "backend/runtime_providers.h"
 #include "diagnostics/console_sink.h"
 
@@ -23,6 +24,7 @@ OwnedSessionOptions gpuOptions() {
     OwnedSessionOptions options;
     throwOnError(ortApi->CreateSessionOptions(out(options)));
     if (!runtimeOffersDml()) return nullptr;
+    routeSessionLogToHost(options.get());
 
     // The runtime keeps its own references to the devices it is given.
     DmlDevices devices;
@@ -45,7 +47,8 @@ OwnedSessionOptions gpuOptions() {
 OwnedSessionOptions cpuOptions(int32_t threads, bool spinning) {
     OwnedSessionOptions options;
     throwOnError(ortApi->CreateSessionOptions(out(options)));
-    throwOnError(ortApi->SetSessionLogSeverityLevel(options.get(), 0));
+    // Without a host's sink the runtime reports everything, as it always has.
+    if (!routeSessionLogToHost(options.get())) throwOnError(ortApi->SetSessionLogSeverityLevel(options.get(), 0));
     if (threads > 0) {
         const int count = std::min(threads, kMostProcessorThreads);
         throwOnError(ortApi->SetIntraOpNumThreads(options.get(), count));
@@ -123,7 +126,7 @@ bool ModelLogicONNX::createSession(const void* data, uint32_t size, std::string 
                 chosen = gpuOptions();
             } catch (const Ort::Exception& e) {
                 ++errorCount;
-                consoleLine(std::string("GPU ERROR: ") + e.what());
+                consoleLine(std::string("GPU ERROR: ") + e.what(), Severity::error);
                 appendBackendErrorText(e.what());
                 return false;
             }

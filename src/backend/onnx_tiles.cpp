@@ -40,8 +40,9 @@ void* ModelLogicONNX::tileInput(const TileInputSpec& spec) {
 }
 
 Expected<TileTensor> ModelLogicONNX::runTile() {
-    consoleLine("runModel " + std::to_string(tileSpec.side) + " " + std::to_string(tileSpec.side) + " " +
-                std::to_string(tileSpec.channels));
+    consoleLine("runModel " + std::to_string(tileSpec.width) + " " + std::to_string(tileSpec.height) + " " +
+                    std::to_string(tileSpec.channels),
+                Severity::verbose);
     // Refused as a direct run is: no result.
     if (!modelLoaded || !session || inputDeclared.size() != 1 || outputDeclared.empty() || !tileRoom.bytes)
         return failure("returned 0 channels");
@@ -54,5 +55,6 @@ Expected<TileTensor> ModelLogicONNX::runTile() {
 
 void ModelLogicONNX::tileResultRead(int32_t width, int32_t height, int32_t channels) {
     consoleLine("getModelOutput " + std::to_string(width) + " " + std::to_string(height) + " " +
-                std::to_string(channels));
+                    std::to_string(channels),
+                Severity::verbose);
 }

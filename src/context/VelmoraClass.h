@@ -12,6 +12,7 @@
 #include "image/image_records.h"
 #include "image/parallel_for.h"
 #include "tiling/tile_engine.h"
+#include "tiling/value_transform.h"
 
 // Raised when a second tiled float prediction enters while one runs.
 class VelmoraException : public std::exception {
@@ -24,6 +25,14 @@ inline constexpr int32_t kBackendOnnx = 4;
 
 // The engine's name for hosts, also stored as the "Device" setting.
 inline constexpr const char* kEngineName = "Velmora ONNX";
+
+// How a tiled float run differs from predictByTilesImageFloat's.
+struct TiledRunOptions {
+    const char* who = "predictByTilesImageFloat";  // names the call in its refusals
+    bool bookkeeping = true;                       // the run count in the settings, the log's lines
+    ValueTransform input, output;                  // the profile's, on the way in and out
+    bool blend = false;                            // overlaps blended instead of cut
+};
 
 class VelmoraClass {
 public:
@@ -126,7 +135,7 @@ private:
 
     void log(const std::string& message) const;
     ImageFloat runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step, int32_t downscale,
-                        ProgressCallback callback, void* userData);
+                        ProgressCallback callback, void* userData, const TiledRunOptions& options = {});
 
     // Sizes of the last tiled call's result (either pipeline), all 0 when
     // it gave none.

@@ -43,7 +43,7 @@ void VelmoraClass::initializeVelmora(const char*, char* buffer) {
     // The backend applies the count when it next makes a session.
     const int32_t threads = readRegistryInt(settingsFolder, "threads", 0);
     if (modelLogic) modelLogic->setProcessorThreads(threads);
-    if (!modelLogic) consoleLine("Velmora::initializeVelmora - modelLogicNotInitialized!");
+    if (!modelLogic) consoleLine("Velmora::initializeVelmora - modelLogicNotInitialized!", Severity::error);
     if (buffer) copyTextBounded(buffer, buildInformation(), kHostTextLimit);
 }
 

@@ -67,8 +67,9 @@ public:
             ++copies;
             return Ok{};
         }
-        // Shrunk per tile: the tile is cut at K times the model's side and
-        // box-averaged to it.
+        // Per-tile shrinking: the tile is cut at K times the model's side and
+        // box-averaged to it on its own (the float pipeline shrinks the whole
+        // image once instead).
         const int32_t side = call_.tileSize * call_.K;
         if (!tile_.resize(side, side, call_.numChannels))
             return failure("Velmora error: failed to allocate RAM buffer for the tile", kAdapterFailure);

@@ -8,12 +8,14 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <vector>
 
 #include "context/VelmoraClass.h"
 #include "context/fresh_buffer.h"
 #include "diagnostics/log_file.h"
 #include "diagnostics/settings_store.h"
 #include "image/utils_image_resize_float.h"
+#include "tiling/blend_tiles.h"
 #include "tiling/float_tiles.h"
 #include "tiling/tile_engine.h"
 #include "tiling/tile_grid.h"
@@ -101,11 +103,19 @@ namespace {
 class FloatPipelineTiles : public TileAdapter {
 public:
     FloatPipelineTiles(const ImageFloat& working, const TileGrid& grid, ImageBuffer<ImageFloat>& stitched,
-                       const ThreadSource& threads, const std::function<void(const Tile&)>& logTile)
-        : working_(working), grid_(grid), stitched_(stitched), threads_(threads), logTile_(logTile) {}
+                       const ThreadSource& threads, const std::function<void(const Tile&)>& logTile,
+                       const ValueTransform& input, const ValueTransform& output, bool blend)
+        : working_(working),
+          grid_(grid),
+          stitched_(stitched),
+          threads_(threads),
+          logTile_(logTile),
+          input_(input),
+          output_(output),
+          blend_(blend) {}
 
     Status fill(const Tile& tile, const TensorFrame& input) override {
-        cutTile(working_, tile.left, tile.top, input);
+        cutTile(working_, tile.left, tile.top, input, input_, &row_);
         ++copies;
         return Ok{};
     }
@@ -120,14 +130,23 @@ public:
         // A result kept from an earlier call is reused when its sizes match.
         if (!stitched_.resize(sizes->width, sizes->height, channels)) return failure(kInferenceRamText, kNoRoom);
         preferLargePages(stitched_.view());
+        // Blended tiles add their shares.
+        if (blend_) std::fill_n(stitched_.view().data, elementCount(stitched_.view()), 0.0f);
         return Ok{};
     }
     Status store(const Tile& tile, const TensorFrame& result) override {
         // Each tile gives its central square, all of it S times larger when
         // the model enlarges.
         const int64_t s = scale_;
-        stitchTile(result, stitched_.view(), {tile.originX * s, tile.originY * s, grid_.margin * s, grid_.step * s},
-                   threads_);
+        const StitchSquare square{tile.originX * s, tile.originY * s, grid_.margin * s, grid_.step * s};
+        if (blend_) {
+            const BlendSquare b{square,          std::min<int64_t>(grid_.margin, grid_.step / 2) * s,
+                                tile.column > 0, tile.column + 1 < grid_.across,
+                                tile.row > 0,    tile.row + 1 < grid_.down};
+            blendTile(result, stitched_.view(), b, row_, output_);
+        } else {
+            stitchTile(result, stitched_.view(), square, threads_, output_);
+        }
         ++copies;
         return Ok{};
     }
@@ -142,25 +161,29 @@ private:
     ImageBuffer<ImageFloat>& stitched_;
     const ThreadSource& threads_;
     const std::function<void(const Tile&)>& logTile_;
+    const ValueTransform& input_;
+    const ValueTransform& output_;
+    bool blend_;
     int32_t scale_ = 1;
+    std::vector<float> row_;
 };
 
 }  // namespace
 
 ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step, int32_t downscale,
-                                  ProgressCallback callback, void* userData) {
+                                  ProgressCallback callback, void* userData, const TiledRunOptions& options) {
     const ImageFloat empty{0, 0, 0, nullptr};
     // Every way out but success: the message for the host, the line for the
     // log (none when empty), and no result.
     auto fail = [&](const std::string& text, const std::string& line) {
         errorText += text;
-        if (!line.empty()) log(line);
+        if (!line.empty() && options.bookkeeping) log(line);
         outputFloatFull.reset();
         lastTiledResult = {};
         return empty;
     };
     auto refuse = [&](const std::string& why) {
-        const std::string text = "predictByTilesImageFloat: " + why;
+        const std::string text = std::string(options.who) + ": " + why;
         return fail(text + "\n", text);
     };
     if (!modelLogic) return fail("", "");
@@ -185,8 +208,9 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
 
         ImageFloat workingImage = original_image;
         if (K >= 2) {
-            // The whole image is shrunk by box averaging before it is cut:
-            // every tile sees the same shrunk pixels its neighbours see.
+            // Whole-image shrinking: the image is box-averaged once before it
+            // is cut, so every tile sees the shrunk pixels its neighbours see
+            // (the 8-bit pipeline shrinks each tile on its own instead).
             if (!shrunk.resize(original_image.width / K, original_image.height / K, C))
                 return fail(kNoRamText, kNoRamLog);
             workingImage = shrunk.view();
@@ -198,9 +222,11 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
         ImageBuffer<ImageFloat>& stitched = K == 1 ? outputFloatFull : stitchedAtWorkingScale;
 
         const std::function<void(const Tile&)> logTile = [&](const Tile& t) {
-            if (loggingEnabled) log("*** Processing tile " + std::to_string(t.column) + "x" + std::to_string(t.row));
+            if (loggingEnabled && options.bookkeeping)
+                log("*** Processing tile " + std::to_string(t.column) + "x" + std::to_string(t.row));
         };
-        FloatPipelineTiles adapter(workingImage, *grid, stitched, pasteThreads, logTile);
+        FloatPipelineTiles adapter(workingImage, *grid, stitched, pasteThreads, logTile, options.input, options.output,
+                                   options.blend);
         Progress progress{callback, userData, *this};
         TileWalk walk(*grid, progress.forWalk(), &progress);
         const Expected<TileRunStats> run = runTileEngine(*modelLogic, tiles, walk, adapter);
@@ -254,12 +280,14 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
         walk.finish();
         // Deleted by the host at the end: no result, and nothing counted.
         if (deleted) return fail("", "");
-        // Saturates rather than overflowing after 2^31 - 1 runs.
-        if (tiledRunCount < std::numeric_limits<int32_t>::max()) ++tiledRunCount;
-        writeRegistryString(settingsFolder, "tilessplit", std::to_string(tiledRunCount));
-        writeRegistryString(settingsFolder, "Device", kEngineName);
+        if (options.bookkeeping) {
+            // Saturates rather than overflowing after 2^31 - 1 runs.
+            if (tiledRunCount < std::numeric_limits<int32_t>::max()) ++tiledRunCount;
+            writeRegistryStrings(settingsFolder,
+                                 {{"tilessplit", std::to_string(tiledRunCount)}, {"Device", kEngineName}});
+        }
         shrunk.reset();
-        if (loggingEnabled) {
+        if (loggingEnabled && options.bookkeeping) {
             char first[64];
             std::snprintf(first, sizeof first, "%f", static_cast<double>(output.data[0]));
             log(std::string("PredictByTilesImageFloat Done, returning ") + first);

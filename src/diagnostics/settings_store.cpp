@@ -85,16 +85,25 @@ int32_t readRegistryInt(const std::string& folder, const std::string& name, int3
 }
 
 bool writeRegistryString(const std::string& folder, const std::string& name, const std::string& text) {
+    return writeRegistryStrings(folder, {{name, text}});
+}
+
+bool writeRegistryStrings(const std::string& folder, const std::vector<SettingsEntry>& entries) {
     int32_t errorCode = 0;
     const auto key =
         settings_platform::openKey(settingsKeyPath(folder), settings_platform::KeyAccess::setOnly, errorCode);
     if (!key) {
-        reportKeyFailure(errorCode);
+        // Once for each value, as writing them one by one reports it.
+        for (size_t i = 0; i < entries.size(); ++i) reportKeyFailure(errorCode);
         return false;
     }
-    if (!key->set(name, text, errorCode)) {
-        messageSink("Failed to write value \"" + name + "\" in registry, error " + std::to_string(errorCode));
-        return false;
+    const std::vector<std::optional<int32_t>> failures = key->setAll(entries);
+    bool stored = true;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!failures[i]) continue;
+        messageSink("Failed to write value \"" + entries[i].first + "\" in registry, error " +
+                    std::to_string(*failures[i]));
+        stored = false;
     }
-    return true;
+    return stored;
 }

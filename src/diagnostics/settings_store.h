@@ -8,6 +8,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+// A value's name and its text.
+using SettingsEntry = std::pair<std::string, std::string>;
 
 // The folder holding all of the library's settings.
 inline constexpr const char* settingsFolder = "Velmora";
@@ -33,3 +38,9 @@ int32_t readRegistryInt(const std::string& folder, const std::string& name, int3
 // Stores the text under the name, creating the key when missing. False (with
 // a message on messageSink) when the key or the value cannot be written.
 bool writeRegistryString(const std::string& folder, const std::string& name, const std::string& text);
+
+// Stores several texts, each under its name, in one go: on a key file one
+// write and one rename, under one lock; in the registry under one opened key.
+// False when any is not stored, with the message a write of that value alone
+// would give on messageSink for each one that is not.
+bool writeRegistryStrings(const std::string& folder, const std::vector<SettingsEntry>& entries);

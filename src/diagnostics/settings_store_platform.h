@@ -4,7 +4,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "diagnostics/settings_store.h"
 
 namespace settings_platform {
 
@@ -22,6 +26,18 @@ public:
     // Stores the text as a string value. False with the platform's error
     // code on failure.
     virtual bool set(const std::string& name, const std::string& text, int32_t& errorCode) = 0;
+
+    // Stores each text as a string value, all in one go where the platform
+    // can. Per entry, the platform's error code when it was not stored (its
+    // earlier value stays), or nothing when it was. By default one set each.
+    virtual std::vector<std::optional<int32_t>> setAll(const std::vector<SettingsEntry>& entries) {
+        std::vector<std::optional<int32_t>> failures(entries.size());
+        for (size_t i = 0; i < entries.size(); ++i) {
+            int32_t errorCode = 0;
+            if (!set(entries[i].first, entries[i].second, errorCode)) failures[i] = errorCode;
+        }
+        return failures;
+    }
 };
 
 enum class KeyAccess { queryAndSet, setOnly };

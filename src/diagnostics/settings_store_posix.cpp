@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -119,8 +120,8 @@ using Clock = std::chrono::steady_clock;
 // How long an open waits for a lock held elsewhere while the store does not
 // change: a holder that stores nothing for this long is stuck or busy with
 // something else, and the call goes on without the store. An initialisation
-// reads three values and a completed run writes two, so either waits at most
-// about three or two times this.
+// reads three values, each on its own, so it waits at most about three times
+// this; a completed run writes its two values at once.
 constexpr auto kLockPatience = std::chrono::milliseconds(1000);
 // While other holders keep storing values the wait goes on, up to this.
 constexpr auto kLockLimit = std::chrono::seconds(30);
@@ -200,19 +201,20 @@ public:
     }
 
     bool set(const std::string& name, const std::string& text, int32_t& errorCode) override {
-        const auto previous = values_.find(name);
-        const std::optional<std::string> old =
-            previous == values_.end() ? std::nullopt : std::optional<std::string>(previous->second);
-        values_[name] = text;
-        if (save(errorCode)) {
-            return true;
-        }
-        if (old) {
-            values_[name] = *old;
-        } else {
-            values_.erase(name);
-        }
-        return false;
+        const std::vector<std::optional<int32_t>> failures = setAll({{name, text}});
+        if (failures[0]) errorCode = *failures[0];
+        return !failures[0];
+    }
+
+    // One file written and renamed into place for all of them: either all
+    // are stored or, the file being left as it was, none.
+    std::vector<std::optional<int32_t>> setAll(const std::vector<SettingsEntry>& entries) override {
+        SettingsValues before = values_;
+        for (const auto& [name, text] : entries) values_[name] = text;
+        int32_t errorCode = 0;
+        if (save(errorCode)) return std::vector<std::optional<int32_t>>(entries.size());
+        values_ = std::move(before);
+        return std::vector<std::optional<int32_t>>(entries.size(), errorCode);
     }
 
     // Writes all values to a temporary file and puts it in place of the data

@@ -4,8 +4,31 @@
 
 #include "image/utils_image_cropping.h"
 
-void cutTile(const ImageFloat& image, int64_t left, int64_t top, const TensorFrame& input) {
+namespace {
+
+// The tile's rows gathered as floats, each transformed, then written.
+void cutTransformed(const ImageFloat& image, int64_t left, int64_t top, const TensorFrame& input,
+                    const ValueTransform& transform, std::vector<float>& row) {
+    const int64_t c = image.numChannels, side = input.width;
+    row.resize(static_cast<size_t>(side * c));
+    for (int64_t r = 0; r < input.height; ++r) {
+        const float* src = image.data + std::clamp<int64_t>(top + r, 0, image.height - 1) * image.width * c;
+        for (int64_t x = 0; x < side; ++x)
+            std::copy_n(src + std::clamp<int64_t>(left + x, 0, image.width - 1) * c, c, row.data() + x * c);
+        transform.apply(row.data(), side, static_cast<int32_t>(c));
+        writePixels(input, r * side, row.data(), side);
+    }
+}
+
+}  // namespace
+
+void cutTile(const ImageFloat& image, int64_t left, int64_t top, const TensorFrame& input,
+             const ValueTransform& transform, std::vector<float>* row) {
     if (!image.data || image.width <= 0 || image.height <= 0) return;
+    if (!transform.identity()) {
+        std::vector<float> local;
+        return cutTransformed(image, left, top, input, transform, row ? *row : local);
+    }
     const int64_t channels = image.numChannels;
     const int64_t width = image.width;
     const int64_t side = input.width;
@@ -24,15 +47,17 @@ void cutTile(const ImageFloat& image, int64_t left, int64_t top, const TensorFra
 }
 
 void stitchTile(const TensorFrame& result, const ImageFloat& stitched, const StitchSquare& s,
-                const ThreadSource& threads) {
+                const ThreadSource& threads, const ValueTransform& transform) {
     const int64_t width = std::min(s.side, stitched.width - s.x);
     const int64_t height = std::min(s.side, stitched.height - s.y);
     if (width <= 0 || height <= 0) return;
     const int64_t channels = stitched.numChannels;
     auto rows = [&](int64_t from, int64_t to) {
-        for (int64_t row = from; row <= to; ++row)
-            readPixels(result, (s.from + row) * result.width + s.from, width,
-                       stitched.data + ((s.y + row) * stitched.width + s.x) * channels);
+        for (int64_t row = from; row <= to; ++row) {
+            float* out = stitched.data + ((s.y + row) * stitched.width + s.x) * channels;
+            readPixels(result, (s.from + row) * result.width + s.from, width, out);
+            transform.apply(out, width, static_cast<int32_t>(channels));
+        }
     };
     // Starting threads costs more than copying a tile-sized square, and far
     // more while the runtime's own threads still hold the cores, so only

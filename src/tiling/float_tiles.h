@@ -4,15 +4,19 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "image/image_records.h"
 #include "image/parallel_for.h"
 #include "tiling/tile_tensor.h"
+#include "tiling/value_transform.h"
 
 // Writes the input's width x height pixels from those of `image` at
 // (left + column, top + row), coordinates clamped into the image, so that a
-// tile reaching outside repeats the edge pixels. Channels as the image's.
-void cutTile(const ImageFloat& image, int64_t left, int64_t top, const TensorFrame& input);
+// tile reaching outside repeats the edge pixels. Channels as the image's;
+// values through `transform` on their way (`row` is its working room).
+void cutTile(const ImageFloat& image, int64_t left, int64_t top, const TensorFrame& input,
+             const ValueTransform& transform = {}, std::vector<float>* row = nullptr);
 
 // A square of a result and where it goes.
 struct StitchSquare {
@@ -22,7 +26,7 @@ struct StitchSquare {
 };
 
 // Copies the square of `result` to `stitched` (same channel count), clipped
-// to the stitched image; a large square's rows are copied on threads from
-// `threads`.
+// to the stitched image, values through `transform`; a large square's rows
+// are copied on threads from `threads`.
 void stitchTile(const TensorFrame& result, const ImageFloat& stitched, const StitchSquare& square,
-                const ThreadSource& threads);
+                const ThreadSource& threads, const ValueTransform& transform = {});

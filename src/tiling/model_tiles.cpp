@@ -17,7 +17,7 @@ std::string refused(const TensorDescription& t, const char* verb, const char* en
 
 Expected<ModelTiles> modelTiles(const ModelDescription& model, int32_t side, int32_t channels) {
     ModelTiles tiles;
-    tiles.input = TileInputSpec{Layout::ChannelsLast, kFloatElements, side, channels, {1, side, side, channels}};
+    tiles.input = TileInputSpec{Layout::ChannelsLast, kFloatElements, side, side, channels, {1, side, side, channels}};
     if (!model.known) return tiles;
     if (model.inputs.size() != 1)
         return failure("takes " + std::to_string(model.inputs.size()) + " inputs; a tile is one");
@@ -31,7 +31,7 @@ Expected<ModelTiles> modelTiles(const ModelDescription& model, int32_t side, int
     if (!input) return failure(input.message());
     const Expected<TileForecast> forecast = tileForecast(out.declared, side, model.outputLayout);
     if (!forecast) return failure(forecast.message());
-    tiles.input = TileInputSpec{input->layout, in.elementType, side, channels, input->dims};
+    tiles.input = TileInputSpec{input->layout, in.elementType, side, side, channels, input->dims};
     tiles.outputDeclared = out.declared;
     tiles.outputLayoutCode = model.outputLayout;
     tiles.scale = static_cast<int32_t>(forecast->scale);

@@ -12,7 +12,7 @@ Failure adapterFailure(const std::exception& e) {
 Expected<TileRunStats> runTileEngine(ModelLogic& backend, ModelTiles& model, TileWalk& walk, TileAdapter& adapter) {
     TileRunStats stats;
     const TileInputSpec& spec = model.input;
-    TensorFrame input{nullptr, spec.elementType, spec.layout, spec.side, spec.side, spec.channels};
+    TensorFrame input{nullptr, spec.elementType, spec.layout, spec.width, spec.height, spec.channels};
     auto makeRoom = [&]() -> Status {
         try {
             input.data = backend.tileInput(spec);
@@ -23,7 +23,7 @@ Expected<TileRunStats> runTileEngine(ModelLogic& backend, ModelTiles& model, Til
     };
     if (!adapter.roomAtFirstTile)
         if (const Status room = makeRoom(); !room) return room.error();
-    ResultReader reader(model, spec.side);
+    ResultReader reader(model, spec.width);
     int32_t channels = 0;  // of the first result; every later one keeps it
     while (walk.next()) {
         const Tile& tile = walk.tile();

@@ -12,12 +12,12 @@ enum class Layout { ChannelsFirst, ChannelsLast };
 // The runtime's code of 32-bit floats, the library's own element type.
 inline constexpr int32_t kFloatElements = 1;
 
-// How a model takes one square tile: its layout, element type and the
-// tensor's dimensions.
+// How a model takes one tile (square for the tiled runs): its layout,
+// element type, sizes and the tensor's dimensions.
 struct TileInputSpec {
     Layout layout = Layout::ChannelsLast;
     int32_t elementType = kFloatElements;
-    int32_t side = 0;
+    int32_t width = 0, height = 0;
     int32_t channels = 0;
     std::vector<int64_t> dims;
 };

@@ -67,6 +67,24 @@ TEST_F(SettingsStore, WritesChangeOneValueAndTheLastWriterWins) {
     EXPECT_EQ(storedValues("Other"), (SettingsValues{{"tilessplit", "99"}}));
 }
 
+TEST_F(SettingsStore, SeveralValuesAreStoredTogetherOrNotAtAll) {
+    ASSERT_TRUE(writeRegistryString(settingsFolder, "logging", "1"));
+    ASSERT_TRUE(writeRegistryStrings(settingsFolder, {{"tilessplit", "6"}, {"Device", "Velmora ONNX"}}));
+    EXPECT_EQ(readRegistryInt(settingsFolder, "tilessplit", 0), 6);
+    EXPECT_EQ(readRegistryString(settingsFolder, "Device", "none"), "Velmora ONNX");
+    EXPECT_EQ(storedValues(), (SettingsValues{{"Device", "Velmora ONNX"}, {"logging", "1"}, {"tilessplit", "6"}}));
+
+    // A folder where the temporary file would go: the file cannot be
+    // replaced, and each value says so as it would alone.
+    std::filesystem::create_directories(keyFile().string() + ".tmp");
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(writeRegistryStrings(settingsFolder, {{"tilessplit", "7"}, {"Device", "other"}}));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "Failed to write value \"tilessplit\" in registry, error " + std::to_string(EISDIR) +
+                  "\n\nFailed to write value \"Device\" in registry, error " + std::to_string(EISDIR) + "\n\n");
+    EXPECT_EQ(storedValues(), (SettingsValues{{"Device", "Velmora ONNX"}, {"logging", "1"}, {"tilessplit", "6"}}));
+}
+
 TEST_F(SettingsStore, DamagedFileGivesDefaultsAndAMessage) {
     std::filesystem::create_directories(keyFile().parent_path());
     const std::string damaged[] = {
@@ -97,8 +115,10 @@ TEST_F(SettingsStore, KeyThatCannotBeCreatedReportsAndFallsBack) {
     EXPECT_EQ(readRegistryInt(settingsFolder, "logging", 7), 7);
     EXPECT_EQ(readRegistryString(settingsFolder, "Device", "x"), "x");
     EXPECT_FALSE(writeRegistryString(settingsFolder, "Device", "Velmora ONNX"));
+    // Once for each value, as when they are written one by one.
+    EXPECT_FALSE(writeRegistryStrings(settingsFolder, {{"tilessplit", "1"}, {"Device", "Velmora ONNX"}}));
     const std::string line = "Failed to create folder in registry, error " + std::to_string(ENOTDIR) + "\n\n";
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), line + line + line);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), line + line + line + line + line);
 }
 
 TEST_F(SettingsStore, UnreadableKeyFileReportsAndFallsBack) {

@@ -40,6 +40,14 @@ TEST_F(Registry, WritesAreTextsWithTheirTerminatingZero) {
     EXPECT_EQ(readRegistryInt(settingsFolder, "empty", 9), 9);
 }
 
+TEST_F(Registry, SeveralValuesAreStoredUnderOneKey) {
+    ASSERT_TRUE(writeRegistryString(settingsFolder, "logging", "1"));
+    ASSERT_TRUE(writeRegistryStrings(settingsFolder, {{"tilessplit", "6"}, {"Device", "Velmora ONNX"}}));
+    EXPECT_EQ(registryValues(), (RegistryValues{{"Device", registryText("Velmora ONNX")},
+                                                {"logging", registryText("1")},
+                                                {"tilessplit", registryText("6")}}));
+}
+
 TEST_F(Registry, LoggingValuesAndTheirReading) {
     const std::pair<const char*, int32_t> cases[] = {{"1", 1}, {" 2", 2}, {"-1", -1}, {"yes", 0}, {"0x1", 0}, {"0", 0}};
     for (const auto& [text, expected] : cases) {
