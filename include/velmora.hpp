@@ -276,7 +276,10 @@ inline void setMessageSink(MessageSink sink, int32_t runtimeLevel = VELMORA_SEVE
         static void relay(void* self, int32_t severity, int32_t source, const char* text) {
             auto* held = static_cast<Held*>(self);
             std::lock_guard<std::mutex> lock(held->mutex);
-            if (held->sink) held->sink(severity, source, text);
+            // Nothing may leave a sink: a line the host's cannot take is lost.
+            try {
+                if (held->sink) held->sink(severity, source, text);
+            } catch (...) {}
         }
     };
     static Held* held = new Held;  // never destroyed: the runtime may log late in the process's exit

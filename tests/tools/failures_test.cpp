@@ -83,7 +83,7 @@ TEST_F(Failures, AStopFromTheProgressCallbackWritesNothing) {
 
 TEST_F(Failures, CtrlCDuringALongRunStopsCleanly) {
     // 64 tiles of a six-layer convolution: seconds of work, interrupted after
-    // the first tile (which -v lets the library announce on standard output).
+    // the first tile (which -v lets the library announce on standard error).
     writeImage(scratch / "big.png", FileFormat::Png, smoothRaster(1900, 1900, 3), {SampleType::UInt8, 95});
     const CommandResult r =
         scratch.runAndInterruptAt({"big.png", "out.png", "-m", modelFile("conv6x32_t256.onnx"), "-v"}, "runModel");
@@ -93,7 +93,7 @@ TEST_F(Failures, CtrlCDuringALongRunStopsCleanly) {
     EXPECT_NE(messages[0].find("interrupted"), std::string::npos);
     // Far fewer tiles ran than the image has.
     size_t runs = 0;
-    for (size_t at = r.out.find("runModel "); at != std::string::npos; at = r.out.find("runModel ", at + 1)) ++runs;
+    for (size_t at = r.err.find("runModel "); at != std::string::npos; at = r.err.find("runModel ", at + 1)) ++runs;
     EXPECT_LT(runs, 10u);
     EXPECT_EQ(readText(scratch / "out.png"), "the previous result");
     EXPECT_EQ(scratch.files(), (std::vector<std::string>{"big.png", "in.png", "out.png"}));

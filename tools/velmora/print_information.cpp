@@ -1,11 +1,9 @@
 #include <cstdarg>
 #include <cstdio>
-#include <optional>
 #include <vector>
 
 #include "command.h"
 #include "loaded_model.h"
-#include "output_capture.h"
 
 namespace {
 
@@ -119,15 +117,10 @@ std::string describe(const Options& o) {
 
 }  // namespace
 
-// The description goes to standard output after the library is gone; what
-// the library and the runtime print meanwhile is kept back unless -v.
+// The description goes to standard output once the library is gone; what
+// the library and the runtime say meanwhile goes to the message sink.
 int printInformation(const Options& o) {
-    std::string text;
-    {
-        std::optional<OutputCapture> capture;
-        if (!o.verbose) capture.emplace();
-        text = describe(o);
-    }
+    const std::string text = describe(o);
     std::fputs(text.c_str(), stdout);
     return 0;
 }

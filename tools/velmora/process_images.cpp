@@ -12,11 +12,11 @@
 #include "enlarge_plane.h"
 #include "image_files.h"
 #include "jobs.h"
+#include "library_messages.h"
 #include "loaded_model.h"
 #include "memory.h"
 #include "model_input.h"
 #include "model_run.h"
-#include "output_capture.h"
 #include "platform.h"
 #include "run_plan.h"
 
@@ -249,10 +249,10 @@ std::string naming(const JobList& list, const Job& job, const std::string& what)
     return name + ": " + what;
 }
 
-void reportFailure(const std::string& message, OutputCapture* capture) {
+// The failure, and the library's and the runtime's lines that explain it.
+void reportFailure(const std::string& message) {
     say(message);
-    if (!capture) return;
-    for (const std::string& line : explainingLines(capture->take())) sayRaw("  " + line);
+    for (const std::string& line : keptLibraryLines().take()) sayRaw("  " + line);
 }
 
 }  // namespace
@@ -264,23 +264,18 @@ int processImages(const Options& o) {
     size_t failed = 0, done = 0;
     bool interrupted = false;
     {
-        // The library's and the runtime's prints are kept back, from the
-        // first call to the last (the context's end prints too).
-        std::optional<OutputCapture> capture;
-        if (!o.verbose) capture.emplace();
-        OutputCapture* captured = capture && capture->active() ? &*capture : nullptr;
         std::optional<Runner> runner;
         try {
             runner.emplace(o, list);
         } catch (const std::exception& e) {
-            reportFailure(e.what(), captured);
+            reportFailure(e.what());
             return kExitFailure;
         }
         for (const Job& job : list.jobs) {
             try {
                 const std::string line = runner->run(job);
                 ++done;
-                if (captured) captured->take();
+                keptLibraryLines().take();  // nothing failed: nothing to explain
                 if (o.quiet) continue;
                 if (list.batch)
                     say(line);
@@ -295,10 +290,10 @@ int processImages(const Options& o) {
                 break;
             } catch (const std::bad_alloc&) {
                 ++failed;
-                reportFailure(naming(list, job, "out of memory; try --downscale 2 or --8bit"), captured);
+                reportFailure(naming(list, job, "out of memory; try --downscale 2 or --8bit"));
             } catch (const std::exception& e) {
                 ++failed;
-                reportFailure(naming(list, job, e.what()), captured);
+                reportFailure(naming(list, job, e.what()));
             }
             if (!list.batch && failed) return kExitFailure;
         }
