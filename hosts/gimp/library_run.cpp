@@ -3,6 +3,7 @@
 #include "library_run.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -31,6 +32,18 @@ bool guarded(VgFailure* failure, Step step) {
 bool failed(VgFailure* failure, const velmora::Error& error) { return vgFail(failure, "%s", error.words.c_str()); }
 
 }  // namespace
+
+extern "C" void vgShowLibraryWarnings(void) {
+    try {
+        velmora::setMessageSink(
+            [](int32_t severity, int32_t, const char* text) {
+                if (severity >= VELMORA_SEVERITY_WARNING) std::fprintf(stderr, "velmora-gimp: %s\n", text);
+            },
+            VELMORA_SEVERITY_WARNING);
+    } catch (...) {
+        // Without memory for the sink the library prints as it always has.
+    }
+}
 
 struct VgLoadedModel {
     velmora::Context context;

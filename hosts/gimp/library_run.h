@@ -20,6 +20,11 @@ typedef bool (*VgProgressFn)(void* userData, double fraction);
 
 typedef enum VgRunOutcome { VG_RUN_DONE, VG_RUN_FAILED, VG_RUN_STOPPED } VgRunOutcome;
 
+/* Shows the library's and the runtime's warnings and errors on standard
+ * error, after the plug-in's name, and nothing else they say. Called once,
+ * before the first model is loaded. */
+void vgShowLibraryWarnings(void);
+
 /* A context of the library with one model loaded. */
 typedef struct VgLoadedModel VgLoadedModel;
 
