@@ -94,10 +94,9 @@ void FloatCall(benchmark::State& state, const char* model) {
     std::vector<float> image = picture(side);
     for (auto _ : state) {
         Quiet quiet;
-        const ImageFloat out =
-            predictByTilesImageFloat(loaded.context, ImageFloat{side, side, 3, image.data()},
-                                     static_cast<int32_t>(state.range(1)), static_cast<int32_t>(state.range(2)), 1,
-                                     nullptr, nullptr);
+        const ImageFloat out = predictByTilesImageFloat(loaded.context, ImageFloat{side, side, 3, image.data()},
+                                                        static_cast<int32_t>(state.range(1)),
+                                                        static_cast<int32_t>(state.range(2)), 1, nullptr, nullptr);
         if (!out.data) throw std::runtime_error("the run failed");
         benchmark::DoNotOptimize(out.data);
     }
