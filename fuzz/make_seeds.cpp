@@ -2,7 +2,7 @@
 // so that none is kept in the repository:
 //   OUTDIR/seeds/fuzz_exports      calls of every export on every model
 //   OUTDIR/seeds/fuzz_model_load   the generated models (those under 64 KiB)
-//   OUTDIR/seeds/fuzz_model_file   the same
+//   OUTDIR/seeds/fuzz_run_cost     a few runs' sizes (any bytes are one)
 //   OUTDIR/seeds/fuzz_png, fuzz_jpeg, fuzz_tiff   small pictures of every kind
 //                                  the tests' picture generators make
 //   OUTDIR/reproducers/fuzz_exports/NAME.bin   one input per fault the
@@ -164,6 +164,18 @@ void modelSeeds(const fs::path& dir, const std::vector<fs::path>& folders) {
                 fs::copy_file(entry.path(), dir / entry.path().filename(), fs::copy_options::overwrite_existing);
 }
 
+void runCostSeeds(const fs::path& dir) {
+    fs::create_directories(dir);
+    // The sizes of the command's tests: a 4500 x 4500 picture in 16-pixel
+    // tiles, and a 384 x 256 one that a 256-pixel model enlarges four times.
+    for (const auto& [name, fields] : std::vector<std::pair<std::string, std::vector<int32_t>>>{
+             {"wide", {4499, 4499, 2, 2, 2, 0, 15, 1, 0, 0}}, {"enlarged", {383, 255, 2, 2, 2, 1, 255, 1, 0, 3}}}) {
+        ByteWriter w;
+        for (const int32_t v : fields) w.number(v);
+        writeFile(dir / (name + ".bin"), w.bytes());
+    }
+}
+
 void pictureSeeds(const fs::path& root) {
     const fs::path png = root / "fuzz_png", jpeg = root / "fuzz_jpeg", tiff = root / "fuzz_tiff";
     for (const fs::path& d : {png, jpeg, tiff}) fs::create_directories(d);
@@ -215,7 +227,7 @@ int main(int argc, char** argv) {
         exportSeeds(out / "seeds" / "fuzz_exports");
         reproducers(out / "reproducers" / "fuzz_exports");
         modelSeeds(out / "seeds" / "fuzz_model_load", {argv[2], argv[3]});
-        modelSeeds(out / "seeds" / "fuzz_model_file", {argv[2], argv[3]});
+        runCostSeeds(out / "seeds" / "fuzz_run_cost");
         pictureSeeds(out / "seeds");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "fuzz_make_seeds: %s\n", e.what());

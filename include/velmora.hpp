@@ -189,7 +189,7 @@ public:
         request.size = sizeof request;
         VelmoraPlan plan{};
         plan.size = sizeof plan;
-        if (!velmoraPlan(handle_, &request, &plan)) return failed("no plan");
+        if (!velmoraPlan(handle_, &request, &plan)) return failed("the run cannot be planned");
         return plan;
     }
 
@@ -200,7 +200,9 @@ public:
                                                            tiling.downscale, relay.callback(), &relay);
         FloatResult held(handle_, result);
         if (relay.stopped) return Error{"stopped", true};
-        if (!result.data) return failed("the model run failed");
+        // An empty record is the library's failure result.
+        if (!result.data || result.width <= 0 || result.height <= 0 || result.numChannels <= 0)
+            return failed("the model run failed");
         return held;
     }
 
@@ -274,7 +276,10 @@ inline void setMessageSink(MessageSink sink, int32_t runtimeLevel = VELMORA_SEVE
         static void relay(void* self, int32_t severity, int32_t source, const char* text) {
             auto* held = static_cast<Held*>(self);
             std::lock_guard<std::mutex> lock(held->mutex);
-            if (held->sink) held->sink(severity, source, text);
+            // Nothing may leave a sink: a line the host's cannot take is lost.
+            try {
+                if (held->sink) held->sink(severity, source, text);
+            } catch (...) {}
         }
     };
     static Held* held = new Held;  // never destroyed: the runtime may log late in the process's exit

@@ -12,7 +12,7 @@
 #   --build DIR    the build folder (default build-fuzz)
 #   --replay       run only the reproducers of faults the library once had,
 #                  and say which it fails again
-#   FUZZER         fuzz_exports fuzz_model_load fuzz_model_file fuzz_png
+#   FUZZER         fuzz_exports fuzz_model_load fuzz_run_cost fuzz_png
 #                  fuzz_jpeg fuzz_tiff (default: all)
 #
 # Corpora grow in DIR/fuzz/corpus/FUZZER from one run to the next, beside the
@@ -33,7 +33,7 @@ keep_going=0
 replay=0
 build=build-fuzz
 fuzzers=()
-all=(fuzz_exports fuzz_model_load fuzz_model_file fuzz_png fuzz_jpeg fuzz_tiff)
+all=(fuzz_exports fuzz_model_load fuzz_run_cost fuzz_png fuzz_jpeg fuzz_tiff)
 while (($#)); do
   case "$1" in
     --time) seconds="$2"; shift 2 ;;

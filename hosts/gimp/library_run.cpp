@@ -3,69 +3,18 @@
 #include "library_run.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "velmora.h"
+#include "velmora.hpp"
 
 namespace {
 
-constexpr int32_t kErrorTextLength = 1 << 16;
-constexpr size_t kModelTextLength = 2048;  // what getModelInformation may write
 constexpr const char* kHostName = "velmora GIMP plug-in";
-
-class Context {
-public:
-    Context() : handle(createContext(0, kHostName)) {}
-    ~Context() {
-        if (!handle) return;
-        deallocateImage(handle);
-        deallocateModel(handle);
-        deleteContext(handle);
-    }
-    Context(const Context&) = delete;
-    Context& operator=(const Context&) = delete;
-
-    VelmoraContext get() const { return handle; }
-
-    // The pending failure text on one line, fetched and thereby cleared.
-    std::string takeErrorText() const {
-        std::vector<char> buffer(kErrorTextLength, '\0');
-        getErrorText(handle, buffer.data(), kErrorTextLength);
-        buffer.back() = '\0';
-        std::string line;
-        for (const char* c = buffer.data(); *c; ++c) {
-            const char ch = (*c == '\n' || *c == '\r' || *c == '\t') ? ' ' : *c;
-            if (ch == ' ' && (line.empty() || line.back() == ' ')) continue;
-            line += ch;
-        }
-        while (!line.empty() && line.back() == ' ') line.pop_back();
-        return line;
-    }
-
-private:
-    VelmoraContext handle;
-};
-
-struct ProgressRelay {
-    VgProgressFn progress;
-    void* userData;
-    bool stopped;
-};
-
-bool relayProgress(void* userData, float percent) {
-    auto* relay = static_cast<ProgressRelay*>(userData);
-    if (relay->progress && relay->progress(relay->userData, percent / 100.0)) relay->stopped = true;
-    return relay->stopped;
-}
-
-// The library's words on a failure, after what failed; false.
-bool failed(VgFailure* failure, const char* what, const std::string& text) {
-    return vgFail(failure, "%s: %s", what, text.empty() ? "the library gave no reason" : text.c_str());
-}
 
 // Reports what escaped the library as an exception; false.
 template <typename Step>
@@ -80,11 +29,24 @@ bool guarded(VgFailure* failure, Step step) {
     return false;
 }
 
+bool failed(VgFailure* failure, const velmora::Error& error) { return vgFail(failure, "%s", error.words.c_str()); }
+
 }  // namespace
 
+extern "C" void vgShowLibraryWarnings(void) {
+    try {
+        velmora::setMessageSink(
+            [](int32_t severity, int32_t, const char* text) {
+                if (severity >= VELMORA_SEVERITY_WARNING) std::fprintf(stderr, "velmora-gimp: %s\n", text);
+            },
+            VELMORA_SEVERITY_WARNING);
+    } catch (...) {
+        // Without memory for the sink the library prints as it always has.
+    }
+}
+
 struct VgLoadedModel {
-    Context context;
-    std::string details;
+    velmora::Context context;
 };
 
 extern "C" VgLoadedModel* vgLoadModel(const void* modelBytes, size_t modelSize, VgFailure* failure) {
@@ -94,50 +56,56 @@ extern "C" VgLoadedModel* vgLoadModel(const void* modelBytes, size_t modelSize, 
     }
     std::unique_ptr<VgLoadedModel> model;
     const bool loaded = guarded(failure, [&] {
-        model = std::make_unique<VgLoadedModel>();
-        const VelmoraContext context = model->context.get();
-        if (!context) return vgFail(failure, "the library could not create a context");
-        char build[1024] = {0};
-        initializeVelmora(context, kHostName, nullptr, build);
-        model->context.takeErrorText();
+        velmora::Result<velmora::Context> created = velmora::Context::create(kHostName);
+        if (!created) return failed(failure, created.error());
+        model.reset(new VgLoadedModel{std::move(*created)});
+        model->context.initialize(kHostName);
+        const char* bytes = static_cast<const char*>(modelBytes);
         // The library reads each end's layout from its shape; the codes say
         // channels-last only where a shape cannot tell, as in [?, ?, ?, ?].
-        if (!loadModelEx(context, modelBytes, static_cast<uint32_t>(modelSize), "", "", 1, 1))
-            return failed(failure, "the runtime refused the model", model->context.takeErrorText());
-        model->context.takeErrorText();  // what loading printed is not a failure of the run
-        std::vector<char> text(kModelTextLength, '\0');
-        getModelInformation(context, nullptr, VELMORA_MODEL_DETAILS, text.data());
-        text.back() = '\0';
-        model->details = text.data();
-        return true;
+        const velmora::Status done = model->context.load(std::vector<char>(bytes, bytes + modelSize));
+        return done ? true : failed(failure, done.error());
     });
     return loaded ? model.release() : nullptr;
 }
 
 extern "C" void vgUnloadModel(VgLoadedModel* model) { delete model; }
 
-extern "C" const char* vgModelDetails(const VgLoadedModel* model) { return model->details.c_str(); }
+extern "C" bool vgFitLoadedModel(VgLoadedModel* model, int32_t askedTile, VgModelFit* fit, VgFailure* failure) {
+    return guarded(failure, [&] {
+        const velmora::Result<VelmoraModelInfo> info = model->context.describe();
+        if (!info) return failed(failure, info.error());
+        if (!vgFitModel(&*info, askedTile, fit, failure)) return false;
+        if (fit->tile != 0) return true;
+        // The library's choices do not depend on the picture's sizes.
+        VelmoraPlanRequest request{};
+        request.width = request.height = 1;
+        request.channels = fit->inputChannels ? fit->inputChannels : 3;
+        const velmora::Result<VelmoraPlan> plan = model->context.plan(request);
+        if (!plan) return failed(failure, plan.error());
+        fit->tile = plan->tileSize;
+        return true;
+    });
+}
 
 extern "C" VgRunOutcome vgRunModel(VgLoadedModel* model, const VgTiling* tiling, const VgPixels* input,
                                    VgProgressFn progress, void* userData, VgPixels* result, VgFailure* failure) {
     std::memset(result, 0, sizeof *result);
     VgRunOutcome outcome = VG_RUN_FAILED;
     guarded(failure, [&] {
-        const VelmoraContext context = model->context.get();
-        ProgressRelay relay{progress, userData, false};
         const ImageFloat image{input->width, input->height, input->channels, input->data};
-        const ImageFloat out = predictByTilesImageFloat(context, image, tiling->tile, tiling->step, tiling->downscale,
-                                                        relayProgress, &relay);
-        if (relay.stopped) {
+        const velmora::Progress told = [&](float percent) { return progress && progress(userData, percent / 100.0); };
+        const velmora::Result<velmora::FloatResult> run =
+            model->context.runFloat(image, {tiling->tile, tiling->step, tiling->downscale}, told);
+        if (run.error().stopped) {
             outcome = VG_RUN_STOPPED;
             return vgFail(failure, "the run was stopped");
         }
-        if (!out.data || out.width <= 0 || out.height <= 0 || out.numChannels <= 0)
-            return failed(failure, "the model run failed", model->context.takeErrorText());
+        if (!run) return failed(failure, run.error());
+        const ImageFloat& out = run->image();
         if (!vgAllocPixels(result, out.width, out.height, out.numChannels, failure)) return false;
         std::memcpy(result->data, out.data,
                     vgPixelCount(result) * static_cast<size_t>(out.numChannels) * sizeof(float));
-        deallocateImage(context);
         outcome = VG_RUN_DONE;
         return true;
     });

@@ -1,6 +1,6 @@
-/* Model runs through libvelmora's exported functions, as any host makes
- * them: a fresh context with the model loaded from bytes, its description
- * read, one tiled float prediction, and everything released again. */
+/* Model runs through libvelmora, as any host makes them: a fresh context
+ * with the model loaded from bytes, the library's description of it and its
+ * plan, one tiled float prediction, and everything released again. */
 #ifndef VELMORA_GIMP_LIBRARY_RUN_H
 #define VELMORA_GIMP_LIBRARY_RUN_H
 
@@ -8,6 +8,7 @@
 
 #include "failure.h"
 #include "layer_pixels.h"
+#include "model_fit.h"
 #include "run_settings.h"
 
 #ifdef __cplusplus
@@ -19,18 +20,24 @@ typedef bool (*VgProgressFn)(void* userData, double fraction);
 
 typedef enum VgRunOutcome { VG_RUN_DONE, VG_RUN_FAILED, VG_RUN_STOPPED } VgRunOutcome;
 
+/* Shows the library's and the runtime's warnings and errors on standard
+ * error, after the plug-in's name, and nothing else they say. Called once,
+ * before the first model is loaded. */
+void vgShowLibraryWarnings(void);
+
 /* A context of the library with one model loaded. */
 typedef struct VgLoadedModel VgLoadedModel;
 
-/* Loads the model from |modelBytes|, which are borrowed and must outlive the
- * returned model. Null, with the library's words in |failure|, when the
- * runtime refuses it. Released with vgUnloadModel. */
+/* Loads the model from a copy of |modelBytes|, which the model keeps. Null,
+ * with the library's words in |failure|, when the runtime refuses it.
+ * Released with vgUnloadModel. */
 VgLoadedModel* vgLoadModel(const void* modelBytes, size_t modelSize, VgFailure* failure);
 void vgUnloadModel(VgLoadedModel* model);
 
-/* The library's detailed text on the model (its inputs' and outputs' names,
- * types, shapes and layouts), owned by |model|. */
-const char* vgModelDetails(const VgLoadedModel* model);
+/* Fits the model, as the library describes it, to |askedTile| (vgFitModel);
+ * where the model takes any side and none is asked, the library's plan
+ * chooses the tile. */
+bool vgFitLoadedModel(VgLoadedModel* model, int32_t askedTile, VgModelFit* fit, VgFailure* failure);
 
 /* Runs the model over |input| with |tiling| (its scales are not applied
  * here). On VG_RUN_DONE |result| owns the library's result, whose size may

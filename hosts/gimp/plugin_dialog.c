@@ -5,7 +5,6 @@
 #include <string.h>
 
 #include "library_run.h"
-#include "model_details.h"
 
 typedef struct Widgets {
     GtkWidget* chooser;
@@ -23,10 +22,9 @@ static gchar* takesText(const VgModelFit* fit) {
     gchar* channels = fit->inputChannels > 0 ? g_strdup_printf(" with %d channel%s", (int)fit->inputChannels,
                                                                fit->inputChannels == 1 ? "" : "s")
                                              : g_strdup("");
-    gchar* text =
-        fit->openSize
-            ? g_strdup_printf("Takes tiles of any size%s (tile size 0: %d).", channels, (int)VG_OPEN_SIZE_TILE)
-            : g_strdup_printf("Takes tiles of %d x %d pixels%s.", (int)fit->tile, (int)fit->tile, channels);
+    gchar* text = fit->openSize
+                      ? g_strdup_printf("Takes tiles of any size%s (tile size 0: %d).", channels, (int)fit->tile)
+                      : g_strdup_printf("Takes tiles of %d x %d pixels%s.", (int)fit->tile, (int)fit->tile, channels);
     g_free(channels);
     return text;
 }
@@ -40,7 +38,6 @@ static void describeChoice(GtkFileChooser* chooser, Widgets* w) {
     GError* error = NULL;
     gchar* text = NULL;
     VgLoadedModel* loaded = NULL;
-    VgModelShape shape;
     VgModelFit fit;
     VgFailure failure = {{0}};
     if (!path) {
@@ -48,9 +45,7 @@ static void describeChoice(GtkFileChooser* chooser, Widgets* w) {
     } else if (!g_file_get_contents(path, &bytes, &size, &error)) {
         text = g_strdup(error->message);
         g_error_free(error);
-    } else if (!(loaded = vgLoadModel(bytes, size, &failure)) ||
-               !vgReadModelDetails(vgModelDetails(loaded), &shape, &failure) ||
-               !vgFitModel(&shape, 0, &fit, &failure)) {
+    } else if (!(loaded = vgLoadModel(bytes, size, &failure)) || !vgFitLoadedModel(loaded, 0, &fit, &failure)) {
         text = g_strdup(failure.text);
     } else {
         text = takesText(&fit);

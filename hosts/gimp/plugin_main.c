@@ -74,6 +74,7 @@ static void run(const gchar* name, gint parameterCount, const GimpParam* paramet
     static GimpParam values[2];
     static VgFailure failure;
     (void)name;
+    vgShowLibraryWarnings(); /* before the dialog or the run makes the first context */
     *returnCount = 1;
     *returnValues = values;
     values[0].type = GIMP_PDB_STATUS;

@@ -4,9 +4,8 @@
 
 #include "drawable_io.h"
 #include "layer_pixels.h"
-#include "model_details.h"
 
-/* The model's bytes, which the library borrows while it holds the model. */
+/* The model file's bytes. */
 typedef struct ModelFile {
     gchar* bytes;
     gsize size;
@@ -22,17 +21,6 @@ static bool readModelFile(const char* path, ModelFile* model, VgFailure* failure
         return false;
     }
     return true;
-}
-
-/* Fits the loaded model to the run's tile. A model the library describes in
- * words the plug-in cannot read still runs with a given tile size, and the
- * library has the last word on it. */
-static bool fitLoadedModel(const VgLoadedModel* loaded, int32_t askedTile, VgModelFit* fit, VgFailure* failure) {
-    VgModelShape shape;
-    VgFailure unread;
-    if (vgReadModelDetails(vgModelDetails(loaded), &shape, &unread)) return vgFitModel(&shape, askedTile, fit, failure);
-    if (askedTile == 0) return vgFail(failure, "%s; give the tile size", unread.text);
-    return vgFitModel(NULL, askedTile, fit, failure);
 }
 
 static bool showProgress(void* userData, double fraction) {
@@ -115,7 +103,9 @@ VgRunOutcome vgProcessDrawable(gint32 image, gint32 drawable, const VgRunSetting
     GeglRectangle target, read;
     if (!readModelFile(settings->modelPath, &model, failure)) return VG_RUN_FAILED;
     loaded = vgLoadModel(model.bytes, model.size, failure);
-    if (!loaded || !fitLoadedModel(loaded, settings->tile, &fit, failure) ||
+    g_free(model.bytes); /* the loaded model keeps its own copy */
+    model.bytes = NULL;
+    if (!loaded || !vgFitLoadedModel(loaded, settings->tile, &fit, failure) ||
         !vgResolveTiling(settings, &fit, &tiling, failure))
         goto end;
 

@@ -6,7 +6,7 @@
 #include <stdint.h>
 
 #include "failure.h"
-#include "model_details.h"
+#include "model_fit.h"
 
 #ifdef __cplusplus
 extern "C" {

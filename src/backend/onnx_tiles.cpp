@@ -54,7 +54,7 @@ Expected<TileTensor> ModelLogicONNX::runTile() {
 }
 
 void ModelLogicONNX::tileResultRead(int32_t width, int32_t height, int32_t channels) {
-    consoleLine("getModelOutput " + std::to_string(width) + " " + std::to_string(height) + " " +
-                    std::to_string(channels),
-                Severity::verbose);
+    consoleLine(
+        "getModelOutput " + std::to_string(width) + " " + std::to_string(height) + " " + std::to_string(channels),
+        Severity::verbose);
 }

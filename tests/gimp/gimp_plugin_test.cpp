@@ -452,6 +452,9 @@ TEST_F(InGimp, GimpRunsThePluginAsInstalled) {
     // The sanitizer builds' plug-in reports memory errors on its output.
     EXPECT_EQ(realRun->output.find("Sanitizer"), std::string::npos) << realRun->output;
     EXPECT_EQ(realRun->output.find("runtime error:"), std::string::npos) << realRun->output;
+    // Of what the library and the runtime say, only warnings and errors show.
+    for (const char* quiet : {"runModel", "Input Name", "Session Options"})
+        EXPECT_EQ(realRun->output.find(quiet), std::string::npos) << quiet << "\n" << realRun->output;
 }
 
 TEST_F(InGimp, IdentityModelsGiveTheLibrarysResultExactly) {

@@ -39,7 +39,7 @@ public:
     // (a pseudo-terminal of 80 columns) and returns what the terminal showed.
     CommandResult runInTerminal(const std::vector<std::string>& args) const;
 
-    // Starts the command with standard output on a pipe, waits until that
+    // Starts the command with standard error on a pipe, waits until that
     // output contains `marker`, sends SIGINT and waits for the end.
     CommandResult runAndInterruptAt(const std::vector<std::string>& args, const std::string& marker) const;
 

@@ -110,11 +110,11 @@ CommandResult Scratch::run(const std::vector<std::string>& args, const Environme
 CommandResult Scratch::runAndInterruptAt(const std::vector<std::string>& args, const std::string& marker) const {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
-    const fs::path errPath = fs::temp_directory_path() / ("velmora-capture-" + std::to_string(getpid()) + ".err");
-    const int errFd = openCapture(errPath);
-    const pid_t pid = spawn(root, args, {}, pipeFds[1], errFd);
+    const fs::path outPath = fs::temp_directory_path() / ("velmora-capture-" + std::to_string(getpid()) + ".out");
+    const int outFd = openCapture(outPath);
+    const pid_t pid = spawn(root, args, {}, outFd, pipeFds[1]);
     close(pipeFds[1]);
-    close(errFd);
+    close(outFd);
     CommandResult result;
     bool sent = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -123,8 +123,8 @@ CommandResult Scratch::runAndInterruptAt(const std::vector<std::string>& args, c
         pollfd p{pipeFds[0], POLLIN, 0};
         if (poll(&p, 1, 1000) < 0 && errno != EINTR) break;
         const ssize_t n = (p.revents & (POLLIN | POLLHUP)) ? read(pipeFds[0], buffer, sizeof buffer) : 0;
-        if (n > 0) result.out.append(buffer, static_cast<size_t>(n));
-        if (!sent && result.out.find(marker) != std::string::npos) {
+        if (n > 0) result.err.append(buffer, static_cast<size_t>(n));
+        if (!sent && result.err.find(marker) != std::string::npos) {
             kill(pid, SIGINT);
             sent = true;
         }
@@ -136,8 +136,8 @@ CommandResult Scratch::runAndInterruptAt(const std::vector<std::string>& args, c
     }
     close(pipeFds[0]);
     result.exitCode = waitFor(pid);
-    result.err = readText(errPath);
-    fs::remove(errPath);
+    result.out = readText(outPath);
+    fs::remove(outPath);
     if (!sent) result.exitCode = -2;  // never reached the marker
     return result;
 }

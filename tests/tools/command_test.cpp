@@ -190,9 +190,12 @@ TEST(Command, InfoDescribesTheLibraryAndTheModel) {
                                  "tiles: 256 x 256, channels-first input with 3 channels", "scale: 1 (from the shapes)",
                                  "library: Version: -1"})
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
-    // A layout given by hand overrides the one read from the shape.
+    // A layout given by hand that the shape contradicts.
     const CommandResult forced =
         scratch.run({"--info", "-m", modelFile("nchw_to_nhwc_t256.onnx"), "--input-layout", "NHWC"});
     expectSuccess(forced);
-    EXPECT_NE(forced.out.find("cannot run in tiles: the model takes 256 x 3 inputs"), std::string::npos) << forced.out;
+    EXPECT_NE(forced.out.find("cannot run in tiles: the model's input \"input\" ([1, 3, 256, 256]) reads "
+                              "channels-first; --input-layout nhwc contradicts its shape"),
+              std::string::npos)
+        << forced.out;
 }

@@ -57,7 +57,7 @@ TEST_F(Failures, ModelsThatCannotRun) {
     expectFailure({"in.png", "out.png", "-m", demo, "--tile", "64"}, "the model takes 128 x 128 tiles");
     expectFailure({"in.png", "out.png", "-m", modelFile("open_dims.onnx"), "--tile", "100000"}, "--tile", 2);
     expectFailure({"in.png", "out.png", "-m", modelFile("up1.5_near_cf_cf_f32_t16.onnx")},
-                  "the model gives 24 x 24 results for 16 x 16 tiles; tiled runs need a result 1 to 16 times");
+                  "the model returns a 24 x 24 result for a 16 x 16 tile");
     expectFailure({"in.png", "out.png", "-m", modelFile("uint8_out_t16.onnx")},
                   "the model's output \"output\" holds uint8 elements; the library takes float, float16");
     expectFailure({"in.png", "out.png", "-m", modelFile("identity_t16_c1.onnx")},
@@ -83,7 +83,7 @@ TEST_F(Failures, AStopFromTheProgressCallbackWritesNothing) {
 
 TEST_F(Failures, CtrlCDuringALongRunStopsCleanly) {
     // 64 tiles of a six-layer convolution: seconds of work, interrupted after
-    // the first tile (which -v lets the library announce on standard output).
+    // the first tile (which -v lets the library announce on standard error).
     writeImage(scratch / "big.png", FileFormat::Png, smoothRaster(1900, 1900, 3), {SampleType::UInt8, 95});
     const CommandResult r =
         scratch.runAndInterruptAt({"big.png", "out.png", "-m", modelFile("conv6x32_t256.onnx"), "-v"}, "runModel");
@@ -93,7 +93,7 @@ TEST_F(Failures, CtrlCDuringALongRunStopsCleanly) {
     EXPECT_NE(messages[0].find("interrupted"), std::string::npos);
     // Far fewer tiles ran than the image has.
     size_t runs = 0;
-    for (size_t at = r.out.find("runModel "); at != std::string::npos; at = r.out.find("runModel ", at + 1)) ++runs;
+    for (size_t at = r.err.find("runModel "); at != std::string::npos; at = r.err.find("runModel ", at + 1)) ++runs;
     EXPECT_LT(runs, 10u);
     EXPECT_EQ(readText(scratch / "out.png"), "the previous result");
     EXPECT_EQ(scratch.files(), (std::vector<std::string>{"big.png", "in.png", "out.png"}));

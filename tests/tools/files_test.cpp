@@ -81,7 +81,7 @@ TEST(Files, AFolderWithABrokenPictureGivesTheOthersAndReportsIt) {
     EXPECT_NE(failures[0].find("damaged JPEG"), std::string::npos) << failures[0];
     EXPECT_NE(r.messages().back().find("2 of 3 pictures written to results; 1 failed"), std::string::npos) << r.err;
     // One model load for the three pictures (the library describes each load).
-    EXPECT_EQ(count(r.out, "Number of inputs"), 1u) << r.out;
+    EXPECT_EQ(count(r.err, "Number of inputs"), 1u) << r.err;
 
     // Files named one by one, into the same folder, as PNG.
     const CommandResult named = scratch.run(

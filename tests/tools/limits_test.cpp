@@ -35,11 +35,7 @@ void expectRefusal(const Scratch& scratch, const std::vector<std::string>& args,
 
 }  // namespace
 
-TEST(Limits, TileCountsFollowTheLibrarysGrid) {
-    EXPECT_EQ(tileCount(100, 50, 48, 1), 6);
-    EXPECT_EQ(tileCount(1001, 600, 250, 2), 6);  // counted on the full-size picture
-    EXPECT_EQ(tileCount(1001, 600, 250, -2), 6);
-    EXPECT_EQ(tileCount(384, 256, 1, 1), 98304);
+TEST(Limits, TileCountsBeyondSenseAreNamed) {
     EXPECT_EQ(tileCountProblem(6, 64, 48), "");
     EXPECT_EQ(tileCountProblem(100000, 128, 16), "");  // an eighth of the tile is still sensible
     EXPECT_TRUE(contains(tileCountProblem(24, 128, 15), "24 tiles (a step of 15 is below an eighth"));
@@ -81,6 +77,17 @@ TEST(Limits, MemoryEstimateCountsImagesModelAndDownscale) {
     EXPECT_TRUE(contains(problem, "needs about " + sizeText(e.peak) + " of memory; this machine has")) << problem;
     EXPECT_TRUE(contains(problem, "try --8bit")) << problem;
     EXPECT_EQ(memoryProblem(shape, e.peak, "this machine has"), "");
+    // The largest factor -d takes has no larger one to suggest, and the
+    // search for one ends at once.
+    shrunk.downscale = INT32_MAX;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(contains(memoryProblem(shrunk, 0, "this machine has"), "try a smaller picture"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    // Sizes past counting are not counted small.
+    RunShape absurd = bytes;
+    absurd.tile = 1 << 16;
+    absurd.downscale = 1 << 30;
+    EXPECT_EQ(estimateMemory(absurd).peak, UINT64_MAX);
     EXPECT_EQ(sizeText(19'200'000'000ull), "19 GB");
 }
 

@@ -85,8 +85,8 @@ TEST(PublishedModels, OpenSizesRunOnTheTileGivenOrTheDefault) {
         args.insert(args.end(), c.tile.begin(), c.tile.end());
         const CommandResult r = scratch.run(args);
         expectSuccess(r);
-        EXPECT_GT(count(r.out, c.tileLine), 0u);
-        EXPECT_EQ(count(r.out, "runModel "), count(r.out, c.tileLine));
+        EXPECT_GT(count(r.err, c.tileLine), 0u);
+        EXPECT_EQ(count(r.err, "runModel "), count(r.err, c.tileLine));
         const Raster out = readImage(scratch / "out.tif");
         ASSERT_EQ(out.width, 150);
         ASSERT_EQ(out.height, 100);
@@ -131,7 +131,7 @@ TEST(PublishedModels, UpscalersWriteALargerPictureWithItsAlphaEnlarged) {
     const CommandResult r =
         scratch.run({"rgb.png", "big.png", "-m", modelFile("up2_d2s_cf_cf_f32_t16.onnx"), "--8bit", "-v"});
     expectSuccess(r);
-    EXPECT_EQ(count(r.out, "runModel "), 4u * 3u);  // 45 x 30 in steps of 14
+    EXPECT_EQ(count(r.err, "runModel "), 4u * 3u);  // 45 x 30 in steps of 14
     const Raster big8 = readImage(scratch / "big.png");
     ASSERT_EQ(big8.width, 90);
     ASSERT_EQ(big8.height, 60);

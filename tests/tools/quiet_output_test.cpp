@@ -6,9 +6,10 @@
 
 #include "command_runner.h"
 #include "image_files.h"
-#include "output_capture.h"
+#include "library_messages.h"
 #include "progress.h"
 #include "test_images.h"
+#include "velmora.h"
 
 namespace {
 
@@ -73,24 +74,23 @@ TEST(QuietOutput, AFailureShowsTheRuntimeLinesThatExplainIt) {
     EXPECT_FALSE(std::filesystem::exists(scratch / "out.png"));
 }
 
-TEST(QuietOutput, CapturedLinesAreSortedIntoWhatExplainsAFailure) {
-    const std::string captured =
-        "2026-01-01 [I:onnxruntime:, x.cc:1 Init] Session Options { ... }\n"
-        "Number of inputs = 1\n"
-        "runModel 16 16 3\n"
-        "\x1b[1;31m2026-01-01 [E:onnxruntime:, y.cc:2 Run] Non-zero status code\x1b[m\n"
-        "\x1b[0;93m2026-01-01 [W:onnxruntime:, z.cc:3 Merge] Error merging shape info\x1b[m\n"
-        "Velmora error: failed to allocate RAM buffer for argmax\r\n"
-        "Dealloc ModelLogicONNX\n";
-    const std::vector<std::string> lines = explainingLines(captured);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "2026-01-01 [E:onnxruntime:, y.cc:2 Run] Non-zero status code");
-    EXPECT_EQ(lines[1], "2026-01-01 [W:onnxruntime:, z.cc:3 Merge] Error merging shape info");
-    EXPECT_EQ(lines[2], "Velmora error: failed to allocate RAM buffer for argmax");
+TEST(QuietOutput, KeptLinesAreWhatExplainsAFailure) {
+    KeptLines kept;
+    kept.keep(VELMORA_SEVERITY_INFO, VELMORA_FROM_RUNTIME, "Session Options { ... }");
+    kept.keep(VELMORA_SEVERITY_INFO, VELMORA_FROM_LIBRARY, "runModel 16 16 3");
+    kept.keep(VELMORA_SEVERITY_ERROR, VELMORA_FROM_RUNTIME, "Non-zero status code");
+    kept.keep(VELMORA_SEVERITY_WARNING, VELMORA_FROM_RUNTIME, "Error merging shape info");
+    kept.keep(VELMORA_SEVERITY_INFO, VELMORA_FROM_LIBRARY, "Velmora error: failed to allocate RAM buffer for argmax");
+    kept.keep(VELMORA_SEVERITY_WARNING, VELMORA_FROM_LIBRARY, "Failed to create folder in registry, error 13");
+    kept.keep(VELMORA_SEVERITY_INFO, VELMORA_FROM_LIBRARY, "Dealloc ModelLogicONNX");
+    EXPECT_EQ(kept.take(), (std::vector<std::string>{"[E:onnxruntime] Non-zero status code",
+                                                     "[W:onnxruntime] Error merging shape info",
+                                                     "Velmora error: failed to allocate RAM buffer for argmax",
+                                                     "Failed to create folder in registry, error 13"}));
+    EXPECT_TRUE(kept.take().empty());  // taken once
     // Only the last ones when there are many.
-    std::string many;
-    for (int i = 0; i < 30; ++i) many += "error " + std::to_string(i) + "\n";
-    const std::vector<std::string> last = explainingLines(many, 5);
+    for (int i = 0; i < 30; ++i) kept.keep(VELMORA_SEVERITY_ERROR, VELMORA_FROM_LIBRARY, "error " + std::to_string(i));
+    const std::vector<std::string> last = kept.take(5);
     ASSERT_EQ(last.size(), 5u);
     EXPECT_EQ(last.front(), "error 25");
     EXPECT_EQ(last.back(), "error 29");

@@ -1,14 +1,6 @@
 #include "console.h"
 
-namespace {
-
-std::FILE* stream = nullptr;
-
-}  // namespace
-
-void setConsoleStream(std::FILE* s) { stream = s; }
-
-std::FILE* consoleStream() { return stream ? stream : stderr; }
+std::FILE* consoleStream() { return stderr; }
 
 void say(const std::string& text) {
     std::fprintf(consoleStream(), "velmora: %s\n", text.c_str());

@@ -1,12 +1,10 @@
-// The command's own lines. While the library's output is captured they still
-// reach the real standard error, through the stream set here.
+// The command's own lines, on standard error.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
-// Null: standard error.
-void setConsoleStream(std::FILE* stream);
+// Where the command's lines and its progress bar go: standard error.
 std::FILE* consoleStream();
 
 // Writes "velmora: " + text and a line end, and flushes.

@@ -3,11 +3,13 @@
 
 #include "command.h"
 #include "console.h"
-#include "library_run.h"
+#include "library_messages.h"
+#include "progress.h"
 
 int main(int argc, char** argv) {
     Options options;
     if (const int code = parseOptions(argc, argv, options); code >= 0) return code;
+    startLibraryMessages(options.verbose);
     try {
         return options.info ? printInformation(options) : processImages(options);
     } catch (const Interrupted&) {

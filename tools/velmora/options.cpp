@@ -7,12 +7,6 @@
 
 #include "velmora_version.h"
 
-int defaultStep(int tile) {
-    if (tile < 4) return tile;
-    const int margin = std::max(1, tile / 16);
-    return tile - 2 * margin;
-}
-
 namespace {
 
 constexpr const char* kExamples = R"(Examples:

@@ -17,8 +17,8 @@ struct Options {
     std::string outputName;          // empty: the model's first output
     Layout inputLayout = Layout::Auto;
     Layout outputLayout = Layout::Auto;
-    int tile = 0;       // 0: the model's input size, or kDefaultOpenTile when the model leaves it open
-    int step = 0;       // 0: the tile less a margin on each side
+    int tile = 0;       // 0: the library's choice (the model's input size, or 256 when it leaves it open)
+    int step = 0;       // 0: the library's choice (the tile less a margin on each side)
     int downscale = 1;  // below -1: shrink by |downscale| and transfer the detail
     bool detail = false;
     float inputScale = 1.0f;
@@ -38,19 +38,9 @@ struct Options {
     bool verbose = false;
 };
 
-// The tile side for a model that leaves its input size open, when --tile does
-// not say: a multiple of 32, as networks that halve their input five times
-// need, and small enough for a large network's working memory.
-inline constexpr int kDefaultOpenTile = 256;
-
 // Parses the arguments. Returns the exit code to leave with when the command
 // should not run (help, version, or a usage error already printed), or -1.
 int parseOptions(int argc, char** argv, Options& options);
-
-// The step used when none is given: the tile less a margin of a sixteenth of
-// the tile (at least one pixel) on each side, so that every tile's border,
-// where a model sees zeros instead of neighbours, is cut away.
-int defaultStep(int tile);
 
 // The signed factor handed to the library: --detail makes it negative.
 inline int libraryDownscale(const Options& o) { return o.detail && o.downscale > 0 ? -o.downscale : o.downscale; }

@@ -1,16 +1,13 @@
 #include <cstdarg>
 #include <cstdio>
-#include <optional>
 #include <vector>
 
 #include "command.h"
-#include "library_run.h"
-#include "model_fit.h"
-#include "output_capture.h"
+#include "loaded_model.h"
 
 namespace {
 
-std::string buildDate(LibraryContext& library) {
+std::string buildDate(velmora::Context& library) {
     char buffer[64] = {};
     getErrorText(library.handle(), buffer, -12);  // the build date, as length -12 asks
     buffer[sizeof buffer - 1] = '\0';
@@ -28,15 +25,14 @@ std::string buildDate(LibraryContext& library) {
 
 // The result's scale and channels as a tile of zeros gives them, for a model
 // whose shapes leave them open; the run's failure in words otherwise.
-std::string trialTile(LibraryContext& library, const ModelFit& fit, int& scale, int& channels) {
-    const int inputChannels = fit.inputChannels ? fit.inputChannels : 3;
-    std::vector<float> zeros(static_cast<size_t>(fit.tile) * fit.tile * inputChannels, 0.0f);
-    const ImageFloat tile{fit.tile, fit.tile, inputChannels, zeros.data()};
-    const ImageFloat result = predictByTilesImageFloat(library.handle(), tile, fit.tile, fit.tile, 1, nullptr, nullptr);
-    const LibraryResult held(library.handle(), result);
-    if (!result.data) return library.takeErrorText();
-    scale = result.width / fit.tile;
-    channels = result.numChannels;
+std::string trialTile(LoadedModel& model, int32_t tile, int& scale, int& channels) {
+    const int32_t inputChannels = model.info.inputChannels ? model.info.inputChannels : 3;
+    std::vector<float> zeros(static_cast<size_t>(tile) * tile * inputChannels, 0.0f);
+    const ImageFloat image{tile, tile, inputChannels, zeros.data()};
+    const velmora::Result<velmora::FloatResult> result = model.context.runFloat(image, {tile, tile, 1});
+    if (!result) return result.error().words;
+    scale = result->image().width / tile;
+    channels = result->image().numChannels;
     return {};
 }
 
@@ -44,11 +40,49 @@ std::string channelsText(int channels) {
     return channels ? std::to_string(channels) + (channels == 1 ? " channel" : " channels") : "open channels";
 }
 
+// The library's account of each input and output: element type, shape with
+// "?" where open, and the layout it reads an image in.
+void appendTensors(std::string& text, const char* kind, const VelmoraTensorInfo* list, int32_t count) {
+    for (int32_t i = 0; i < count && i < VELMORA_MAX_TENSORS; ++i) {
+        const VelmoraTensorInfo& t = list[i];
+        appendf(text, "  %s \"%s\": %s %s%s%s\n", kind, t.name, elementTypeName(t.elementType).c_str(),
+                dimsText(t).c_str(), t.layout == VELMORA_LAYOUT_NONE ? "" : ", ",
+                t.layout == VELMORA_LAYOUT_NONE ? "" : layoutName(t.layout));
+    }
+    if (count > VELMORA_MAX_TENSORS) appendf(text, "  and %d more %ss\n", count - VELMORA_MAX_TENSORS, kind);
+}
+
+// How the tiled runs take the model: tile, layouts, channels, step and scale.
+void appendTiles(std::string& text, LoadedModel& model, const Options& o) {
+    const VelmoraModelInfo& m = model.info;
+    const TileChoice tiles = chooseTiles(model, o);
+    int scale = m.scale, outputChannels = m.outputChannels;
+    std::string scaleSource = "from the shapes";
+    if (scale == 0 || outputChannels == 0) {
+        const std::string failed = trialTile(model, tiles.tile, scale, outputChannels);
+        scaleSource = failed.empty()
+                          ? "from a trial tile of " + std::to_string(tiles.tile) + " x " + std::to_string(tiles.tile)
+                          : "";
+        if (!failed.empty()) appendf(text, "  a trial tile failed: %s\n", failed.c_str());
+    }
+    appendf(text, "  tiles: %d x %d%s, %s input with %s, %s output with %s, default step %d\n", tiles.tile, tiles.tile,
+            m.tileSize == 0 ? " (open size: --tile chooses)" : "", layoutName(m.inputs[0].layout),
+            channelsText(m.inputChannels).c_str(), layoutName(m.outputs[0].layout),
+            channelsText(outputChannels).c_str(), tiles.defaultStep);
+    if (scale > 0)
+        appendf(text, "  scale: %d (%s)%s\n", scale, scaleSource.c_str(),
+                scale > 1 ? "; the result is that many times larger than the picture" : "");
+    else
+        appendf(text, "  scale: open (known after a run)\n");
+}
+
 // The library's version and build, and the model's description when one is given.
 std::string describe(const Options& o) {
     std::string text;
-    LibraryContext library;
-    const std::string build = library.initialize();
+    velmora::Result<velmora::Context> created = velmora::Context::create("velmora command");
+    if (!created) throw std::runtime_error(created.error().words);
+    velmora::Context& library = *created;
+    const std::string build = library.initialize("velmora command");
     std::vector<char> engine(1024, '\0');
     getNNEngineInformation(library.handle(), "velmora command", engine.data());
     engine.back() = '\0';
@@ -58,76 +92,35 @@ std::string describe(const Options& o) {
     appendf(text, "Build: %s\n", build.c_str());
     if (o.model.empty()) return text;
 
-    const std::vector<char> bytes = readModelFile(o.model);
-    ModelDescription description;
-    bool described = true;
-    try {
-        description = describeModel(bytes);
-    } catch (const std::exception&) {
-        described = false;
-    }
-    ModelFit fit;
-    std::string unfit;
-    if (described) {
+    LoadedModel model = loadModel(o.model, o);
+    const VelmoraModelInfo& m = model.info;
+    appendf(text, "Model: %s (%llu bytes)\n", o.model.c_str(), static_cast<unsigned long long>(model.fileBytes));
+    appendTensors(text, "Input", m.inputs, m.inputCount);
+    appendTensors(text, "Output", m.outputs, m.outputCount);
+    std::string unfit = modelRefusal(m, o);
+    if (unfit.empty()) {
         try {
-            fit = fitModel(&description, o);
-        } catch (const std::exception& e) {
+            appendTiles(text, model, o);
+        } catch (const std::runtime_error& e) {
             unfit = e.what();
-            described = false;
         }
     }
-    try {
-        library.loadModel(bytes, described ? fit.inputName : o.inputName, described ? fit.outputName : o.outputName,
-                          described ? fit.inputLayout : 1, described ? fit.outputLayout : 1);
-    } catch (const std::runtime_error& e) {
-        throw std::runtime_error(o.model + ": " + e.what());
-    }
-    // The library's own words for the inputs and outputs: element types,
-    // shapes with "?" where open, layouts.
-    const LibraryContext::ModelText model = library.describeModel();
-    appendf(text, "Model: %s (%zu bytes)\n", o.model.c_str(), bytes.size());
-    if (!description.producer.empty())
-        appendf(text, "  producer \"%s\", IR version %lld\n", description.producer.c_str(),
-                static_cast<long long>(description.irVersion));
-    else if (description.irVersion)
-        appendf(text, "  IR version %lld\n", static_cast<long long>(description.irVersion));
-    for (const std::string& line : model.tensors) appendf(text, "  %s\n", line.c_str());
     if (!unfit.empty()) appendf(text, "  cannot run in tiles: %s\n", unfit.c_str());
-    if (described) {
-        int scale = fit.scale, outputChannels = fit.outputChannels;
-        std::string scaleSource = "from the shapes";
-        if (scale == 0 || outputChannels == 0) {
-            const std::string failed = trialTile(library, fit, scale, outputChannels);
-            scaleSource = failed.empty()
-                              ? "from a trial tile of " + std::to_string(fit.tile) + " x " + std::to_string(fit.tile)
-                              : "";
-            if (!failed.empty()) appendf(text, "  a trial tile failed: %s\n", failed.c_str());
-        }
-        appendf(text, "  tiles: %d x %d%s, %s input with %s, %s output with %s, default step %d\n", fit.tile, fit.tile,
-                fit.openSize ? " (open size: --tile chooses)" : "", layoutName(fit.inputLayout),
-                channelsText(fit.inputChannels).c_str(), layoutName(fit.outputLayout),
-                channelsText(outputChannels).c_str(), defaultStep(fit.tile));
-        if (scale > 0)
-            appendf(text, "  scale: %d (%s)%s\n", scale, scaleSource.c_str(),
-                    scale > 1 ? "; the result is that many times larger than the picture" : "");
-        else
-            appendf(text, "  scale: open (known after a run)\n");
-    }
-    appendf(text, "  library: %s\n", model.summary.c_str());
+    // The first line of the library's own text: version and memory.
+    std::vector<char> buffer(4096, '\0');
+    getModelInformation(model.context.handle(), nullptr, 0, buffer.data());
+    buffer.back() = '\0';
+    const std::string summary = buffer.data();
+    appendf(text, "  library: %s\n", summary.substr(0, summary.find('\n')).c_str());
     return text;
 }
 
 }  // namespace
 
-// The description goes to standard output after the library is gone; what
-// the library and the runtime print meanwhile is kept back unless -v.
+// The description goes to standard output once the library is gone; what
+// the library and the runtime say meanwhile goes to the message sink.
 int printInformation(const Options& o) {
-    std::string text;
-    {
-        std::optional<OutputCapture> capture;
-        if (!o.verbose) capture.emplace();
-        text = describe(o);
-    }
+    const std::string text = describe(o);
     std::fputs(text.c_str(), stdout);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -11,11 +12,11 @@
 #include "enlarge_plane.h"
 #include "image_files.h"
 #include "jobs.h"
-#include "library_run.h"
+#include "library_messages.h"
+#include "loaded_model.h"
 #include "memory.h"
-#include "model_fit.h"
 #include "model_input.h"
-#include "output_capture.h"
+#include "model_run.h"
 #include "platform.h"
 #include "run_plan.h"
 
@@ -56,40 +57,21 @@ struct PictureFailure : std::runtime_error {
 
 class Runner {
 public:
-    Runner(const Options& o, const JobList& list) : o(o), list(list) {
-        modelBytes = readModelFile(list.model);
-        try {
-            description = describeModel(modelBytes);
-        } catch (const std::exception&) {
-            // Left to the runtime to judge when the model is loaded.
-        }
-        if (description) {
-            fit = fitModel(&*description, o);
-        } else if (o.tile == 0) {
-            // Unreadable here: the runtime has the last word, then the options must say the rest.
-            loadModel();
-        } else {
-            fit = fitModel(nullptr, o);
-        }
-        settings.tile = fit.tile;
-        settings.step = o.step ? o.step : defaultStep(fit.tile);
-        if (settings.step > settings.tile)
-            throw std::runtime_error("the step (" + std::to_string(settings.step) +
-                                     ") must not exceed the tile size (" + std::to_string(settings.tile) + ")");
-        settings.downscale = libraryDownscale(o);
-        settings.argmax = o.argmax;
-        if (o.eightBit) {
-            settings.inputScale = o.inputScale;
-            settings.outputScale = o.outputScale;
-        }
-        if (o.eightBit && fit.inputChannels != 0 && fit.inputChannels < 3)
+    Runner(const Options& o, const JobList& list) : o(o), list(list), model(loadModel(list.model, o)) {
+        if (const std::string problem = modelRefusal(model.info, o); !problem.empty())
+            throw std::runtime_error(problem);
+        const TileChoice tiles = chooseTiles(model, o);
+        tiling = {tiles.tile, tiles.step, libraryDownscale(o)};
+        if (o.eightBit) conversion = {o.inputScale / 255.0f, o.outputScale * 255.0f, o.argmax};
+        const int32_t inputChannels = model.info.inputChannels;
+        if (o.eightBit && inputChannels != 0 && inputChannels < 3)
             throw std::runtime_error("the 8-bit path hands RGB to the model, which takes " +
-                                     std::to_string(fit.inputChannels) + " channels per pixel");
+                                     std::to_string(inputChannels) + " channels per pixel");
         inputValues = o.eightBit ? ChannelMap() : ChannelMap::normalizing(o.inputScale, o.mean, o.deviation);
         outputValues = o.eightBit      ? ChannelMap()
                        : o.denormalize ? ChannelMap::denormalizing(o.outputScale, o.mean, o.deviation)
                                        : ChannelMap::scaling(o.outputScale);
-        checkValueMaps(fit.inputChannels, fit.outputChannels);
+        checkValueMaps(inputChannels, model.info.outputChannels);
         progress.stopAfterCalls = stopAfterFromEnvironment();
     }
 
@@ -112,19 +94,21 @@ public:
 
         const std::unique_ptr<ImageReader> reader = openImage(job.input);
         const ImageHeader& head = reader->header();
-        const ChannelFit channels(head.channels, o.eightBit ? 3 : fit.inputChannels);
+        const ChannelFit channels(head.channels, o.eightBit ? 3 : model.info.inputChannels);
         checkValueMaps(channels.modelChannels(), 0);
         const bool swap = swapsSides(head.orientation);
         const int64_t width = swap ? head.height : head.width, height = swap ? head.width : head.height;
+        // The 8-bit path hands RGB to a model that takes any channels.
+        const int32_t takes = model.info.inputChannels;
+        const int32_t modelChannels = !o.eightBit ? channels.modelChannels() : takes ? takes : 3;
 
-        const int64_t tiles = tileCount(width, height, settings.step, settings.downscale);
-        if (const std::string problem = tileCountProblem(tiles, settings.tile, settings.step);
+        const VelmoraPlan plan = planFor(width, height, modelChannels);
+        if (const std::string problem = tileCountProblem(plan.runs, tiling.tileSize, tiling.step);
             !problem.empty() && !o.force)
             throw std::runtime_error(problem);
-        checkMemory(head, channels, width, height);
+        checkMemory(head, channels, plan);
 
-        if (!library) loadModel();
-        progress.totalTiles = static_cast<long>(tiles);
+        progress.totalTiles = static_cast<long>(plan.runs);
         progress.draw = !o.quiet && isTerminal(consoleStream());
         progress.label = list.batch ? job.input.filename().string() : std::string();
         progress.calls = 0;
@@ -132,19 +116,11 @@ public:
         ModelInputImage input =
             readModelInput(*reader, channels, o.eightBit ? InputKind::Bytes : InputKind::Floats, inputValues);
         if (interruptRequested()) throw Interrupted();
-        LibraryResult result;
-        if (o.eightBit) {
-            result = predictByteImage(*library, input.bytes, input.width, input.height,
-                                      fit.inputChannels ? fit.inputChannels : 3, settings, progress);
-        } else {
-            const ImageFloat image{input.width, input.height, input.channels, input.pixels.data()};
-            result = predictFloatImage(*library, image, settings, progress);
-            std::vector<float>().swap(input.pixels);  // the library is done with it
-        }
+        const RunResult result = o.eightBit ? runBytes(model.context, input.bytes, input.width, input.height,
+                                                       modelChannels, tiling, conversion, progress)
+                                            : runFloats(model.context, floatsOf(input), tiling, progress);
+        std::vector<float>().swap(input.pixels);  // the library is done with it
         if (interruptRequested()) throw Interrupted();
-        if (result.width() % input.width == 0 && result.width() / input.width == result.height() / input.height &&
-            result.height() % input.height == 0)
-            learnedScale = result.width() / input.width;
         checkValueMaps(0, result.channels());
         int32_t writtenChannels = 0;
         const SampleType type = write(job, format, head, input, result, writtenChannels);
@@ -164,35 +140,42 @@ public:
     const fs::path& modelPath() const { return list.model; }
 
 private:
-    void loadModel() {
-        library = std::make_unique<LibraryContext>();
-        library->initialize();
-        const std::string in = description ? fit.inputName : o.inputName;
-        const std::string out = description ? fit.outputName : o.outputName;
-        const int inLayout = description ? fit.inputLayout : o.inputLayout == Layout::ChannelsFirst ? 0 : 1;
-        const int outLayout = description ? fit.outputLayout : o.outputLayout == Layout::ChannelsFirst ? 0 : 1;
-        try {
-            library->loadModel(modelBytes, in, out, inLayout, outLayout);
-        } catch (const std::runtime_error& e) {
-            throw std::runtime_error(list.model.string() + ": " + e.what());
-        }
-        if (!description) fit = fitModel(nullptr, o);
+    static ImageFloat floatsOf(ModelInputImage& input) {
+        return {input.width, input.height, input.channels, input.pixels.data()};
     }
 
-    void checkMemory(const ImageHeader& head, const ChannelFit& channels, int64_t width, int64_t height) const {
+    // The library's plan for the upright picture: its tile count, and the
+    // result's scale and channels where the shapes or an earlier run told.
+    VelmoraPlan planFor(int64_t width, int64_t height, int32_t channels) {
+        constexpr int64_t kMaxSide = std::numeric_limits<int32_t>::max();
+        if (width > kMaxSide || height > kMaxSide)
+            throw std::runtime_error("the picture is wider or taller than the library takes");
+        VelmoraPlanRequest request{};
+        request.width = static_cast<int32_t>(width);
+        request.height = static_cast<int32_t>(height);
+        request.channels = channels;
+        request.tileSize = tiling.tileSize;
+        request.step = tiling.step;
+        request.downscale = tiling.downscale;
+        velmora::Result<VelmoraPlan> plan = model.context.plan(request);
+        if (!plan) throw std::runtime_error(plan.error().words);
+        return *plan;
+    }
+
+    void checkMemory(const ImageHeader& head, const ChannelFit& channels, const VelmoraPlan& plan) const {
         if (o.force) return;
         RunShape shape;
-        shape.width = width;
-        shape.height = height;
+        shape.width = plan.width;
+        shape.height = plan.height;
         shape.pictureChannels = head.channels;
         shape.modelChannels = channels.modelChannels();
-        shape.resultChannels = o.argmax ? 1 : fit.outputChannels ? fit.outputChannels : channels.modelChannels();
+        shape.resultChannels = o.argmax ? 1 : plan.resultChannels ? plan.resultChannels : channels.modelChannels();
         shape.alphaAside = channels.setsAlphaAside();
-        shape.tile = settings.tile;
-        shape.modelScale = fit.scale ? fit.scale : learnedScale;
-        shape.downscale = settings.downscale;
+        shape.tile = tiling.tileSize;
+        shape.modelScale = plan.scale ? plan.scale : 1;
+        shape.downscale = tiling.downscale;
         shape.eightBit = o.eightBit;
-        shape.modelFileBytes = modelBytes.size();
+        shape.modelFileBytes = model.fileBytes;
         shape.decoderBytes = head.decoderBytes;
         const AvailableMemory available = availableMemory();
         if (const std::string problem = memoryProblem(shape, available.bytes, available.where); !problem.empty())
@@ -200,7 +183,7 @@ private:
     }
 
     SampleType write(const Job& job, FileFormat format, const ImageHeader& head, const ModelInputImage& input,
-                     const LibraryResult& result, int32_t& writtenChannels) {
+                     const RunResult& result, int32_t& writtenChannels) {
         const SampleType type = storableType(format, requestedType(o.bits, o.argmax ? SampleType::UInt8 : head.type));
         // An enlarging model's result is S times the picture: its alpha is enlarged to match.
         const int32_t scale = result.width() / input.width;
@@ -252,14 +235,11 @@ private:
 
     const Options& o;
     const JobList& list;
-    std::vector<char> modelBytes;
-    std::optional<ModelDescription> description;
-    ModelFit fit;
-    TileSettings settings;
+    LoadedModel model;
+    velmora::Tiling tiling;
+    velmora::ByteConversion conversion;
     ChannelMap inputValues, outputValues;
-    int learnedScale = 1;  // of the last result, for the next picture's memory estimate
     ProgressState progress;
-    std::unique_ptr<LibraryContext> library;
 };
 
 // In a batch each failure names its picture, unless the words already do.
@@ -269,10 +249,10 @@ std::string naming(const JobList& list, const Job& job, const std::string& what)
     return name + ": " + what;
 }
 
-void reportFailure(const std::string& message, OutputCapture* capture) {
+// The failure, and the library's and the runtime's lines that explain it.
+void reportFailure(const std::string& message) {
     say(message);
-    if (!capture) return;
-    for (const std::string& line : explainingLines(capture->take())) sayRaw("  " + line);
+    for (const std::string& line : keptLibraryLines().take()) sayRaw("  " + line);
 }
 
 }  // namespace
@@ -284,23 +264,18 @@ int processImages(const Options& o) {
     size_t failed = 0, done = 0;
     bool interrupted = false;
     {
-        // The library's and the runtime's prints are kept back, from the
-        // first call to the last (the context's end prints too).
-        std::optional<OutputCapture> capture;
-        if (!o.verbose) capture.emplace();
-        OutputCapture* captured = capture && capture->active() ? &*capture : nullptr;
         std::optional<Runner> runner;
         try {
             runner.emplace(o, list);
         } catch (const std::exception& e) {
-            reportFailure(e.what(), captured);
+            reportFailure(e.what());
             return kExitFailure;
         }
         for (const Job& job : list.jobs) {
             try {
                 const std::string line = runner->run(job);
                 ++done;
-                if (captured) captured->take();
+                keptLibraryLines().take();  // nothing failed: nothing to explain
                 if (o.quiet) continue;
                 if (list.batch)
                     say(line);
@@ -315,10 +290,10 @@ int processImages(const Options& o) {
                 break;
             } catch (const std::bad_alloc&) {
                 ++failed;
-                reportFailure(naming(list, job, "out of memory; try --downscale 2 or --8bit"), captured);
+                reportFailure(naming(list, job, "out of memory; try --downscale 2 or --8bit"));
             } catch (const std::exception& e) {
                 ++failed;
-                reportFailure(naming(list, job, e.what()), captured);
+                reportFailure(naming(list, job, e.what()));
             }
             if (!list.batch && failed) return kExitFailure;
         }

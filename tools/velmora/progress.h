@@ -4,7 +4,13 @@
 #pragma once
 
 #include <chrono>
+#include <stdexcept>
 #include <string>
+
+// The user or a test stopped the run through the progress callback.
+struct Interrupted : std::runtime_error {
+    Interrupted() : std::runtime_error("interrupted") {}
+};
 
 struct ProgressState {
     bool draw = false;         // the console is a terminal and the user wants a bar

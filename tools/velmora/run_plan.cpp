@@ -1,17 +1,8 @@
 #include "run_plan.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-
-int64_t tileCount(int64_t width, int64_t height, int step, int downscale) {
-    const int64_t s = static_cast<int64_t>(step) * std::llabs(static_cast<int64_t>(downscale));
-    if (s <= 0 || width <= 0 || height <= 0) return 0;
-    const auto across = static_cast<int64_t>(std::ceil(static_cast<float>(width) / static_cast<float>(s)));
-    const auto down = static_cast<int64_t>(std::ceil(static_cast<float>(height) / static_cast<float>(s)));
-    return across * down;
-}
 
 namespace {
 
@@ -23,6 +14,20 @@ std::string withThousands(int64_t n) {
     }
     return out;
 }
+
+// Byte counts that stop at the largest value instead of wrapping round: a
+// run too large to count is too large to run.
+struct Bytes {
+    uint64_t n = 0;
+    Bytes(uint64_t value = 0) : n(value) {}
+    friend Bytes operator*(Bytes a, Bytes b) {
+        return a.n != 0 && b.n > UINT64_MAX / a.n ? Bytes(UINT64_MAX) : Bytes(a.n * b.n);
+    }
+    friend Bytes operator+(Bytes a, Bytes b) { return b.n > UINT64_MAX - a.n ? Bytes(UINT64_MAX) : Bytes(a.n + b.n); }
+    Bytes& operator+=(Bytes b) { return *this = *this + b; }
+};
+
+Bytes larger(Bytes a, Bytes b) { return a.n > b.n ? a : b; }
 
 }  // namespace
 
@@ -37,31 +42,32 @@ std::string tileCountProblem(int64_t tiles, int tile, int step) {
 }
 
 MemoryEstimate estimateMemory(const RunShape& s) {
-    const uint64_t pixels = static_cast<uint64_t>(s.width) * static_cast<uint64_t>(s.height);
+    const Bytes pixels = Bytes(static_cast<uint64_t>(s.width)) * static_cast<uint64_t>(s.height);
     const auto k = static_cast<uint64_t>(std::llabs(static_cast<int64_t>(s.downscale)));
-    const auto scale = static_cast<uint64_t>(s.modelScale < 1 ? 1 : s.modelScale);
-    const auto inChannels = static_cast<uint64_t>(s.modelChannels);
-    const auto outChannels = static_cast<uint64_t>(s.resultChannels);
-    const uint64_t sample = s.eightBit ? 1 : 4;
+    const Bytes scale = static_cast<uint64_t>(s.modelScale < 1 ? 1 : s.modelScale);
+    const Bytes inChannels = static_cast<uint64_t>(s.modelChannels);
+    const Bytes outChannels = static_cast<uint64_t>(s.resultChannels);
+    const Bytes sample = s.eightBit ? 1 : 4;
     // The picture as the library takes it (the command's), the result (the
     // library's, S times larger on both sides) and the alpha set aside.
-    const uint64_t in = pixels * inChannels * sample;
-    const uint64_t result = pixels * scale * scale * outChannels * sample;
-    const uint64_t alpha = s.alphaAside ? pixels * 4 : 0;
+    const Bytes in = pixels * inChannels * sample;
+    const Bytes result = pixels * scale * scale * outChannels * sample;
+    const Bytes alpha = s.alphaAside ? pixels * 4 : 0;
 
     MemoryEstimate e;
-    e.images = in + result;
+    e.images = (in + result).n;
     // The runtime itself, the model's weights (held twice while the session
     // is made) and its working tensors: a few hundred values per tile pixel,
     // and the result tensor with its interleaved copy.
-    const auto tile = static_cast<uint64_t>(s.tile);
-    e.model = (96ull << 20) + 2 * s.modelFileBytes + tile * tile * 4 * 256 +
-              2 * tile * tile * scale * scale * outChannels * 4;
-    uint64_t work = 0;
+    const Bytes tile = static_cast<uint64_t>(s.tile);
+    const Bytes model = Bytes(96ull << 20) + Bytes(2) * s.modelFileBytes + tile * tile * 4 * 256 +
+                        Bytes(2) * tile * tile * scale * scale * outChannels * 4;
+    e.model = model.n;
+    Bytes work = 0;
     if (s.eightBit) {
         // Each tile is cut at K times the model's side and its result
         // enlarged back in floats, before it becomes bytes.
-        const uint64_t side = tile * k, resultSide = side * scale;
+        const Bytes side = tile * k, resultSide = side * scale;
         work = side * side * inChannels * 4 + resultSide * resultSide * outChannels;
         if (k > 1) work += tile * tile * inChannels * 4 + resultSide * resultSide * outChannels * 4;
         if (s.downscale < -1) work += side * side * inChannels * 4;
@@ -70,17 +76,18 @@ MemoryEstimate estimateMemory(const RunShape& s) {
         // into the result while both are held. Restoring the detail of an
         // enlarging model takes a full-size image of it afterwards, when the
         // stitched one is gone. Unshrunk, the tiles go straight into the result.
-        const uint64_t shrunk = (static_cast<uint64_t>(s.width) / k) * (static_cast<uint64_t>(s.height) / k);
-        const uint64_t shrunkInput = shrunk * inChannels * 4;
-        const uint64_t stitched = shrunk * scale * scale * outChannels * 4;
-        const uint64_t detail = s.downscale < -1 && scale > 1 ? pixels * std::min(inChannels, outChannels) * 4 : 0;
-        work = shrunkInput + std::max(stitched, detail);
+        const Bytes shrunk = Bytes(static_cast<uint64_t>(s.width) / k) * (static_cast<uint64_t>(s.height) / k);
+        const Bytes shrunkInput = shrunk * inChannels * 4;
+        const Bytes stitched = shrunk * scale * scale * outChannels * 4;
+        const Bytes detail =
+            s.downscale < -1 && scale.n > 1 ? pixels * std::min(inChannels.n, outChannels.n) * 4 : Bytes(0);
+        work = shrunkInput + larger(stitched, detail);
     }
     // The tile the float path cuts, and its planar copy for the model.
-    work += 2 * tile * tile * inChannels * 4;
-    const uint64_t run = in + alpha + result + e.model + work;
-    const uint64_t reading = in + alpha + s.decoderBytes;
-    e.peak = std::max(run, reading);
+    work += Bytes(2) * tile * tile * inChannels * 4;
+    const Bytes run = in + alpha + result + model + work;
+    const Bytes reading = in + alpha + s.decoderBytes;
+    e.peak = larger(run, reading).n;
     return e;
 }
 
@@ -101,11 +108,12 @@ std::string memoryProblem(const RunShape& shape, uint64_t available, const std::
     if (e.peak <= available) return {};
     std::string tries;
     const int sign = shape.downscale < 0 ? -1 : 1;
-    for (int k = std::abs(shape.downscale) + 1; k <= 16; ++k) {
+    // Counted in 64 bits: the factor may be the largest an int holds.
+    for (int64_t k = std::llabs(int64_t{shape.downscale}) + 1; k <= 16; ++k) {
         RunShape smaller = shape;
-        smaller.downscale = sign * k;
+        smaller.downscale = sign * static_cast<int>(k);
         if (estimateMemory(smaller).peak <= available) {
-            tries = "--downscale " + std::to_string(sign * k);
+            tries = "--downscale " + std::to_string(smaller.downscale);
             break;
         }
     }

@@ -1,13 +1,9 @@
-// What a run will cost before any pixel is read: the tiles the library will
-// cut, and the memory the whole run needs at its peak.
+// What a run will cost before any pixel is read: whether the library's tile
+// count is sensible, and the memory the whole run needs at its peak.
 #pragma once
 
 #include <cstdint>
 #include <string>
-
-// The library's tile count: ceil(W / (K x step)) x ceil(H / (K x step)) in
-// single precision, as the library computes it.
-int64_t tileCount(int64_t width, int64_t height, int step, int downscale);
 
 // A count beyond what is sensible: a step below an eighth of the tile, or more
 // than kMaxSensibleTiles tiles. Empty when the plan is sensible; otherwise

@@ -1,0 +1,40 @@
+// One tiled run of the loaded model through velmora::Context: the progress
+// bar as the library's callback, a stop as Interrupted, a failure as an
+// exception with the library's words, and the result read pixel by pixel
+// whichever path made it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "progress.h"
+#include "velmora.hpp"
+
+// The result where the context keeps it: the float path's is released with
+// this holder, the 8-bit path's lives until the context's next 8-bit run.
+class RunResult {
+public:
+    explicit RunResult(velmora::FloatResult floats) : floats_(std::move(floats)) {}
+    explicit RunResult(const velmora::ByteResult& bytes) : bytes_(bytes) {}
+
+    int32_t width() const { return bytes_.data ? bytes_.width : floats_.image().width; }
+    int32_t height() const { return bytes_.data ? bytes_.height : floats_.image().height; }
+    int32_t channels() const { return bytes_.data ? bytes_.channels : floats_.image().numChannels; }
+    // Pixel i's channels as floats (bytes become k / 255).
+    void pixel(size_t i, float* out) const;
+
+private:
+    velmora::FloatResult floats_;
+    velmora::ByteResult bytes_;
+};
+
+// The float path on the command's interleaved floats.
+RunResult runFloats(velmora::Context& context, const ImageFloat& input, const velmora::Tiling& tiling,
+                    ProgressState& progress);
+
+// The 8-bit path on RGB bytes; `modelChannels` is what the model's input
+// takes. The result's sizes are the library's plan after the run.
+RunResult runBytes(velmora::Context& context, const std::vector<unsigned char>& rgb, int32_t width, int32_t height,
+                   int32_t modelChannels, const velmora::Tiling& tiling, const velmora::ByteConversion& conversion,
+                   ProgressState& progress);
