@@ -193,6 +193,48 @@ public:
         return plan;
     }
 
+    // Measures what the model needs, on `sample` (null: the library's stock
+    // picture), again if it was measured.
+    Result<VelmoraModelNeeds> measure(const ImageFloat* sample) {
+        VelmoraModelNeeds needs{};
+        needs.size = sizeof needs;
+        if (!velmoraMeasureModel(handle_, sample, &needs)) return failed("the model cannot be measured");
+        return needs;
+    }
+
+    // The picture run by a plan made for its sizes (velmoraPredict).
+    Result<FloatResult> runPlan(const ImageFloat& image, const VelmoraPlan& plan, const Progress& progress = {}) {
+        Relay relay{progress};
+        const ImageFloat result = velmoraPredict(handle_, image, &plan, relay.callback(), &relay);
+        FloatResult held(handle_, result);
+        if (relay.stopped) return Error{"stopped", true};
+        if (!result.data || result.width <= 0 || result.height <= 0 || result.numChannels <= 0)
+            return failed("the model run failed");
+        return held;
+    }
+
+    // The profile in effect, and the host's ways to give one.
+    Result<VelmoraProfile> profile() {
+        VelmoraProfile p{};
+        p.size = sizeof p;
+        if (!velmoraGetProfile(handle_, &p)) return failed("the profile cannot be read");
+        return p;
+    }
+    Status setProfile(const VelmoraProfile* profile) {
+        VelmoraProfile given{};
+        if (profile) {
+            given = *profile;
+            given.size = sizeof given;
+        }
+        if (!velmoraSetProfile(handle_, profile ? &given : nullptr)) return failed("the profile was refused");
+        return Done{};
+    }
+    // A sidecar's text (MODEL.onnx.json) as the model's profile.
+    Status loadProfile(const std::string& text) {
+        if (!velmoraLoadProfile(handle_, text.c_str())) return failed("the profile was refused");
+        return Done{};
+    }
+
     // The float tiled run (predictByTilesImageFloat).
     Result<FloatResult> runFloat(const ImageFloat& image, const Tiling& tiling, const Progress& progress = {}) {
         Relay relay{progress};
