@@ -250,6 +250,7 @@ typedef struct VelmoraModelInfo {
     int32_t outputChannels;             /* 0 until its shapes or a tiled run tell */
     int32_t scale;                      /* result side / tile side; 0 until its shapes or a tiled run tell */
     VelmoraModelNeeds needs;            /* what measuring found; needs.measured 0 before it */
+    char executionProvider[VELMORA_NAME_SIZE]; /* what runs it: the runtime's name, e.g. "CPUExecutionProvider" */
 } VelmoraModelInfo;
 
 /* Describes the loaded model. False without a model or with a size too small. */

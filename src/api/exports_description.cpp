@@ -162,6 +162,7 @@ VELMORA_API bool velmoraDescribeModel(VelmoraContext context, VelmoraModelInfo* 
             d.outputChannels = facts.outputChannels;
             d.scale = facts.scale;
             describeNeeds(c.measuredNeeds(), d.needs);
+            copyTextField(d.executionProvider, c.backend()->executionProvider());
             giveRecord(d, info);
             return true;
         },

@@ -62,6 +62,9 @@ public:
     // The loaded model's metadata properties (its own key-value pairs); empty
     // for a backend that cannot tell or a model that has none.
     virtual std::map<std::string, std::string> modelMetadata() { return {}; }
+    // The runtime's name of the execution provider the loaded model runs on
+    // ("CPUExecutionProvider"); empty without a model.
+    virtual std::string executionProvider() { return {}; }
 
     // Threads a processor session runs each operation on, from the next model
     // load on; 0 or less lets the runtime choose for the machine.

@@ -61,6 +61,7 @@ public:
     Expected<TileTensor> runTile() override;
     void tileResultRead(int32_t width, int32_t height, int32_t channels) override;
     std::map<std::string, std::string> modelMetadata() override { return metadata; }
+    std::string executionProvider() override { return modelLoaded && session ? provider : std::string(); }
 
     virtual bool reloadOnCpu();
 
@@ -126,6 +127,7 @@ private:
     bool runAndFetch(const InputDescriptor* inputs, int32_t count);
 
     bool modelLoaded = false;
+    std::string provider;  // the runtime's name of what runs the session
     bool spinning = true;
     int32_t errorCount = 0;
     ImageBuffer<ImageFloat> outputImage;

@@ -132,6 +132,7 @@ bool ModelLogicONNX::createSession(const void* data, uint32_t size, std::string 
                 return false;
             }
         }
+        const bool onGpu = static_cast<bool>(chosen);
         sessionOptions = chosen ? std::move(chosen) : cpuOptions(processorThreads, spinning);
 
         if (!env) env = createEnvironment();
@@ -140,6 +141,7 @@ bool ModelLogicONNX::createSession(const void* data, uint32_t size, std::string 
 
         describeModel();
         readMetadata();
+        provider = onGpu ? "DmlExecutionProvider" : "CPUExecutionProvider";
         forgetInputs();
         modelLoaded = true;
         if (!inName.empty()) inputName = inName;
