@@ -8,6 +8,7 @@
 #include "backend/runtime_loader.h"
 #include "context/VelmoraClass.h"
 #include "context/bounded_copy.h"
+#include "context/call_guard.h"
 
 using boundary::atBoundary;
 
@@ -35,8 +36,11 @@ VELMORA_API void getErrorText(VelmoraContext context, char* buffer, int32_t leng
             buffer[0] = 0;
             return;
         }
+        VelmoraClass& c = *static_cast<VelmoraClass*>(context);
+        const ContextCall call(c.calls(), ContextCalls::Kind::Shared, VELMORA_THIS_FRAME, "getErrorText");
+        if (!call.admitted()) return;
         std::string text;
-        if (!static_cast<VelmoraClass*>(context)->getErrorText(length, text)) return;
+        if (!c.getErrorText(length, text)) return;
         copyTextBounded(buffer, text, static_cast<size_t>(std::llabs(static_cast<long long>(length) - 1)));
     });
 }

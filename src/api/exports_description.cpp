@@ -10,6 +10,7 @@
 #include "api/host_records.h"
 #include "backend/tensor_elements.h"
 #include "context/VelmoraClass.h"
+#include "context/call_guard.h"
 #include "tiling/tile_layout.h"
 
 using boundary::withSafetyNet;
@@ -142,6 +143,8 @@ VELMORA_API bool velmoraDescribeModel(VelmoraContext context, VelmoraModelInfo* 
         [&] {
             if (!context) return false;
             VelmoraClass& c = *live(context);
+            const ContextCall call(c.calls(), ContextCalls::Kind::Shared, VELMORA_THIS_FRAME, kDescribe);
+            if (!call.admitted()) return false;
             if (!hostRecordFits(info, sizeof(VelmoraModelInfo))) {
                 c.report(kDescribe, recordSizeWords("VelmoraModelInfo", info ? info->size : 0));
                 return false;
@@ -174,6 +177,8 @@ VELMORA_API bool velmoraPlan(VelmoraContext context, const VelmoraPlanRequest* r
         [&] {
             if (!context) return false;
             VelmoraClass& c = *live(context);
+            const ContextCall call(c.calls(), ContextCalls::Kind::Exclusive, VELMORA_THIS_FRAME, kPlan);
+            if (!call.admitted()) return false;
             if (!hostRecordFits(request, sizeof(VelmoraPlanRequest))) {
                 c.report(kPlan, recordSizeWords("VelmoraPlanRequest", request ? request->size : 0));
                 return false;
@@ -197,6 +202,8 @@ VELMORA_API bool velmoraMeasureModel(VelmoraContext context, const ImageFloat* s
         [&] {
             if (!context) return false;
             VelmoraClass& c = *live(context);
+            const ContextCall call(c.calls(), ContextCalls::Kind::Exclusive, VELMORA_THIS_FRAME, kMeasure);
+            if (!call.admitted()) return false;
             if (needs && !hostRecordFits(needs, sizeof(VelmoraModelNeeds))) {
                 c.report(kMeasure, recordSizeWords("VelmoraModelNeeds", needs->size));
                 return false;
@@ -220,7 +227,11 @@ VELMORA_API ImageFloat velmoraPredict(VelmoraContext context, ImageFloat image, 
         [&] {
             if (!context) return empty;
             VelmoraClass& c = *live(context);
+            // Ends after the admission, so that a context deleted from the
+            // callback goes only once nothing of it is held.
             const VelmoraClass::HostCall call(c);
+            const ContextCall admitted(c.calls(), ContextCalls::Kind::Exclusive, VELMORA_THIS_FRAME, kPredict);
+            if (!admitted.admitted()) return empty;
             if (!hostRecordFits(plan, sizeof(VelmoraPlan))) {
                 c.report(kPredict, recordSizeWords("VelmoraPlan", plan ? plan->size : 0));
                 return empty;

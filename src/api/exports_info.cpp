@@ -6,6 +6,7 @@
 #include "api/boundary.h"
 #include "context/VelmoraClass.h"
 #include "context/bounded_copy.h"
+#include "context/call_guard.h"
 
 using boundary::atBoundary;
 using boundary::withSafetyNet;
@@ -37,7 +38,13 @@ extern "C" {
 VELMORA_API void initializeVelmora(VelmoraContext context, const char* hostName, void*, char* buffer) {
     if (buffer) std::memcpy(buffer, kBuildInfoFailure, sizeof kBuildInfoFailure);
     if (!context) return;
-    withSafetyNet([&] { live(context)->initializeVelmora(hostName, buffer); }, []() noexcept {});
+    withSafetyNet(
+        [&] {
+            const ContextCall call(live(context)->calls(), ContextCalls::Kind::Shared, VELMORA_THIS_FRAME,
+                                   "initializeVelmora");
+            if (call.admitted()) live(context)->initializeVelmora(hostName, buffer);
+        },
+        []() noexcept {});
 }
 
 VELMORA_API float getVelmoraVersion(VelmoraContext, const char*, const char*, int32_t) {
@@ -52,6 +59,9 @@ VELMORA_API void getNNEngineInformation(VelmoraContext context, const char* host
     withSafetyNet(
         [&] {
             if (!context) return failed();
+            const ContextCall call(live(context)->calls(), ContextCalls::Kind::Shared, VELMORA_THIS_FRAME,
+                                   "getNNEngineInformation");
+            if (!call.admitted()) return failed();
             live(context)->getNNEngineInformation(hostName, buffer);
         },
         failed);
@@ -64,6 +74,9 @@ VELMORA_API void getModelInformation(VelmoraContext context, void*, int32_t deta
     withSafetyNet(
         [&] {
             if (!context) return failed();
+            const ContextCall call(live(context)->calls(), ContextCalls::Kind::Shared, VELMORA_THIS_FRAME,
+                                   "getModelInformation");
+            if (!call.admitted()) return failed();
             const std::string text = live(context)->modelInformation(details == VELMORA_MODEL_DETAILS);
             if (buffer) copyModelInformation(buffer, text.c_str(), text.size());
         },
@@ -74,6 +87,9 @@ VELMORA_API char* getDeviceNameByIndex(VelmoraContext context, int32_t index) {
     return withSafetyNet(
         [&]() -> char* {
             if (!context || !live(context)->backend()) return nullptr;
+            const ContextCall call(live(context)->calls(), ContextCalls::Kind::Shared, VELMORA_THIS_FRAME,
+                                   "getDeviceNameByIndex");
+            if (!call.admitted()) return nullptr;
             return live(context)->backend()->getDeviceNameByIndex(static_cast<uint32_t>(index));
         },
         []() noexcept -> char* { return nullptr; });

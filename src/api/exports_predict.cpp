@@ -1,6 +1,7 @@
 // The prediction exports: each forwards to the context operation of its name.
 #include "api/boundary.h"
 #include "context/VelmoraClass.h"
+#include "context/call_guard.h"
 
 using boundary::atBoundary;
 
@@ -11,6 +12,7 @@ VelmoraClass* live(VelmoraContext context) { return static_cast<VelmoraClass*>(c
 // there. The call is held inside the boundary's body, so that it ends (and
 // destroys such a context) before an exception is raised in the host's form.
 using HostCall = VelmoraClass::HostCall;
+using CallKind = ContextCalls::Kind;
 }  // namespace
 
 extern "C" {
@@ -18,27 +20,37 @@ extern "C" {
 VELMORA_API unsigned char* predict(VelmoraContext context, float* data, int32_t width, int32_t height,
                                    int32_t numChannels, bool argmax) {
     return atBoundary([&]() -> unsigned char* {
-        return context ? live(context)->predict(data, width, height, numChannels, argmax) : nullptr;
+        if (!context) return nullptr;
+        const ContextCall call(live(context)->calls(), CallKind::Exclusive, VELMORA_THIS_FRAME, "predict");
+        return call.admitted() ? live(context)->predict(data, width, height, numChannels, argmax) : nullptr;
     });
 }
 
 VELMORA_API float* predictFloat(VelmoraContext context, float* data, int32_t width, int32_t height, int32_t numChannels,
                                 bool) {
-    return atBoundary(
-        [&]() -> float* { return context ? live(context)->predictFloat(data, width, height, numChannels) : nullptr; });
+    return atBoundary([&]() -> float* {
+        if (!context) return nullptr;
+        const ContextCall call(live(context)->calls(), CallKind::Exclusive, VELMORA_THIS_FRAME, "predictFloat");
+        return call.admitted() ? live(context)->predictFloat(data, width, height, numChannels) : nullptr;
+    });
 }
 
 VELMORA_API float* predict2InputsFloat(VelmoraContext context, float* data1, float* data2, int32_t width,
                                        int32_t height, int32_t numChannels) {
     return atBoundary([&]() -> float* {
-        return context ? live(context)->predict2InputsFloat(data1, data2, width, height, numChannels) : nullptr;
+        if (!context) return nullptr;
+        const ContextCall call(live(context)->calls(), CallKind::Exclusive, VELMORA_THIS_FRAME, "predict2InputsFloat");
+        return call.admitted() ? live(context)->predict2InputsFloat(data1, data2, width, height, numChannels) : nullptr;
     });
 }
 
 VELMORA_API float* predict3InputsFloat(VelmoraContext context, ImageFloat input1, ImageFloat input2,
                                        ImageFloat input3) {
-    return atBoundary(
-        [&]() -> float* { return context ? live(context)->predict3InputsFloat(input1, input2, input3) : nullptr; });
+    return atBoundary([&]() -> float* {
+        if (!context) return nullptr;
+        const ContextCall call(live(context)->calls(), CallKind::Exclusive, VELMORA_THIS_FRAME, "predict3InputsFloat");
+        return call.admitted() ? live(context)->predict3InputsFloat(input1, input2, input3) : nullptr;
+    });
 }
 
 VELMORA_API ImageFloat predictByTilesImageFloat(VelmoraContext context, ImageFloat image, int32_t tileSize,
@@ -46,7 +58,12 @@ VELMORA_API ImageFloat predictByTilesImageFloat(VelmoraContext context, ImageFlo
                                                 void* userData) {
     return atBoundary([&] {
         if (!context) return ImageFloat{0, 0, 0, nullptr};
+        // Ends after the admission, so that a context deleted from the
+        // callback goes only once nothing of it is held.
         const HostCall call(*live(context));
+        const ContextCall admitted(live(context)->calls(), CallKind::Exclusive, VELMORA_THIS_FRAME,
+                                   "predictByTilesImageFloat");
+        if (!admitted.admitted()) return ImageFloat{0, 0, 0, nullptr};
         return live(context)->predictByTilesImageFloat(image, tileSize, step, downscale, callback, userData);
     });
 }
@@ -56,7 +73,12 @@ VELMORA_API float* predictByTilesFloat(VelmoraContext context, float* data, int3
                                        ProgressCallback callback, void* userData) {
     return atBoundary([&]() -> float* {
         if (!context) return nullptr;
+        // Ends after the admission, so that a context deleted from the
+        // callback goes only once nothing of it is held.
         const HostCall call(*live(context));
+        const ContextCall admitted(live(context)->calls(), CallKind::Exclusive, VELMORA_THIS_FRAME,
+                                   "predictByTilesFloat");
+        if (!admitted.admitted()) return nullptr;
         return live(context)->predictByTilesFloat(data, width, height, numChannels, tileSize, step, downscale, callback,
                                                   userData);
     });
@@ -68,7 +90,11 @@ VELMORA_API unsigned char* predictByTiles(VelmoraContext context, unsigned char*
                                           ProgressCallback callback, void* userData) {
     return atBoundary([&]() -> unsigned char* {
         if (!context) return nullptr;
+        // Ends after the admission, so that a context deleted from the
+        // callback goes only once nothing of it is held.
         const HostCall call(*live(context));
+        const ContextCall admitted(live(context)->calls(), CallKind::Exclusive, VELMORA_THIS_FRAME, "predictByTiles");
+        if (!admitted.admitted()) return nullptr;
         return live(context)->predictByTiles(data, width, height, numChannels, tileSize, step, argmax, inputScale,
                                              outputScale, downscale, callback, userData);
     });

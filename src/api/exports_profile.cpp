@@ -6,6 +6,7 @@
 #include "api/boundary.h"
 #include "api/host_records.h"
 #include "context/VelmoraClass.h"
+#include "context/call_guard.h"
 
 using boundary::withSafetyNet;
 
@@ -76,6 +77,8 @@ VELMORA_API bool velmoraGetProfile(VelmoraContext context, VelmoraProfile* profi
         [&] {
             if (!context) return false;
             VelmoraClass& c = *live(context);
+            const ContextCall call(c.calls(), ContextCalls::Kind::Shared, VELMORA_THIS_FRAME, kGet);
+            if (!call.admitted()) return false;
             if (!hostRecordFits(profile, sizeof(VelmoraProfile))) {
                 c.report(kGet, recordSizeWords("VelmoraProfile", profile ? profile->size : 0));
                 return false;
@@ -92,6 +95,8 @@ VELMORA_API bool velmoraSetProfile(VelmoraContext context, const VelmoraProfile*
         [&] {
             if (!context) return false;
             VelmoraClass& c = *live(context);
+            const ContextCall call(c.calls(), ContextCalls::Kind::Exclusive, VELMORA_THIS_FRAME, kSet);
+            if (!call.admitted()) return false;
             if (profile && !hostRecordFits(profile, sizeof(VelmoraProfile))) {
                 c.report(kSet, recordSizeWords("VelmoraProfile", profile->size));
                 return false;
@@ -111,6 +116,8 @@ VELMORA_API bool velmoraLoadProfile(VelmoraContext context, const char* text) {
         [&] {
             if (!context) return false;
             VelmoraClass& c = *live(context);
+            const ContextCall call(c.calls(), ContextCalls::Kind::Exclusive, VELMORA_THIS_FRAME, kLoad);
+            if (!call.admitted()) return false;
             if (!text) {
                 c.report(kLoad, "the text is null");
                 return false;

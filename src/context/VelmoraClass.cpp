@@ -1,5 +1,7 @@
 #include "context/VelmoraClass.h"
 
+#include "context/call_guard.h"
+
 #include "backend/ModelLogicONNX.h"
 #include "backend/runtime_loader.h"
 
@@ -28,6 +30,8 @@ void VelmoraClass::destroy(VelmoraClass* context) {
 
 bool VelmoraClass::Progress::heard(void* self, float percent) {
     const Progress& progress = *static_cast<const Progress*>(self);
+    // A call the host makes from its callback is inside this one.
+    const Callout callout(VELMORA_THIS_FRAME);
     const bool stop = progress.callback(progress.userData, percent);
     return stop || progress.context.deleted;
 }
@@ -40,6 +44,7 @@ bool VelmoraClass::getErrorText(int32_t length, std::string& text) {
         default: break;
     }
     text = modelLogic ? modelLogic->getErrorText() : runtimeLoadFailure();
+    errorText += contextCalls.takeRefusals();
     if (!errorText.empty()) {
         text += '\n';
         text += errorText;
@@ -69,7 +74,10 @@ void VelmoraClass::deallocateModel() {
     if (modelLogic) modelLogic->deallocateModel();
 }
 
-void VelmoraClass::deallocateImage() { outputFloatFull.reset(); }
+void VelmoraClass::deallocateImage() {
+    outputFloatFull.reset();
+    ++resultReleases;
+}
 
 ModelDescription VelmoraClass::modelDescription() {
     return modelLogic ? modelLogic->description() : ModelDescription{};

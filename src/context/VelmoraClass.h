@@ -9,6 +9,7 @@
 #include <string>
 
 #include "backend/ModelLogic.h"
+#include "context/call_guard.h"
 #include "context/model_profile.h"
 #include "context/run_plan.h"
 #include "image/image_records.h"
@@ -106,6 +107,8 @@ public:
     std::string modelInformation(bool details = false);
 
     ModelLogic* backend() { return modelLogic.get(); }
+    // Who is inside this context's calls (the exports admit each call).
+    ContextCalls& calls() { return contextCalls; }
 
     // The loaded model as it declares itself (not `known` without one), what
     // the tiled runs make of it, and the plan for a picture. A failure's
@@ -187,6 +190,8 @@ private:
     LearnedResult learnedResult;
     std::optional<ModelNeeds> needs;  // of the loaded model, once measured
     bool planRunning = false;         // inside predictByPlan
+    uint64_t resultReleases = 0;      // deallocateImage calls, which a running call checks for
+    ContextCalls contextCalls;
     int32_t tiledRunCount = 0;
     bool loggingEnabled = false;
     ImageBuffer<ImageByte> outputCharFull;

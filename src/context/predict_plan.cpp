@@ -98,6 +98,7 @@ ImageFloat VelmoraClass::runWhole(const ImageFloat& image, const ChosenPlan& pla
         return empty;
     };
     Progress progress{callback, userData, *this};
+    const uint64_t releasesAtStart = resultReleases;
     if (callback && Progress::heard(&progress, 0.0f)) return fail("");
     if (plan.runWidth <= 0 || plan.runHeight <= 0) return fail("the plan gives no size to run the picture at");
     ImageBuffer<ImageFloat> resized;
@@ -117,6 +118,7 @@ ImageFloat VelmoraClass::runWhole(const ImageFloat& image, const ChosenPlan& pla
     resample(*result, outputFloatFull.view());
     if (callback) Progress::heard(&progress, 100.0f);
     if (deleted) return fail("");
+    if (resultReleases != releasesAtStart) return fail("the result was released (deallocateImage) during the run");
     learnResult(static_cast<int32_t>(scale), result->numChannels);
     return outputFloatFull.view();
 }

@@ -8,9 +8,12 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "context/VelmoraClass.h"
+#include "context/call_guard.h"
 #include "context/fresh_buffer.h"
 #include "diagnostics/log_file.h"
 #include "diagnostics/settings_store.h"
@@ -29,15 +32,27 @@ constexpr const char* kNoRamLog =
 constexpr const char* kInferenceRamText = "Not enough RAM during AI inference";
 
 // Tiled float predictions running in the process, and the guard that admits
-// one and gives the count back on every way out, exceptions included.
+// one and gives the count back on every way out, exceptions included. A
+// count left by a call whose clean-up a host's exception skipped (the thread
+// that took it is calling again, and not from inside that call) is taken
+// back first, so that one stray exception does not refuse every later run.
 std::atomic<int32_t> predictionsInFlight{0};
+std::mutex inFlightOwnerMutex;
+std::thread::id inFlightOwner;
 class InFlight {
 public:
-    InFlight() {
+    explicit InFlight(uintptr_t frame) {
         if (predictionsInFlight.fetch_add(1) + 1 > 1) {
-            predictionsInFlight.fetch_sub(1);
-            throw VelmoraException();
+            const std::lock_guard<std::mutex> lock(inFlightOwnerMutex);
+            if (inFlightOwner == std::this_thread::get_id() && !insideCallout(frame)) {
+                predictionsInFlight.store(1);
+            } else {
+                predictionsInFlight.fetch_sub(1);
+                throw VelmoraException();
+            }
         }
+        const std::lock_guard<std::mutex> lock(inFlightOwnerMutex);
+        inFlightOwner = std::this_thread::get_id();
     }
     ~InFlight() { predictionsInFlight.fetch_sub(1); }
     InFlight(const InFlight&) = delete;
@@ -89,7 +104,7 @@ void VelmoraClass::log(const std::string& message) const {
 ImageFloat VelmoraClass::predictByTilesImageFloat(ImageFloat original_image, int32_t tileSize, int32_t step,
                                                   int32_t downscale, ProgressCallback callback, void* userData) {
     log("*predictByTilesImageFloat start");
-    InFlight guard;
+    InFlight guard(VELMORA_THIS_FRAME);
     const ImageFloat result = runTiles(original_image, tileSize, step, downscale, callback, userData);
     if (!errorText.empty() || !result.data) return ImageFloat{0, 0, 0, nullptr};
     return result;
@@ -192,6 +207,7 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
 
     ImageBuffer<ImageFloat> shrunk;
     ImageBuffer<ImageFloat> stitchedAtWorkingScale;  // image_downscaled_processed
+    const uint64_t releasesAtStart = resultReleases;
     try {
         const int32_t K = std::abs(downscale);
         const int32_t C = original_image.numChannels;
@@ -254,6 +270,10 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
         }
         lastTileStats = *run;
         if (walk.stopped()) return fail("", "");
+        // The host may release the result from its callback: the run ends
+        // with words rather than hand back (or read) a freed buffer.
+        const std::string released = "the result was released (deallocateImage) during the run";
+        if (resultReleases != releasesAtStart) return refuse(released);
         const int32_t scale = tiles.scale;
 
         if (K >= 2) {
@@ -280,6 +300,7 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
         walk.finish();
         // Deleted by the host at the end: no result, and nothing counted.
         if (deleted) return fail("", "");
+        if (resultReleases != releasesAtStart) return refuse(released);
         if (options.bookkeeping) {
             // Saturates rather than overflowing after 2^31 - 1 runs.
             if (tiledRunCount < std::numeric_limits<int32_t>::max()) ++tiledRunCount;
