@@ -409,6 +409,43 @@ void runtimeFailureIsCaughtAsStdExceptionWithItsText() {
     deleteContext(context);
 }
 
+// A host whose progress callback throws: the exception unwinds through the
+// library in the host's form, skipping the library's own clean-ups. The
+// calls that follow, on this context and on another, run all the same.
+struct HostThrew {};
+
+void aHostExceptionThroughTheCallbackLeavesTheLibraryWorking() {
+    float* data = pixels(kSide * kSide);
+    const VelmoraContext first = contextWith("identity_t16_c1.onnx");
+    const VelmoraContext second = contextWith("identity_t16_c1.onnx");
+    const ProgressCallback thrower = [](void*, float percent) -> bool {
+        if (percent > 30.0f) throw HostThrew{};
+        return false;
+    };
+    int caught = 0;
+    try {
+        tiledRun(first, data, thrower);
+    } catch (const HostThrew&) {
+        ++caught;
+    }
+    CHECK(caught == 1);
+    const VelmoraContext both[] = {first, second};
+    for (int round = 0; round < 5; ++round) {
+        for (VelmoraContext context : both) {
+            const ImageFloat result = tiledRun(context, data);
+            if (!CHECK(result.data != nullptr)) {
+                char errors[512];
+                fetchErrors(context, errors);
+                line("    round ", round, ": ", errors);
+                continue;
+            }
+            CHECK(result.data[kSide * kSide - 1] == data[kSide * kSide - 1]);
+        }
+    }
+    deleteContext(first);
+    deleteContext(second);
+}
+
 struct Case {
     const char* name;
     void (*run)();
@@ -424,6 +461,8 @@ const Case kCases[] = {
     {"OutOfMemoryIsCaughtAsBadAlloc", outOfMemoryIsCaughtAsBadAlloc},
     {"AnyFailedAllocationInATiledRunLeavesTheLibraryWorking", anyFailedAllocationInATiledRunLeavesTheLibraryWorking},
     {"RuntimeFailureIsCaughtAsStdExceptionWithItsText", runtimeFailureIsCaughtAsStdExceptionWithItsText},
+    {"AHostExceptionThroughTheCallbackLeavesTheLibraryWorking",
+     aHostExceptionThroughTheCallbackLeavesTheLibraryWorking},
 };
 
 // An exception that nothing caught ends the run with a failure, not a
