@@ -14,6 +14,7 @@
 
 #include "context/VelmoraClass.h"
 #include "context/call_guard.h"
+#include "context/float_tile_adapter.h"
 #include "context/fresh_buffer.h"
 #include "diagnostics/log_file.h"
 #include "diagnostics/settings_store.h"
@@ -110,80 +111,6 @@ ImageFloat VelmoraClass::predictByTilesImageFloat(ImageFloat original_image, int
     return result;
 }
 
-namespace {
-
-// The float pipeline around the engine: tiles cut from the working image
-// (the host's, or its shrunk copy), results stitched at working scale, in the
-// pipeline's words for what fails.
-class FloatPipelineTiles : public TileAdapter {
-public:
-    FloatPipelineTiles(const ImageFloat& working, const TileGrid& grid, ImageBuffer<ImageFloat>& stitched,
-                       const ThreadSource& threads, const std::function<void(const Tile&)>& logTile,
-                       const ValueTransform& input, const ValueTransform& output, bool blend)
-        : working_(working),
-          grid_(grid),
-          stitched_(stitched),
-          threads_(threads),
-          logTile_(logTile),
-          input_(input),
-          output_(output),
-          blend_(blend) {}
-
-    Status fill(const Tile& tile, const TensorFrame& input) override {
-        cutTile(working_, tile.left, tile.top, input, input_, &row_);
-        ++copies;
-        return Ok{};
-    }
-    Status beforeRun(const Tile& tile) override {
-        logTile_(tile);
-        return Ok{};
-    }
-    Status begin(int32_t scale, int32_t channels) override {
-        scale_ = scale;
-        const Expected<ImageFloat> sizes = scaledSizes(working_.width, working_.height, scale, channels);
-        if (!sizes) return failure(sizes.message(), kRefusal);
-        // A result kept from an earlier call is reused when its sizes match.
-        if (!stitched_.resize(sizes->width, sizes->height, channels)) return failure(kInferenceRamText, kNoRoom);
-        preferLargePages(stitched_.view());
-        // Blended tiles add their shares.
-        if (blend_) std::fill_n(stitched_.view().data, elementCount(stitched_.view()), 0.0f);
-        return Ok{};
-    }
-    Status store(const Tile& tile, const TensorFrame& result) override {
-        // Each tile gives its central square, all of it S times larger when
-        // the model enlarges.
-        const int64_t s = scale_;
-        const StitchSquare square{tile.originX * s, tile.originY * s, grid_.margin * s, grid_.step * s};
-        if (blend_) {
-            const BlendSquare b{square,          std::min<int64_t>(grid_.margin, grid_.step / 2) * s,
-                                tile.column > 0, tile.column + 1 < grid_.across,
-                                tile.row > 0,    tile.row + 1 < grid_.down};
-            blendTile(result, stitched_.view(), b, row_, output_);
-        } else {
-            stitchTile(result, stitched_.view(), square, threads_, output_);
-        }
-        ++copies;
-        return Ok{};
-    }
-
-    // Kinds of the adapter's own failures.
-    static constexpr int kRefusal = 100;  // an argument the call refuses
-    static constexpr int kNoRoom = 101;   // the inference memory failure
-
-private:
-    const ImageFloat& working_;
-    const TileGrid& grid_;
-    ImageBuffer<ImageFloat>& stitched_;
-    const ThreadSource& threads_;
-    const std::function<void(const Tile&)>& logTile_;
-    const ValueTransform& input_;
-    const ValueTransform& output_;
-    bool blend_;
-    int32_t scale_ = 1;
-    std::vector<float> row_;
-};
-
-}  // namespace
 
 ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step, int32_t downscale,
                                   ProgressCallback callback, void* userData, const TiledRunOptions& options) {
@@ -242,7 +169,7 @@ ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tile
                 log("*** Processing tile " + std::to_string(t.column) + "x" + std::to_string(t.row));
         };
         FloatPipelineTiles adapter(workingImage, *grid, stitched, pasteThreads, logTile, options.input, options.output,
-                                   options.blend);
+                                   options.blend, kInferenceRamText);
         Progress progress{callback, userData, *this};
         TileWalk walk(*grid, progress.forWalk(), &progress);
         const Expected<TileRunStats> run = runTileEngine(*modelLogic, tiles, walk, adapter);

@@ -8,11 +8,11 @@ namespace {
 
 // The tile's rows gathered as floats, each transformed, then written.
 void cutTransformed(const ImageFloat& image, int64_t left, int64_t top, const TensorFrame& input,
-                    const ValueTransform& transform, std::vector<float>& row) {
+                    const ValueTransform& transform, std::vector<float>& row, const RowWindow& window) {
     const int64_t c = image.numChannels, side = input.width;
     row.resize(static_cast<size_t>(side * c));
     for (int64_t r = 0; r < input.height; ++r) {
-        const float* src = image.data + std::clamp<int64_t>(top + r, 0, image.height - 1) * image.width * c;
+        const float* src = image.data + window.row(top + r, image.height) * image.width * c;
         for (int64_t x = 0; x < side; ++x)
             std::copy_n(src + std::clamp<int64_t>(left + x, 0, image.width - 1) * c, c, row.data() + x * c);
         transform.apply(row.data(), side, static_cast<int32_t>(c));
@@ -23,11 +23,11 @@ void cutTransformed(const ImageFloat& image, int64_t left, int64_t top, const Te
 }  // namespace
 
 void cutTile(const ImageFloat& image, int64_t left, int64_t top, const TensorFrame& input,
-             const ValueTransform& transform, std::vector<float>* row) {
+             const ValueTransform& transform, std::vector<float>* row, const RowWindow& window) {
     if (!image.data || image.width <= 0 || image.height <= 0) return;
     if (!transform.identity()) {
         std::vector<float> local;
-        return cutTransformed(image, left, top, input, transform, row ? *row : local);
+        return cutTransformed(image, left, top, input, transform, row ? *row : local, window);
     }
     const int64_t channels = image.numChannels;
     const int64_t width = image.width;
@@ -37,8 +37,7 @@ void cutTile(const ImageFloat& image, int64_t left, int64_t top, const TensorFra
     const int64_t middle = start < width ? std::min(side - before, width - start) : 0;
     const int64_t after = side - before - middle;
     for (int64_t r = 0; r < input.height; ++r) {
-        const int64_t sy = std::clamp<int64_t>(top + r, 0, image.height - 1);
-        const float* row = image.data + sy * width * channels;
+        const float* row = image.data + window.row(top + r, image.height) * width * channels;
         const int64_t at = r * side;
         repeatPixel(input, at, row, before);
         writePixels(input, at + before, row + start * channels, middle);

@@ -3,6 +3,7 @@
 // the model's output.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -11,12 +12,25 @@
 #include "tiling/tile_tensor.h"
 #include "tiling/value_transform.h"
 
+// Rows of a picture that a band of it is cut from: `image` holds picture
+// rows from `firstRow` on of a picture `pictureHeight` rows high (negative:
+// the image is the whole picture).
+struct RowWindow {
+    int64_t firstRow = 0;
+    int64_t pictureHeight = -1;
+    // The image's row holding picture row `y`, clamped into the picture.
+    int64_t row(int64_t y, int64_t imageHeight) const {
+        const int64_t h = pictureHeight < 0 ? imageHeight : pictureHeight;
+        return std::clamp<int64_t>(y, 0, h - 1) - firstRow;
+    }
+};
+
 // Writes the input's width x height pixels from those of `image` at
-// (left + column, top + row), coordinates clamped into the image, so that a
-// tile reaching outside repeats the edge pixels. Channels as the image's;
+// (left + column, top + row), coordinates clamped into the picture, so that
+// a tile reaching outside repeats the edge pixels. Channels as the image's;
 // values through `transform` on their way (`row` is its working room).
 void cutTile(const ImageFloat& image, int64_t left, int64_t top, const TensorFrame& input,
-             const ValueTransform& transform = {}, std::vector<float>* row = nullptr);
+             const ValueTransform& transform = {}, std::vector<float>* row = nullptr, const RowWindow& window = {});
 
 // A square of a result and where it goes.
 struct StitchSquare {

@@ -32,14 +32,22 @@ Expected<TileGrid> planTiles(const TileGeometry& g) {
     return grid;
 }
 
+void TileWalk::restrict(int32_t firstRow, int32_t endRow, int32_t countedFirst, int32_t countedEnd) {
+    index_ = firstRow * grid_.across - 1;
+    end_ = endRow * grid_.across;
+    countedFrom_ = countedFirst * grid_.across;
+    countedTo_ = countedEnd * grid_.across;
+    done_ = countedFrom_;
+}
+
 bool TileWalk::next() {
-    if (stopped_ || index_ + 1 >= grid_.count) return false;
+    if (stopped_ || index_ + 1 >= end_) return false;
     if (callback_) {
         if (callback_(userData_, tileProgress(done_, grid_.count))) {
             stopped_ = true;
             return false;
         }
-        ++done_;
+        if (index_ + 1 >= countedFrom_ && index_ + 1 < countedTo_) ++done_;
     }
     ++index_;
     tile_.column = index_ % grid_.across;

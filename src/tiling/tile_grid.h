@@ -41,6 +41,11 @@ public:
     TileWalk(const TileGrid& grid, ProgressCallback callback, void* userData)
         : grid_(grid), callback_(callback), userData_(userData) {}
 
+    // Walks only rows [firstRow, endRow) of the grid, a band of a picture
+    // run a band at a time; progress counts rows [countedFirst, countedEnd)
+    // of them, as shares of the whole grid.
+    void restrict(int32_t firstRow, int32_t endRow, int32_t countedFirst, int32_t countedEnd);
+
     // Reports progress and moves on; false when done or stopped by the host.
     bool next();
     const Tile& tile() const { return tile_; }
@@ -55,6 +60,8 @@ private:
     ProgressCallback callback_;
     void* userData_;
     int32_t index_ = -1;
+    int32_t end_ = grid_.count;
+    int32_t countedFrom_ = 0, countedTo_ = grid_.count;
     int32_t done_ = 0;
     bool stopped_ = false;
     Tile tile_;
