@@ -141,7 +141,8 @@ struct Model {
 
 struct Outcome {
     std::string name;
-    double difference, target;
+    double difference = INFINITY, target = 0;
+    std::string failure;  // why there is no difference to tell
 };
 
 class Session {
@@ -238,7 +239,7 @@ Outcome measure(const Model& model, const std::string& folder, Picture& picture)
                 difference);
     if (edge) std::printf(" beyond %d pixels of the edge (%.3g over all)", edge, maxDifference(byPlan, reference, 0));
     std::printf("; velmoraPredict %.2f s, reference %.2f s\n", predictSeconds, referenceSeconds);
-    return {model.file, difference, model.whole ? kWholeTarget : kLocalTarget};
+    return {model.file, difference, model.whole ? kWholeTarget : kLocalTarget, {}};
 }
 
 Picture readPhoto(const std::string& path) {
@@ -261,6 +262,12 @@ Picture crop(const Picture& p, int width, int height) {
     for (int y = 0; y < height; ++y)
         std::copy_n(p.at(x0, y0 + y), static_cast<size_t>(width) * p.channels, out.at(0, y));
     return out;
+}
+
+// A failure's words on one line, for the summary.
+std::string oneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text.size() > 200 ? text.substr(0, 200) + "..." : text;
 }
 
 // The library's and the runtime's lines would bury the figures.
@@ -292,13 +299,25 @@ int main(int argc, char** argv) try {
                             {"up4_conv_open.onnx", 4, false},
                             {"global_mix_t256.onnx", 1, true}};
     std::vector<Outcome> outcomes;
-    for (const Model& m : models) outcomes.push_back(measure(m, folder, m.whole ? photo : cropped));
+    for (const Model& m : models) {
+        // One model's failure leaves the others to measure.
+        try {
+            outcomes.push_back(measure(m, folder, m.whole ? photo : cropped));
+        } catch (const std::exception& e) {
+            std::printf("  failed: %s\n", e.what());
+            outcomes.push_back({m.file, INFINITY, m.whole ? kWholeTarget : kLocalTarget, e.what()});
+        }
+    }
     bool all = true;
     for (const Outcome& o : outcomes) {
-        const bool pass = o.difference <= o.target;
+        const bool pass = o.failure.empty() && o.difference <= o.target;
         all = all && pass;
-        std::printf("%-22s max |diff| %.3g (target %.3g) %s\n", o.name.c_str(), o.difference, o.target,
-                    pass ? "PASS" : "FAIL");
+        if (o.failure.empty())
+            std::printf("%-22s max |diff| %.3g (target %.3g) %s\n", o.name.c_str(), o.difference, o.target,
+                        pass ? "PASS" : "FAIL");
+        else
+            std::printf("%-22s no result (target %.3g) FAIL: %s\n", o.name.c_str(), o.target,
+                        oneLine(o.failure).c_str());
     }
     return all ? 0 : 2;
 } catch (const std::exception& e) {
