@@ -80,7 +80,11 @@ Options parse(int argc, char** argv) {
         else if (a == "--step") {
             if (o.tilings.empty() || o.tilings.back().step) throw std::runtime_error("--step follows its --tile");
             o.tilings.back().step = std::stoi(value());
-        } else if (a == "--rounds")
+        } else if (a == "--plan")
+            o.plan = true;
+        else if (a == "--no-plan")
+            o.plan = false;
+        else if (a == "--rounds")
             o.rounds = std::max(1, std::stoi(value()));
         else if (a == "--model")
             o.model = value();
