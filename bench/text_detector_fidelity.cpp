@@ -5,11 +5,20 @@
 // mask (IoU at 0.3) and the largest difference of probability. The runs
 // alternate, round after round, and each reports its median wall time.
 //
-// Usage: text_detector_fidelity PAGE.png [--tile T --step S]... [--rounds N] [--model FILE] [--maps DIR]
-// Without --tile, the tiling is 256 / 224. --maps writes each probability
-// map as an 8-bit picture into DIR, to see where the tilings stray.
+// --plan adds the library's own plan: the detector's profile (ImageNet
+// normalisation, a mask out) is handed over as a sidecar text, the page goes
+// to velmoraPlan in [0, 1] as it is, with nothing chosen and the page as the
+// sample to measure on, and velmoraPredict runs it. Its cost is set against
+// the old default (tiles of 256 every 224) and the whole page, in the same
+// rounds.
+//
+// Usage: text_detector_fidelity PAGE.png [--tile T --step S]... [--plan | --no-plan] [--rounds N]
+//                               [--model FILE] [--maps DIR]
+// Without --tile, the tiling is 256 / 224 (always run with --plan, as the
+// old default). The profile is MODEL.json beside the model when there is
+// one, else the same text built in. --maps writes each probability map as an
+// 8-bit picture into DIR, to see where the tilings stray.
 #include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +36,7 @@
 #include <vector>
 
 #include "fidelity.h"
+#include "fidelity_host.h"
 #include "velmora.h"
 
 namespace {
@@ -38,6 +48,11 @@ namespace {
 constexpr float kMean[3] = {0.485f, 0.456f, 0.406f};
 constexpr float kStd[3] = {0.229f, 0.224f, 0.225f};
 constexpr float kThreshold = 0.3f;
+// The detector's sidecar, as scripts/setup.sh writes it beside the model.
+constexpr const char* kProfileText =
+    R"({"mean": [0.485, 0.456, 0.406], "std": [0.229, 0.224, 0.225], "output": "mask"})";
+// Tiles of 256 every 224: what hosts ran before the library planned.
+constexpr int kOldTile = 256, kOldStep = 224;
 
 struct Tiling {
     int tile, step;
@@ -47,7 +62,8 @@ struct Options {
     std::string page;
     std::string model = std::string(VELMORA_BENCH_PUBLISHED_MODELS) + "/ch_PP-OCRv4_det_infer.onnx";
     std::vector<Tiling> tilings;
-    int rounds = 2;
+    bool plan = false;
+    int rounds = 3;
     std::string maps;  // a folder for the probability maps as pictures, or none
 };
 
@@ -64,7 +80,11 @@ Options parse(int argc, char** argv) {
         else if (a == "--step") {
             if (o.tilings.empty() || o.tilings.back().step) throw std::runtime_error("--step follows its --tile");
             o.tilings.back().step = std::stoi(value());
-        } else if (a == "--rounds")
+        } else if (a == "--plan")
+            o.plan = true;
+        else if (a == "--no-plan")
+            o.plan = false;
+        else if (a == "--rounds")
             o.rounds = std::max(1, std::stoi(value()));
         else if (a == "--model")
             o.model = value();
@@ -77,29 +97,15 @@ Options parse(int argc, char** argv) {
     }
     if (o.page.empty())
         throw std::runtime_error(
-            "usage: text_detector_fidelity PAGE.png [--tile T --step S]... [--rounds N] [--model FILE] [--maps DIR]");
-    if (o.tilings.empty()) o.tilings.push_back({256, 224});
+            "usage: text_detector_fidelity PAGE.png [--tile T --step S]... [--plan | --no-plan] [--rounds N] "
+            "[--model FILE] [--maps DIR]");
     for (Tiling& t : o.tilings)
         if (!t.step) t.step = t.tile;
+    const bool old = std::any_of(o.tilings.begin(), o.tilings.end(),
+                                 [](const Tiling& t) { return t.tile == kOldTile && t.step == kOldStep; });
+    if (o.tilings.empty() || (o.plan && !old)) o.tilings.push_back({kOldTile, kOldStep});
     return o;
 }
-
-// The library stores a run count among the per-user settings: a scratch
-// folder for them, so that measuring leaves the user's alone.
-struct ScratchSettings {
-    std::filesystem::path root;
-    ScratchSettings() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "velmora-fidelity-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a scratch folder");
-        root = pattern;
-        setenv("XDG_CONFIG_HOME", root.c_str(), 1);
-        setenv("TEMP", root.c_str(), 1);
-    }
-    ~ScratchSettings() {
-        std::error_code ec;
-        std::filesystem::remove_all(root, ec);
-    }
-};
 
 // While alive, standard output and error go nowhere: the library's per-tile
 // lines and the runtime's log (verbose for the library's sessions) would bury
@@ -124,18 +130,6 @@ struct Quiet {
     }
 };
 
-std::string errorText(VelmoraContext context) {
-    std::vector<char> buffer(4096, 0);
-    getErrorText(context, buffer.data(), static_cast<int32_t>(buffer.size()));
-    return buffer.data();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 // The process's peak resident memory so far, in MB (Linux).
 double peakMegabytes() {
     std::ifstream status("/proc/self/status");
@@ -145,6 +139,10 @@ double peakMegabytes() {
 }
 
 using Clock = std::chrono::steady_clock;
+using fidelity::errorText;
+using fidelity::median;
+
+double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 struct Detector {
     std::vector<char> bytes;
@@ -166,25 +164,92 @@ struct Detector {
     }
 };
 
+// What the library planned for the page, and what it cost to plan.
+struct PlanFacts {
+    std::string profileFrom;
+    VelmoraPlan plan{};
+    VelmoraModelNeeds needs{};
+    double seconds = 0;  // velmoraPlan's wall time, measuring the model included
+};
+
+// Hands the detector its profile as a sidecar text, so that velmoraPredict
+// normalises the page; the tiled float calls and the direct run take their
+// values as given, so the other runs still get the page normalised here.
+PlanFacts planPage(VelmoraContext context, const std::string& model, const ImageFloat& page) {
+    PlanFacts facts;
+    std::string text = kProfileText;
+    facts.profileFrom = "built-in sidecar text";
+    if (const std::string sidecar = model + ".json"; std::filesystem::exists(sidecar)) {
+        const std::vector<char> bytes = fidelity::readFile(sidecar);
+        text.assign(bytes.begin(), bytes.end());
+        facts.profileFrom = sidecar;
+    }
+    if (!velmoraLoadProfile(context, text.c_str()))
+        throw std::runtime_error("the sidecar text is refused: " + errorText(context));
+    VelmoraProfile profile{};
+    profile.size = sizeof profile;
+    if (!velmoraGetProfile(context, &profile) || profile.source != VELMORA_PROFILE_SIDECAR ||
+        profile.output != VELMORA_OUTPUT_MASK)
+        throw std::runtime_error("the sidecar's profile is not the one in effect");
+
+    VelmoraPlanRequest request{};
+    request.size = sizeof request;
+    request.width = page.width;
+    request.height = page.height;
+    request.channels = page.numChannels;
+    request.sample = &page;
+    facts.plan.size = sizeof facts.plan;
+    const auto t0 = Clock::now();
+    if (!velmoraPlan(context, &request, &facts.plan))
+        throw std::runtime_error("velmoraPlan refused the page: " + errorText(context));
+    facts.seconds = since(t0);
+    VelmoraModelInfo info{};
+    info.size = sizeof info;
+    if (!velmoraDescribeModel(context, &info)) throw std::runtime_error("velmoraDescribeModel: " + errorText(context));
+    facts.needs = info.needs;
+    return facts;
+}
+
+void printPlan(const PlanFacts& f) {
+    const VelmoraPlan& p = f.plan;
+    const VelmoraModelNeeds& n = f.needs;
+    std::printf("plan (profile from %s): ", f.profileFrom.c_str());
+    if (p.strategy == VELMORA_STRATEGY_WHOLE)
+        std::printf("whole picture, run at %d x %d", p.runWidth, p.runHeight);
+    else
+        std::printf("tiles of %d every %d, margin %d, blend %s, %d x %d = %lld runs", p.tileSize, p.step, p.margin,
+                    p.blend ? "on" : "off", p.across, p.down, static_cast<long long>(p.runs));
+    std::printf("\n  reason: %s\n", p.reason);
+    std::printf(
+        "  peak memory estimate %.0f MiB, model time foretold %.2f s; planning took %.2f s "
+        "(measuring %.2f s of it)\n",
+        static_cast<double>(p.peakBytes) / (1 << 20), p.seconds, f.seconds, n.probeSeconds);
+    std::printf("  measured needs: multiple %d, smallest side %d, reach %d, whole picture %d, exact %d, floor %.4g\n",
+                n.multiple, n.smallestSide, n.reach, n.wholePicture, n.exact, n.disagreementFloor);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) try {
     const Options options = parse(argc, argv);
-    ScratchSettings scratch;
+    fidelity::ScratchSettings scratch;
 
     const cv::Mat bgr = cv::imread(options.page, cv::IMREAD_COLOR);
     if (bgr.empty()) throw std::runtime_error("cannot read " + options.page);
     const int width = bgr.cols, height = bgr.rows;
     const size_t pixels = static_cast<size_t>(width) * height;
 
-    // The normalised page, interleaved RGB, as the tiled calls take it.
-    std::vector<float> interleaved(pixels * 3);
+    // The page in [0, 1], interleaved RGB, as a host hands it to the plan;
+    // and normalised, as the tiled calls take it.
+    std::vector<float> page(pixels * 3), interleaved(pixels * 3);
     for (int y = 0; y < height; ++y) {
         const uint8_t* row = bgr.ptr<uint8_t>(y);
         for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c)
-                interleaved[(static_cast<size_t>(y) * width + x) * 3 + c] =
-                    (row[x * 3 + (2 - c)] / 255.0f - kMean[c]) / kStd[c];
+            for (int c = 0; c < 3; ++c) {
+                const size_t i = (static_cast<size_t>(y) * width + x) * 3 + c;
+                page[i] = row[x * 3 + (2 - c)] / 255.0f;
+                interleaved[i] = (page[i] - kMean[c]) / kStd[c];
+            }
     }
     // The model's own layout for the direct run: planes, sides padded up to
     // multiples of 32 by repeating the last row and column.
@@ -200,8 +265,12 @@ int main(int argc, char** argv) try {
 
     std::optional<Quiet> quiet(std::in_place);
     std::optional<Detector> detector(std::in_place, options.model);
-    std::vector<float> whole(pixels);
-    std::vector<double> wholeTimes;
+    const ImageFloat pageImage{width, height, 3, page.data()};
+    std::optional<PlanFacts> planned;
+    if (options.plan) planned = planPage(detector->context, options.model, pageImage);
+
+    std::vector<float> whole(pixels), byPlan;
+    std::vector<double> wholeTimes, planTimes;
     double wholePeak = 0.0;
     std::vector<std::vector<float>> tiled(options.tilings.size());
     std::vector<std::vector<double>> tiledTimes(options.tilings.size());
@@ -209,7 +278,7 @@ int main(int argc, char** argv) try {
     for (int round = 0; round < options.rounds; ++round) {
         auto t0 = Clock::now();
         const float* out = predictFloat(detector->context, planes.data(), paddedWidth, paddedHeight, 3, false);
-        wholeTimes.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+        wholeTimes.push_back(since(t0));
         if (!out) throw std::runtime_error("the whole page did not run: " + errorText(detector->context));
         if (round == 0) {
             wholePeak = peakMegabytes();
@@ -223,13 +292,22 @@ int main(int argc, char** argv) try {
             const ImageFloat result =
                 predictByTilesImageFloat(detector->context, ImageFloat{width, height, 3, interleaved.data()}, t.tile,
                                          t.step, 1, nullptr, nullptr);
-            tiledTimes[k].push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+            tiledTimes[k].push_back(since(t0));
             if (!result.data)
                 throw std::runtime_error("tiles of " + std::to_string(t.tile) +
                                          " did not run: " + errorText(detector->context));
             if (result.width != width || result.height != height || result.numChannels != 1)
                 throw std::runtime_error("the tiled result is not one plane of the page's size");
             if (round == 0) tiled[k].assign(result.data, result.data + pixels);
+        }
+        if (planned) {
+            t0 = Clock::now();
+            const ImageFloat result = velmoraPredict(detector->context, pageImage, &planned->plan, nullptr, nullptr);
+            planTimes.push_back(since(t0));
+            if (!result.data) throw std::runtime_error("the plan did not run: " + errorText(detector->context));
+            if (result.width != width || result.height != height || result.numChannels != 1)
+                throw std::runtime_error("the plan's result is not one plane of the page's size");
+            if (round == 0) byPlan.assign(result.data, result.data + pixels);
         }
     }
 
@@ -240,16 +318,29 @@ int main(int argc, char** argv) try {
                 paddedHeight);
     std::printf("whole page: %zu text lines, %.2f s (median of %d), peak memory %.0f MB after it\n", reference.size(),
                 median(wholeTimes), options.rounds, wholePeak);
+    auto compare = [&](const char* name, const std::vector<float>& map, double seconds) {
+        const std::vector<fidelity::Box> found = fidelity::textLines(map.data(), width, height, kThreshold);
+        std::printf("%-20s: %5zu text lines (whole %zu), box F1 %.3f, mask IoU %.3f, max |diff| %.3f, %.2f s\n", name,
+                    found.size(), reference.size(), fidelity::boxF1(found, reference),
+                    fidelity::maskIoU(map.data(), whole.data(), pixels, kThreshold),
+                    fidelity::maxAbsDifference(map.data(), whole.data(), pixels), seconds);
+    };
+    size_t oldDefault = 0;
     for (size_t k = 0; k < options.tilings.size(); ++k) {
         const Tiling& t = options.tilings[k];
-        const std::vector<fidelity::Box> found = fidelity::textLines(tiled[k].data(), width, height, kThreshold);
+        if (t.tile == kOldTile && t.step == kOldStep) oldDefault = k;
+        compare(("tile " + std::to_string(t.tile) + " step " + std::to_string(t.step)).c_str(), tiled[k],
+                median(tiledTimes[k]));
+    }
+    if (planned) {
+        printPlan(*planned);
+        compare("plan", byPlan, median(planTimes));
+        const double plan = median(planTimes), old = median(tiledTimes[oldDefault]), all = median(wholeTimes);
         std::printf(
-            "tile %4d step %4d: %5zu text lines (whole %zu), box F1 %.3f, mask IoU %.3f, max |diff| %.3f, "
-            "%.2f s (whole %.2f s)\n",
-            t.tile, t.step, found.size(), reference.size(), fidelity::boxF1(found, reference),
-            fidelity::maskIoU(tiled[k].data(), whole.data(), pixels, kThreshold),
-            fidelity::maxAbsDifference(tiled[k].data(), whole.data(), pixels), median(tiledTimes[k]),
-            median(wholeTimes));
+            "cost, medians of %d alternating rounds: plan %.2f s, old default (tile %d step %d) %.2f s, whole page "
+            "%.2f s; plan / old default %.2f, plan / whole %.2f%s\n",
+            options.rounds, plan, kOldTile, kOldStep, old, all, plan / old, plan / all,
+            plan > 1.15 * old ? "  (the plan is more than 1.15 times as slow as the old default)" : "");
     }
     if (!options.maps.empty()) {
         auto save = [&](const std::vector<float>& map, const std::string& name) {
@@ -262,6 +353,7 @@ int main(int argc, char** argv) try {
         for (size_t k = 0; k < options.tilings.size(); ++k)
             save(tiled[k], "tile" + std::to_string(options.tilings[k].tile) + "_step" +
                                std::to_string(options.tilings[k].step) + ".png");
+        if (planned) save(byPlan, "plan.png");
     }
     std::printf("peak memory of the whole process: %.0f MB\n", peakMegabytes());
     return 0;

@@ -71,4 +71,18 @@ if [ ! -f "$ocr_stamp" ]; then
   rm -rf "$tmp_models"
   touch "$ocr_stamp"
 fi
+# Its profile (docs/profiles.md): scaled to 0 to 1, normalised with
+# ImageNet's statistics, a probability map out. Read beside the model.
+sidecar="$models/ch_PP-OCRv4_det_infer.onnx.json"
+if [ ! -f "$sidecar" ]; then
+  echo "setup: writing $sidecar"
+  cat >"$sidecar.tmp" <<'JSON'
+{
+  "mean": [0.485, 0.456, 0.406],
+  "std": [0.229, 0.224, 0.225],
+  "output": "mask"
+}
+JSON
+  mv "$sidecar.tmp" "$sidecar"
+fi
 echo "setup: ready ($ort, $models)"
