@@ -316,6 +316,34 @@ VELMORA_API bool velmoraPlan(VelmoraContext context, const VelmoraPlanRequest* r
 VELMORA_API ImageFloat velmoraPredict(VelmoraContext context, ImageFloat image, const VelmoraPlan* plan,
                                       ProgressCallback callback, void* userData);
 
+/* Streaming: a plan of tiles (downscale 1, hard cut or blended) run one band
+ * of rows at a time, for pictures and results larger than memory. A band is
+ * `tileRows` rows of the plan's tiles; the host hands each band the picture
+ * rows it asks for (its margins above and below included) and gets back the
+ * band's finished result rows, the same, bit for bit, as those rows of the
+ * whole picture run by velmoraPredict. Bands run in order, from 0; progress
+ * and stop cover the whole picture (100 after the last band). */
+typedef struct VelmoraBand {
+    uint32_t size;                      /* sizeof(VelmoraBand), set by the host */
+    int32_t index, count;               /* this band, of how many */
+    int32_t inputFirstRow, inputRows;   /* the picture rows it is cut from */
+    int32_t resultFirstRow, resultRows; /* the result rows it finishes */
+    uint64_t peakBytes;                 /* the library's memory while it runs */
+} VelmoraBand;
+
+/* Band `index` of `plan` in bands of `tileRows` tile rows (0: the library
+ * chooses, as few rows as keep the model busy). */
+VELMORA_API bool velmoraBand(VelmoraContext context, const VelmoraPlan* plan, int32_t tileRows, int32_t index,
+                             VelmoraBand* band);
+
+/* Runs band `index`: `rows` is the band's input (the plan's width, the
+ * band's inputRows, the picture's channels). The result (the plan's result
+ * width, the band's resultRows) belongs to the context until its next run
+ * or deallocateImage. The empty record with words on failure, or when
+ * stopped. */
+VELMORA_API ImageFloat velmoraPredictBand(VelmoraContext context, const VelmoraPlan* plan, int32_t tileRows,
+                                          int32_t index, ImageFloat rows, ProgressCallback callback, void* userData);
+
 /* The model's profile: how the host's values become the model's and back.
  * The tiled float calls take values as the host gives them; velmoraPredict
  * and predictByTiles apply the profile: a host value v (0 to 1, for an 8-bit

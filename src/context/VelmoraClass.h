@@ -14,6 +14,7 @@
 #include "context/run_plan.h"
 #include "image/image_records.h"
 #include "image/parallel_for.h"
+#include "tiling/bands.h"
 #include "tiling/model_probe.h"
 #include "tiling/plan_choice.h"
 #include "tiling/tile_engine.h"
@@ -120,6 +121,11 @@ public:
     Expected<ModelNeeds> modelNeeds(const ImageFloat* sample, int32_t channels, bool again, const char* who);
     const std::optional<ModelNeeds>& measuredNeeds() const { return needs; }
     Expected<ChosenPlan> plan(const PlanWishes& wishes, const ImageFloat* sample, const char* who);
+    // velmoraBand and velmoraPredictBand: a plan of tiles run a band of
+    // rows at a time.
+    Expected<BandLayout> band(const ChosenPlan& plan, int32_t tileRows, int32_t index, const char* who);
+    ImageFloat predictBand(const ImageFloat& rows, const ChosenPlan& plan, int32_t tileRows, int32_t index,
+                           ProgressCallback callback, void* userData);
     // velmoraPredict: the picture run by a plan made for its sizes.
     ImageFloat predictByPlan(const ImageFloat& image, const ChosenPlan& plan, ProgressCallback callback,
                              void* userData);

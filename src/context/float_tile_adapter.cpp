@@ -32,12 +32,9 @@ Status FloatPipelineTiles::store(const Tile& tile, const TensorFrame& result) {
     const StitchSquare square{tile.originX * s, (tile.originY - band_.resultFirstRow) * s, grid_.margin * s,
                               grid_.step * s};
     if (blend_) {
-        const BlendSquare b{square,
-                            std::min<int64_t>(grid_.margin, grid_.step / 2) * s,
-                            tile.column > 0,
-                            tile.column + 1 < grid_.across,
-                            tile.row > 0,
-                            tile.row + 1 < grid_.down};
+        const BlendSquare b{square,          std::min<int64_t>(grid_.margin, grid_.step / 2) * s,
+                            tile.column > 0, tile.column + 1 < grid_.across,
+                            tile.row > 0,    tile.row + 1 < grid_.down};
         blendTile(result, stitched_.view(), b, row_, output_);
     } else if (square.y >= 0) {
         stitchTile(result, stitched_.view(), square, threads_, output_);

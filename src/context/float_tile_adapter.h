@@ -25,8 +25,8 @@ class FloatPipelineTiles : public TileAdapter {
 public:
     FloatPipelineTiles(const ImageFloat& working, const TileGrid& grid, ImageBuffer<ImageFloat>& stitched,
                        const ThreadSource& threads, const std::function<void(const Tile&)>& logTile,
-                       const ValueTransform& input, const ValueTransform& output, bool blend,
-                       const char* noRoomWords, TileBand band = {})
+                       const ValueTransform& input, const ValueTransform& output, bool blend, const char* noRoomWords,
+                       TileBand band = {})
         : working_(working),
           grid_(grid),
           stitched_(stitched),

@@ -111,7 +111,6 @@ ImageFloat VelmoraClass::predictByTilesImageFloat(ImageFloat original_image, int
     return result;
 }
 
-
 ImageFloat VelmoraClass::runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step, int32_t downscale,
                                   ProgressCallback callback, void* userData, const TiledRunOptions& options) {
     const ImageFloat empty{0, 0, 0, nullptr};

@@ -1,0 +1,27 @@
+// A picture run a band of tile rows at a time: which tile rows a band runs,
+// which picture rows it is cut from and which result rows it finishes. The
+// bands' grid is the whole picture's, so that their results are the whole
+// run's rows.
+#pragma once
+
+#include <cstdint>
+
+#include "diagnostics/expected.h"
+#include "tiling/tile_grid.h"
+
+struct BandLayout {
+    int32_t index = 0, count = 0;
+    int32_t firstTileRow = 0, endTileRow = 0;    // the rows of tiles the band is made of
+    int32_t runFirstRow = 0, runEndRow = 0;      // the rows of tiles it runs: one more each side when blended
+    int64_t inputFirstRow = 0, inputRows = 0;    // picture rows its tiles are cut from
+    int64_t resultFirstRow = 0, resultRows = 0;  // picture rows it finishes (times the scale in the result)
+};
+
+// Tile rows per band when the host leaves it to the library: enough that a
+// band is a few hundred rows high.
+int32_t defaultBandTileRows(const TileGrid& grid);
+
+// The layout of band `index` of a `height`-row picture cut in `tileSide`
+// tiles on `grid`, `tileRows` tile rows a band; or why there is none.
+Expected<BandLayout> bandLayout(const TileGrid& grid, int64_t height, int32_t tileSide, bool blend, int32_t tileRows,
+                                int32_t index);
