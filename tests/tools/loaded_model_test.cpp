@@ -16,11 +16,6 @@ std::string refusal(const std::string& name, Options options = {}) {
     return modelRefusal(model.info, options);
 }
 
-TileChoice tilesOf(const std::string& name, Options options = {}) {
-    LoadedModel model = loadModel(modelFile(name), options);
-    return chooseTiles(model, options);
-}
-
 std::string failureOf(const std::function<void()>& step) {
     try {
         step();
@@ -31,26 +26,6 @@ std::string failureOf(const std::function<void()>& step) {
 }
 
 }  // namespace
-
-TEST(LoadedModel, TilesAndStepsAreTheLibrarysUnlessGiven) {
-    const TileChoice demo = tilesOf("demo_sharpen_t128.onnx");
-    EXPECT_EQ(demo.tile, 128);
-    EXPECT_EQ(demo.step, 112);
-    // A channels-first model of any size: the library's open tile.
-    const TileChoice open = tilesOf("mix_cf_cf_f32_open.onnx");
-    EXPECT_EQ(open.tile, 256);
-    EXPECT_EQ(open.step, 224);
-    Options options;
-    options.tile = 96;
-    options.step = 90;
-    const TileChoice given = tilesOf("mix_cf_cf_f32_open.onnx", options);
-    EXPECT_EQ(given.tile, 96);
-    EXPECT_EQ(given.step, 90);
-    EXPECT_EQ(given.defaultStep, 84);
-    options.step = 97;
-    EXPECT_EQ(failureOf([&] { tilesOf("mix_cf_cf_f32_open.onnx", options); }),
-              "the step (97) must not exceed the tile size (96)");
-}
 
 TEST(LoadedModel, ModelsTiledRunsCannotTakeAreRefusedInPlainWords) {
     EXPECT_EQ(refusal("demo_sharpen_t128.onnx"), "");
@@ -91,7 +66,6 @@ TEST(LoadedModel, ThePublishedTextDetectorIsChannelsFirstWithOpenSizes) {
     EXPECT_EQ(m.outputs[0].layout, VELMORA_CHANNELS_FIRST);
     EXPECT_EQ(m.inputChannels, 3);
     EXPECT_EQ(m.outputChannels, 1);
-    EXPECT_EQ(chooseTiles(model, options).tile, 320);
 }
 
 TEST(Channels, PicturesAreFittedToTheModelAndAlphaWaitsAside) {

@@ -56,8 +56,10 @@ TEST(QuietOutput, TheDemoShowsAtMostThreeLinesAndEndsWithTheResult) {
 TEST(QuietOutput, AFailureShowsTheRuntimeLinesThatExplainIt) {
     Scratch scratch;
     writeImage(scratch / "in.png", FileFormat::Png, randomRaster(40, 30, 3, SampleType::UInt8, 2), {});
-    // The model loads, then fails inside the runtime on the first tile.
-    const CommandResult r = scratch.run({"in.png", "out.png", "-m", modelFile("lookup_fails_t16.onnx")});
+    // The model loads, then fails inside the runtime on the first tile (the
+    // tiles given, so that no measuring runs it first).
+    const CommandResult r =
+        scratch.run({"in.png", "out.png", "-m", modelFile("lookup_fails_t16.onnx"), "-t", "16", "-s", "16"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");  // nothing of the library's reaches standard output
     const std::vector<std::string> lines = terminalLines(r.err);
