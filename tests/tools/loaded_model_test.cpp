@@ -181,3 +181,39 @@ TEST(EnlargedAlpha, BilinearWithCentresAlignedAndEdgesRepeated) {
         for (const float v : row) EXPECT_FLOAT_EQ(v, expected[y]) << y;
     }
 }
+
+TEST(LoadedModel, OptionsAreLaidOverTheProfileListByList) {
+    VelmoraProfile base{};
+    base.channels = 3;
+    for (int c = 0; c < 3; ++c) {
+        base.mean[c] = 100.0f + c;
+        base.std[c] = 50.0f + c;
+    }
+    base.inputHigh = base.outputHigh = 255.0f;
+    Options o;
+    o.mean = {0.5f};
+    const VelmoraProfile mean = withOverrides(base, o);
+    EXPECT_EQ(mean.channels, 3);
+    EXPECT_EQ(std::vector<float>(mean.mean, mean.mean + 3), (std::vector<float>{0.5f, 0.5f, 0.5f}));
+    EXPECT_EQ(std::vector<float>(mean.std, mean.std + 3), (std::vector<float>{50.0f, 51.0f, 52.0f}));
+    EXPECT_EQ(mean.inputHigh, 255.0f);  // the rest stays
+    // Without a profile a mean alone divides by 1.
+    const VelmoraProfile alone = withOverrides(VelmoraProfile{}, o);
+    EXPECT_EQ(alone.channels, 1);
+    EXPECT_EQ(alone.std[0], 1.0f);
+    o.mean.clear();
+    o.deviation = {1.0f, 2.0f};
+    EXPECT_EQ(failureOf([&] { withOverrides(base, o); }), "the profile's mean gives 3 values and --std 2");
+    o.deviation.clear();
+    o.outputRole = OutputRole::Mask;
+    EXPECT_TRUE(givesMask(withOverrides(base, o)));
+    // What the 8-bit path cannot apply: anything that changes values.
+    VelmoraProfile none{};
+    none.inputHigh = none.outputHigh = 1.0f;
+    EXPECT_FALSE(changesValues(none));
+    none.output = VELMORA_OUTPUT_MASK;
+    EXPECT_FALSE(changesValues(none));
+    none.colors = VELMORA_COLORS_BGR;
+    EXPECT_TRUE(changesValues(none));
+    EXPECT_TRUE(changesValues(base));
+}

@@ -25,10 +25,10 @@ bool isNumber(const std::string& text) {
     return readNumber(text, ignored);
 }
 
-std::vector<float> parseNumberList(const std::string& text, const std::string& option, size_t most) {
+std::vector<float> parseNumberList(const std::string& text, const std::string& option, size_t most,
+                                   const std::string& example) {
     const std::string takes = option + " takes up to " + std::to_string(most) +
-                              " numbers separated by commas in one argument, such as " + option +
-                              " 0.485,0.456,0.406; ";
+                              " numbers separated by commas in one argument, such as " + option + " " + example + "; ";
     std::vector<float> values;
     size_t start = 0;
     while (true) {

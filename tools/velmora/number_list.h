@@ -8,8 +8,9 @@
 
 // The finite numbers of `text`, at most `most` of them. Throws
 // std::invalid_argument with a sentence that names `option`, shows the text
-// and says what it takes.
-std::vector<float> parseNumberList(const std::string& text, const std::string& option, size_t most);
+// and says what it takes, with `example`.
+std::vector<float> parseNumberList(const std::string& text, const std::string& option, size_t most,
+                                   const std::string& example);
 
 // Whether the whole text reads as one number ("0.456", "-2", "1e3").
 bool isNumber(const std::string& text);

@@ -192,8 +192,10 @@ int parseOptions(int argc, char** argv, Options& o) {
     if (o.argmax) o.eightBit = true;
     std::string problem;
     try {
-        if (meanGiven->count()) o.mean = parseNumberList(meanText, "--mean", VELMORA_PROFILE_CHANNELS);
-        if (deviationGiven->count()) o.deviation = parseNumberList(deviationText, "--std", VELMORA_PROFILE_CHANNELS);
+        if (meanGiven->count())
+            o.mean = parseNumberList(meanText, "--mean", VELMORA_PROFILE_CHANNELS, "0.485,0.456,0.406");
+        if (deviationGiven->count())
+            o.deviation = parseNumberList(deviationText, "--std", VELMORA_PROFILE_CHANNELS, "0.229,0.224,0.225");
         if (sizeGiven->count()) parseSize(sizeText, o);
         problem = usageProblem(o);
     } catch (const std::invalid_argument& e) {

@@ -188,7 +188,8 @@ private:
         if (interruptRequested()) throw Interrupted();
         checkValueMaps(0, result.channels());
         const Written written = o.cutout ? writeCutout(job.output, format, head, input, result, outputValues, o)
-                                         : writeResult(job.output, format, head, input, result, outputValues, o);
+                                         : writeResult(job.output, format, head, input, result, outputValues, o,
+                                                       givesMask(model->profile.profile));
 
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         static const char* const names[] = {"gray", "gray with alpha", "RGB", "RGBA"};

@@ -19,17 +19,18 @@ SampleType requestedType(int bits, SampleType fallback) {
 }
 
 Written writeResult(const std::filesystem::path& path, FileFormat format, const ImageHeader& head,
-                    const ModelInputImage& input, const RunResult& result, const ChannelMap& values, const Options& o) {
+                    const ModelInputImage& input, const RunResult& result, const ChannelMap& values, const Options& o,
+                    bool mask) {
     const SampleType type = storableType(format, requestedType(o.bits, o.argmax ? SampleType::UInt8 : head.type));
     // An enlarging model's result is S times the picture: its alpha is enlarged to match.
     const int32_t scale = result.width() / input.width;
     const bool wholeMultiple = scale >= 1 && result.width() == input.width * scale &&
                                result.height() == static_cast<int64_t>(input.height) * scale;
+    const bool alphaBack = !input.alpha.empty() && wholeMultiple && !mask;
     const bool jpeg = format == FileFormat::Jpeg;
     const bool grayPicture = (head.channels == 1 || head.channels == 2) && !o.color;
-    const ResultShape shape(result.channels(), values, !input.alpha.empty() && wholeMultiple, grayPicture && !o.argmax,
-                            jpeg);
-    if (jpeg && !o.quiet && (!input.alpha.empty() || result.channels() == 2 || result.channels() == 4))
+    const ResultShape shape(result.channels(), values, alphaBack, grayPicture && !o.argmax, jpeg);
+    if (jpeg && !o.quiet && (alphaBack || result.channels() == 2 || result.channels() == 4))
         say("JPEG has no alpha channel; the result's alpha is left out");
 
     ImageToWrite toWrite{result.width(), result.height(), shape.writtenChannels(), type, o.jpegQuality, head.info};
@@ -40,7 +41,7 @@ Written writeResult(const std::filesystem::path& path, FileFormat format, const 
 
     std::optional<PlaneEnlarger> alpha;
     std::vector<float> alphaRow;
-    if (!input.alpha.empty() && wholeMultiple) {
+    if (alphaBack) {
         alpha.emplace(input.alpha.data(), input.width, input.height, scale);
         alphaRow.resize(static_cast<size_t>(alpha->width()));
     }

@@ -20,10 +20,11 @@ struct Written {
 };
 
 // The result, its values mapped by `values` (the output scale and the
-// inverse normalisation), written to `path` in `format`.
+// inverse normalisation), written to `path` in `format`. A `mask` is
+// written alone, without the picture's alpha.
 Written writeResult(const std::filesystem::path& path, FileFormat format, const ImageHeader& head,
                     const ModelInputImage& input, const RunResult& result, const ChannelMap& values,
-                    const Options& options);
+                    const Options& options, bool mask);
 
 // The picture's kept colours with the mask (the result's one channel,
 // mapped by `values`, clamped to [0, 1], averaged down when the model's
