@@ -71,4 +71,9 @@ if [ ! -f "$ocr_stamp" ]; then
   rm -rf "$tmp_models"
   touch "$ocr_stamp"
 fi
+# Its profile, which the command reads from beside the model (docs/profiles.md).
+sidecar="$models/ch_PP-OCRv4_det_infer.onnx.json"
+if [ ! -f "$sidecar" ]; then
+  printf '%s\n' '{"mean": [0.485, 0.456, 0.406], "std": [0.229, 0.224, 0.225], "output": "mask"}' >"$sidecar"
+fi
 echo "setup: ready ($ort, $models)"

@@ -101,6 +101,7 @@ TEST(Limits, MemoryEstimateIsTheCommandsShareAndTheLibrarysPlan) {
     EXPECT_EQ(sizeText(19'200'000'000ull), "19 GB");
     EXPECT_EQ(sizeText(3'240'000'000ull), "3.2 GB");
     EXPECT_EQ(sizeText(850'000'000ull), "850 MB");
+    EXPECT_EQ(sizeText(360'000ull), "0.4 MB");
 }
 
 TEST(Limits, APictureThatCannotFitIsRefusedBeforeItIsRead) {

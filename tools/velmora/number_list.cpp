@@ -36,8 +36,9 @@ std::vector<float> parseNumberList(const std::string& text, const std::string& o
         const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         float value = 0;
         if (!readNumber(item, value))
-            throw std::invalid_argument(takes + (item.empty()
-                                                     ? "\"" + text + "\" has an empty value"
+            throw std::invalid_argument(takes + (item.empty() ? "\"" + text + "\" has an empty value"
+                                                 : item == text
+                                                     ? "\"" + text + "\" is not a number"
                                                      : "\"" + item + "\" in \"" + text + "\" is not a number"));
         values.push_back(value);
         if (comma == std::string::npos) break;

@@ -30,8 +30,8 @@ constexpr const char* kExamples = R"(Examples:
   velmora photo.jpg cut.png -m matte.onnx --output-role mask --cutout
                                               the picture with the model's mask as its alpha
 
-Without -t, -s and -d the library plans each picture: it measures the model
-once (on the first picture) and chooses tiles or the whole picture. The
+Without -t and -s the library plans each picture: it measures the model once
+(on the first picture) and chooses tiles or the whole picture. The
 model's profile (mean, std, colour order, what its output is) comes from
 MODEL.onnx.json beside the model, or --profile, or the model's metadata;
 --mean, --std and --output-role override parts of it. See docs/command.md.
@@ -82,7 +82,7 @@ void parseSize(const std::string& text, Options& o) {
 
 int parseOptions(int argc, char** argv, Options& o) {
     CLI::App app{
-        "Runs an ONNX image model over images of any size, tile by tile, through the Velmora library.\n"
+        "Runs an ONNX image model over images of any size, in tiles or whole as the Velmora library plans it.\n"
         "Without arguments it sharpens the bundled sample image with the bundled demo model.",
         "velmora"};
     app.set_version_flag("--version", "velmora command " VELMORA_VERSION_TEXT);

@@ -1,5 +1,6 @@
 #include "plan_text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,10 +16,12 @@ std::string howItRuns(const VelmoraPlan& p) {
     if (p.strategy == VELMORA_STRATEGY_WHOLE) {
         std::string text = "the whole picture at once";
         if (p.runWidth != p.width || p.runHeight != p.height) {
-            char shrink[64];
-            std::snprintf(shrink, sizeof shrink, "%.2f",
-                          static_cast<double>(p.width) / static_cast<double>(p.runWidth > 0 ? p.runWidth : 1));
-            text += ", resized to " + sizes(p.runWidth, p.runHeight) + " (shrunk " + shrink + " times)";
+            // How many times smaller across and down (below 1: enlarged).
+            char shrink[96];
+            std::snprintf(shrink, sizeof shrink, " (%.2f x %.2f times smaller)",
+                          static_cast<double>(p.width) / std::max(p.runWidth, 1),
+                          static_cast<double>(p.height) / std::max(p.runHeight, 1));
+            text += ", resized to " + sizes(p.runWidth, p.runHeight) + shrink;
         }
         return text + ", " + plural(p.runs, "run", "runs");
     }

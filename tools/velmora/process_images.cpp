@@ -167,6 +167,10 @@ private:
             FloatSample bytes;
             if (o.eightBit) bytes = bytesSample(input, conversion.inputScale, 1024);
             const ImageFloat sample = o.eightBit ? bytes.view : floatsOf(input);
+            const velmora::Result<VelmoraModelNeeds> measured = model->context.measure(&sample);
+            if (!measured) throw std::runtime_error(measured.error().words);
+            // The runtime's complaints about the sizes measuring tried explain no later failure.
+            keptLibraryLines().take();
             plan = planFor(request, &sample);
             checkPlan(*plan, share);
         }

@@ -75,8 +75,10 @@ std::string sizeText(uint64_t bytes) {
         std::snprintf(text, sizeof text, "%.0f GB", gb);
     else if (gb >= 1)
         std::snprintf(text, sizeof text, "%.1f GB", gb);
-    else
+    else if (bytes >= 10'000'000)
         std::snprintf(text, sizeof text, "%.0f MB", static_cast<double>(bytes) / 1e6);
+    else
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
     return text;
 }
 
