@@ -169,7 +169,8 @@ void runCostSeeds(const fs::path& dir) {
     // The sizes of the command's tests: a 4500 x 4500 picture in 16-pixel
     // tiles, and a 384 x 256 one that a 256-pixel model enlarges four times.
     for (const auto& [name, fields] : std::vector<std::pair<std::string, std::vector<int32_t>>>{
-             {"wide", {4499, 4499, 2, 2, 2, 0, 15, 1, 0, 0}}, {"enlarged", {383, 255, 2, 2, 2, 1, 255, 1, 0, 3}}}) {
+             {"wide", {4499, 4499, 2, 0, 0, 0, 0, 0, 1, 3, 300000000, 0, 0, 0, 15, 13, 103683}},
+             {"enlarged", {383, 255, 2, 1, 3, 0, 0, 0, 4, 3, 100000000, 4, 0, 0, 255, 223, 3}}}) {
         ByteWriter w;
         for (const int32_t v : fields) w.number(v);
         writeFile(dir / (name + ".bin"), w.bytes());

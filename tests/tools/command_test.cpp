@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "command_runner.h"
 #include "image_files.h"
 #include "test_images.h"
+#include "velmora.h"
 
 namespace {
 
@@ -180,19 +183,64 @@ TEST(Command, DownscaleScalingAndTheEightBitPath) {
     }
 }
 
-TEST(Command, InfoDescribesTheLibraryAndTheModel) {
+TEST(Command, InfoTellsWhatRunsTheModelItsProfileAndWhatMeasuringFinds) {
     Scratch scratch;
-    const CommandResult r = scratch.run({"--info", "--model", modelFile("nchw_to_nhwc_t256.onnx")});
+    const std::string model = modelFile("nchw_to_nhwc_t256.onnx");
+    const CommandResult r = scratch.run({"--info", "--model", model, "--size", "4000x3000"});
     expectSuccess(r);
-    for (const char* expected : {"Velmora library 1.207", "Engine: Velmora ONNX", "Build: Velmora",
-                                 "Input \"input\": float [1, 3, 256, 256], channels-first",
-                                 "Output \"output\": float [1, 256, 256, 3], channels-last",
-                                 "tiles: 256 x 256, channels-first input with 3 channels", "scale: 1 (from the shapes)",
-                                 "library: Version: -1"})
+    // What the library says runs it.
+    std::ifstream in(model, std::ios::binary);
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    VelmoraContext context = createContext(0, "command test");
+    VelmoraModelInfo info{};
+    info.size = sizeof info;
+    ASSERT_TRUE(loadModel(context, bytes.data(), static_cast<uint32_t>(bytes.size()), "", ""));
+    ASSERT_TRUE(velmoraDescribeModel(context, &info));
+    deleteContext(context);
+    const std::string provider = std::string("runs on: ") + info.executionProvider;
+    for (const std::string& expected :
+         {std::string("Velmora library 1.207"), std::string("Build: Velmora"),
+          std::string("Input \"input\": float [1, 3, 256, 256], channels-first"),
+          std::string("Output \"output\": float [1, 256, 256, 3], channels-last"), provider,
+          std::string("profile: none"), std::string("tiles: 256 x 256, channels-first input with 3 channels"),
+          std::string("measured: sides that are multiples of 256; reach 0 pixels; scale 1, 3 channels"),
+          std::string("plan for 4000 x 3000: tiles of 256 x 256 every 256 pixels (margins of 0), 16 x 12 = 192 runs"),
+          std::string("result 4000 x 3000 with 3 channels; about ")})
         EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+    // Neither the providers the runtime was built with nor the library's
+    // old model text, which says nothing true of the model.
+    for (const char* absent : {"Execution providers", "CUDA", "TensorRT", "Version: -1", "GPURAM"})
+        EXPECT_EQ(r.out.find(absent), std::string::npos) << absent << "\n" << r.out;
+    EXPECT_NE(scratch.run({"--info", "-m", model, "-v"}).out.find("library: Version: -1"), std::string::npos);
+
+    // A profile, from the metadata, a sidecar beside the model, and the
+    // options laid over it.
+    const CommandResult profiled = scratch.run({"--info", "-m", modelFile("profiled_mix_t16.onnx")});
+    EXPECT_NE(profiled.out.find("profile: mean 103.53, 116.28, 123.675; std 57.375, 57.12, 58.395; input range 0, "
+                                "255; colours bgr; output image; output range 0, 255 (from the model's metadata)"),
+              std::string::npos)
+        << profiled.out;
+    const CommandResult laid =
+        scratch.run({"--info", "-m", modelFile("profiled_mix_t16.onnx"), "--mean=0.5", "--output-role", "mask"});
+    EXPECT_NE(laid.out.find("profile: mean 0.5, 0.5, 0.5; std 57.375, 57.12, 58.395; input range 0, 255; colours "
+                            "bgr; output mask (from --mean, --output-role over the model's metadata)"),
+              std::string::npos)
+        << laid.out;
+    std::filesystem::copy_file(modelFile("identity_t16_c3.onnx"), scratch / "m.onnx");
+    writeText(scratch / "m.onnx.json", R"({"std": [0.5], "output": "mask"})");
+    const CommandResult sidecar = scratch.run({"--info", "-m", "m.onnx"});
+    EXPECT_NE(sidecar.out.find("profile: mean 0; std 0.5; output mask (from the sidecar m.onnx.json)"),
+              std::string::npos)
+        << sidecar.out;
+    writeText(scratch / "m.onnx.json", R"({"stdev": [0.5]})");
+    const CommandResult wrong = scratch.run({"--info", "-m", "m.onnx"});
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_NE(wrong.err.find("velmora: m.onnx.json: the profile was refused: velmoraLoadProfile: unknown key"),
+              std::string::npos)
+        << wrong.err;
+
     // A layout given by hand that the shape contradicts.
-    const CommandResult forced =
-        scratch.run({"--info", "-m", modelFile("nchw_to_nhwc_t256.onnx"), "--input-layout", "NHWC"});
+    const CommandResult forced = scratch.run({"--info", "-m", model, "--input-layout", "NHWC"});
     expectSuccess(forced);
     EXPECT_NE(forced.out.find("cannot run in tiles: the model's input \"input\" ([1, 3, 256, 256]) reads "
                               "channels-first; --input-layout nhwc contradicts its shape"),

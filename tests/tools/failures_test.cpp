@@ -62,10 +62,11 @@ TEST_F(Failures, ModelsThatCannotRun) {
                   "the model's output \"output\" holds uint8 elements; the library takes float, float16");
     expectFailure({"in.png", "out.png", "-m", modelFile("identity_t16_c1.onnx")},
                   "takes 1 channels per pixel, the image is RGB");
-    expectFailure({"in.png", "out.png", "-m", demo, "--step", "200"}, "must not exceed the tile size");
+    expectFailure({"in.png", "out.png", "-m", demo, "--step", "200"},
+                  "the run cannot be planned: velmoraPlan: the step (200) must not exceed the tile (128)");
     // The library's own error text, passed on as it comes.
     expectFailure({"in.png", "out.png", "-m", demo, "--downscale", "500"},
-                  "the model run failed: predictByTilesImageFloat: the image is smaller than the downscale factor");
+                  "the model run failed: velmoraPredict: the image is smaller than the downscale factor");
 }
 
 TEST_F(Failures, AStopFromTheProgressCallbackWritesNothing) {
@@ -82,18 +83,26 @@ TEST_F(Failures, AStopFromTheProgressCallbackWritesNothing) {
 }
 
 TEST_F(Failures, CtrlCDuringALongRunStopsCleanly) {
-    // 64 tiles of a six-layer convolution: seconds of work, interrupted after
-    // the first tile (which -v lets the library announce on standard error).
+    // Dozens of tiles of a six-layer convolution: seconds of work,
+    // interrupted once the plan is shown (-v), as the tiles start.
     writeImage(scratch / "big.png", FileFormat::Png, smoothRaster(1900, 1900, 3), {SampleType::UInt8, 95});
-    const CommandResult r =
-        scratch.runAndInterruptAt({"big.png", "out.png", "-m", modelFile("conv6x32_t256.onnx"), "-v"}, "runModel");
+    const CommandResult r = scratch.runAndInterruptAt(
+        {"big.png", "out.png", "-m", modelFile("conv6x32_t256.onnx"), "-v"}, "velmora:   why:");
     EXPECT_EQ(r.exitCode, 130) << r.err;
-    const auto messages = r.messages();
+    // Besides the plan that -v shows, one line.
+    std::vector<std::string> messages = r.messages();
+    std::erase_if(messages, [](const std::string& m) {
+        return m.rfind("velmora: plan", 0) == 0 || m.rfind("velmora:   ", 0) == 0;
+    });
     ASSERT_EQ(messages.size(), 1u) << r.err;
     EXPECT_NE(messages[0].find("interrupted"), std::string::npos);
-    // Far fewer tiles ran than the image has.
+    // Far fewer tiles ran than the image has (counted after the plan, past
+    // the runs that measured the model).
     size_t runs = 0;
-    for (size_t at = r.err.find("runModel "); at != std::string::npos; at = r.err.find("runModel ", at + 1)) ++runs;
+    const size_t plan = r.err.find("velmora:   why:");
+    ASSERT_NE(plan, std::string::npos) << r.err;
+    for (size_t at = r.err.find("runModel ", plan); at != std::string::npos; at = r.err.find("runModel ", at + 1))
+        ++runs;
     EXPECT_LT(runs, 10u);
     EXPECT_EQ(readText(scratch / "out.png"), "the previous result");
     EXPECT_EQ(scratch.files(), (std::vector<std::string>{"big.png", "in.png", "out.png"}));

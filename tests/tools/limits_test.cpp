@@ -47,98 +47,61 @@ TEST(Limits, AbsurdTileCountsAskForForce) {
     writeImage(scratch / "in.png", FileFormat::Png, randomRaster(384, 256, 3, SampleType::UInt8, 3), {});
     expectRefusal(scratch, {"in.png", "out.png", "-s", "1"},
                   "this run needs 98,304 tiles (a step of 1 is below an eighth");
-    // 322 x 322 tiles of 16 every 14 pixels.
-    writeFlatTiff(scratch / "wide.tif", 4500, 4500);
+    // The plan: 375 x 375 tiles of 16, which need no overlap for a model
+    // that sees one pixel.
+    writeFlatTiff(scratch / "wide.tif", 6000, 6000);
     expectRefusal(
         scratch, {"wide.tif", "out.tif", "-m", modelFile("identity_t16_c3.onnx")},
-        "this run needs 103,684 tiles (more than 100,000); give a larger --step or --downscale, or add --force");
+        "this run needs 140,625 tiles (more than 100,000); give a larger --step or --downscale, or add --force");
     // --force runs it.
     const CommandResult forced = scratch.run({"in.png", "out.png", "-s", "15", "--force", "--quiet"});
     EXPECT_EQ(forced.exitCode, 0) << forced.err;
 }
 
-TEST(Limits, MemoryEstimateCountsImagesModelAndDownscale) {
-    RunShape shape;
-    shape.width = 20000;
-    shape.height = 20000;
-    shape.pictureChannels = shape.modelChannels = shape.resultChannels = 3;
-    shape.tile = 128;
-    const MemoryEstimate e = estimateMemory(shape);
-    EXPECT_EQ(e.images, 2 * 4800000000ull);
-    EXPECT_GT(e.peak, e.images);
-    RunShape shrunk = shape;
-    shrunk.downscale = -2;
-    RunShape bytes = shape;
-    bytes.eightBit = true;
-    EXPECT_LT(estimateMemory(bytes).peak, e.peak / 3);
-    EXPECT_EQ(estimateMemory(shrunk).images, e.images);
-    // The refusal says what would fit.
-    const std::string problem = memoryProblem(shape, estimateMemory(bytes).peak + 1, "this machine has");
-    EXPECT_TRUE(contains(problem, "needs about " + sizeText(e.peak) + " of memory; this machine has")) << problem;
-    EXPECT_TRUE(contains(problem, "try --8bit")) << problem;
-    EXPECT_EQ(memoryProblem(shape, e.peak, "this machine has"), "");
-    // The largest factor -d takes has no larger one to suggest, and the
-    // search for one ends at once.
-    shrunk.downscale = INT32_MAX;
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_TRUE(contains(memoryProblem(shrunk, 0, "this machine has"), "try a smaller picture"));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
-    // Sizes past counting are not counted small.
-    RunShape absurd = bytes;
-    absurd.tile = 1 << 16;
-    absurd.downscale = 1 << 30;
-    EXPECT_EQ(estimateMemory(absurd).peak, UINT64_MAX);
-    EXPECT_EQ(sizeText(19'200'000'000ull), "19 GB");
-}
-
-TEST(Limits, MemoryEstimateFollowsWhatTheLibraryHoldsAtEachDownscaleAndScale) {
-    RunShape shape;
-    shape.width = 20000;
-    shape.height = 20000;
-    shape.pictureChannels = shape.modelChannels = shape.resultChannels = 3;
-    shape.tile = 256;
+TEST(Limits, MemoryEstimateIsTheCommandsShareAndTheLibrarysPlan) {
+    CommandShare share;
+    share.width = share.height = 20000;
+    share.modelChannels = 3;
     const uint64_t image = 20000ull * 20000 * 3 * 4;
-    const uint64_t tileWork = 8ull << 20;  // a tile's buffers, far below any image
-    // Unshrunk, the tiles go straight into the result: the input, the
-    // result, the model and a tile's worth besides.
-    const MemoryEstimate plain = estimateMemory(shape);
-    EXPECT_EQ(plain.images, 2 * image);
-    EXPECT_GE(plain.peak, plain.images + plain.model);
-    EXPECT_LT(plain.peak, plain.images + plain.model + tileWork);
-    // Shrunk by 2: a quarter-size copy of the input and the result stitched
-    // at that size, held with the result while it is enlarged.
-    RunShape shrunk = shape;
-    shrunk.downscale = 2;
-    const MemoryEstimate half = estimateMemory(shrunk);
-    EXPECT_GE(half.peak, plain.peak + image / 2 - tileWork);
-    EXPECT_LT(half.peak, plain.peak + image / 2 + tileWork);
-    shrunk.downscale = -2;  // the detail of a same-size model is restored in place
-    EXPECT_EQ(estimateMemory(shrunk).peak, half.peak);
-
-    // An enlarging model's result is S x S times larger.
-    RunShape up = shape;
-    up.modelScale = 2;
-    const MemoryEstimate x2 = estimateMemory(up);
-    EXPECT_EQ(x2.images, image + 4 * image);
-    EXPECT_LT(x2.peak, x2.images + x2.model + tileWork);
-    // Shrunk by 2 and restored: the stitched result at half size is as large
-    // as the picture, and so is the detail enlarged afterwards.
-    up.downscale = -2;
-    const MemoryEstimate detail = estimateMemory(up);
-    EXPECT_GE(detail.peak, x2.peak + image / 4 + image - tileWork);
-    EXPECT_LT(detail.peak, x2.peak + image / 4 + image + tileWork);
-
-    // The 8-bit path holds bytes: a quarter of the floats, and its working
-    // tiles are tile-sized.
-    RunShape bytes = shape;
+    VelmoraPlan plan{};
+    plan.width = plan.height = 20000;
+    plan.scale = 2;
+    plan.resultChannels = 3;
+    plan.peakBytes = 4 * image + (100ull << 20);  // the result, four times the picture, and a run's memory
+    const MemoryEstimate e = estimateMemory(share, libraryBytes(plan, false));
+    EXPECT_EQ(e.command, image);
+    EXPECT_EQ(e.library, plan.peakBytes);
+    EXPECT_EQ(e.peak, image + plan.peakBytes);
+    // The alpha set aside, the colours kept for a cut-out, and a decoder
+    // that holds more than the run does.
+    share.alphaAside = true;
+    share.keptColourChannels = 3;
+    EXPECT_EQ(estimateMemory(share, 0).command, image + image / 3 + image);
+    share.decoderBytes = 50 * image;
+    EXPECT_EQ(estimateMemory(share, plan.peakBytes).peak, 2 * image + image / 3 + 50 * image);
+    // The 8-bit path holds bytes: its picture and the library's result are a quarter.
+    CommandShare bytes;
+    bytes.width = bytes.height = 20000;
+    bytes.modelChannels = 3;
     bytes.eightBit = true;
-    const MemoryEstimate small = estimateMemory(bytes);
-    EXPECT_EQ(small.images, 2 * image / 4);
-    EXPECT_LT(small.peak, small.images + small.model + tileWork);
-    bytes.modelScale = 4;
-    EXPECT_EQ(estimateMemory(bytes).images, image / 4 + 16 * image / 4);
+    EXPECT_EQ(libraryBytes(plan, true), image + (100ull << 20));
+    const MemoryEstimate small = estimateMemory(bytes, libraryBytes(plan, true));
+    EXPECT_EQ(small.peak, image / 4 + image + (100ull << 20));
+
+    // The refusal says what would fit.
+    const std::string problem = memoryProblem(e, small, small.peak + 1, "this machine has");
+    EXPECT_TRUE(contains(problem, "needs about " + sizeText(e.peak) + " of memory; this machine has")) << problem;
+    EXPECT_TRUE(contains(problem, "try --8bit (--force runs it anyway)")) << problem;
+    EXPECT_TRUE(contains(memoryProblem(e, small, small.peak - 1, "this machine has"), "try a smaller picture"));
+    EXPECT_EQ(memoryProblem(e, small, e.peak, "this machine has"), "");
+    // Sizes past counting are not counted small.
+    EXPECT_EQ(resultBytes(1000000, 1000000, 16, 1 << 16, false), UINT64_MAX);
+    share.width = share.height = INT64_MAX / 2;
+    EXPECT_EQ(estimateMemory(share, UINT64_MAX / 2).peak, UINT64_MAX);
+    EXPECT_EQ(sizeText(19'200'000'000ull), "19 GB");
     EXPECT_EQ(sizeText(3'240'000'000ull), "3.2 GB");
     EXPECT_EQ(sizeText(850'000'000ull), "850 MB");
+    EXPECT_EQ(sizeText(360'000ull), "0.4 MB");
 }
 
 TEST(Limits, APictureThatCannotFitIsRefusedBeforeItIsRead) {

@@ -16,11 +16,6 @@ std::string refusal(const std::string& name, Options options = {}) {
     return modelRefusal(model.info, options);
 }
 
-TileChoice tilesOf(const std::string& name, Options options = {}) {
-    LoadedModel model = loadModel(modelFile(name), options);
-    return chooseTiles(model, options);
-}
-
 std::string failureOf(const std::function<void()>& step) {
     try {
         step();
@@ -31,26 +26,6 @@ std::string failureOf(const std::function<void()>& step) {
 }
 
 }  // namespace
-
-TEST(LoadedModel, TilesAndStepsAreTheLibrarysUnlessGiven) {
-    const TileChoice demo = tilesOf("demo_sharpen_t128.onnx");
-    EXPECT_EQ(demo.tile, 128);
-    EXPECT_EQ(demo.step, 112);
-    // A channels-first model of any size: the library's open tile.
-    const TileChoice open = tilesOf("mix_cf_cf_f32_open.onnx");
-    EXPECT_EQ(open.tile, 256);
-    EXPECT_EQ(open.step, 224);
-    Options options;
-    options.tile = 96;
-    options.step = 90;
-    const TileChoice given = tilesOf("mix_cf_cf_f32_open.onnx", options);
-    EXPECT_EQ(given.tile, 96);
-    EXPECT_EQ(given.step, 90);
-    EXPECT_EQ(given.defaultStep, 84);
-    options.step = 97;
-    EXPECT_EQ(failureOf([&] { tilesOf("mix_cf_cf_f32_open.onnx", options); }),
-              "the step (97) must not exceed the tile size (96)");
-}
 
 TEST(LoadedModel, ModelsTiledRunsCannotTakeAreRefusedInPlainWords) {
     EXPECT_EQ(refusal("demo_sharpen_t128.onnx"), "");
@@ -91,7 +66,6 @@ TEST(LoadedModel, ThePublishedTextDetectorIsChannelsFirstWithOpenSizes) {
     EXPECT_EQ(m.outputs[0].layout, VELMORA_CHANNELS_FIRST);
     EXPECT_EQ(m.inputChannels, 3);
     EXPECT_EQ(m.outputChannels, 1);
-    EXPECT_EQ(chooseTiles(model, options).tile, 320);
 }
 
 TEST(Channels, PicturesAreFittedToTheModelAndAlphaWaitsAside) {
@@ -206,4 +180,40 @@ TEST(EnlargedAlpha, BilinearWithCentresAlignedAndEdgesRepeated) {
         tall.row(y, row.data());
         for (const float v : row) EXPECT_FLOAT_EQ(v, expected[y]) << y;
     }
+}
+
+TEST(LoadedModel, OptionsAreLaidOverTheProfileListByList) {
+    VelmoraProfile base{};
+    base.channels = 3;
+    for (int c = 0; c < 3; ++c) {
+        base.mean[c] = 100.0f + c;
+        base.std[c] = 50.0f + c;
+    }
+    base.inputHigh = base.outputHigh = 255.0f;
+    Options o;
+    o.mean = {0.5f};
+    const VelmoraProfile mean = withOverrides(base, o);
+    EXPECT_EQ(mean.channels, 3);
+    EXPECT_EQ(std::vector<float>(mean.mean, mean.mean + 3), (std::vector<float>{0.5f, 0.5f, 0.5f}));
+    EXPECT_EQ(std::vector<float>(mean.std, mean.std + 3), (std::vector<float>{50.0f, 51.0f, 52.0f}));
+    EXPECT_EQ(mean.inputHigh, 255.0f);  // the rest stays
+    // Without a profile a mean alone divides by 1.
+    const VelmoraProfile alone = withOverrides(VelmoraProfile{}, o);
+    EXPECT_EQ(alone.channels, 1);
+    EXPECT_EQ(alone.std[0], 1.0f);
+    o.mean.clear();
+    o.deviation = {1.0f, 2.0f};
+    EXPECT_EQ(failureOf([&] { withOverrides(base, o); }), "the profile's mean gives 3 values and --std 2");
+    o.deviation.clear();
+    o.outputRole = OutputRole::Mask;
+    EXPECT_TRUE(givesMask(withOverrides(base, o)));
+    // What the 8-bit path cannot apply: anything that changes values.
+    VelmoraProfile none{};
+    none.inputHigh = none.outputHigh = 1.0f;
+    EXPECT_FALSE(changesValues(none));
+    none.output = VELMORA_OUTPUT_MASK;
+    EXPECT_FALSE(changesValues(none));
+    none.colors = VELMORA_COLORS_BGR;
+    EXPECT_TRUE(changesValues(none));
+    EXPECT_TRUE(changesValues(base));
 }

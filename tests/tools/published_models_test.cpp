@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -23,6 +24,23 @@ size_t count(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
     return n;
+}
+
+// The tiles of the plan the command shows with -v or --plan, and where its
+// line starts in `err`; side 0 when no tiled plan is shown.
+struct ShownPlan {
+    int side = 0, step = 0;
+    long runs = 0;
+    size_t at = std::string::npos;
+};
+ShownPlan shownPlan(const std::string& err) {
+    ShownPlan p;
+    p.at = err.find("velmora: plan for ");
+    if (p.at == std::string::npos ||
+        std::sscanf(err.c_str() + p.at, "velmora: plan for %*d x %*d: tiles of %d x %*d every %d pixels %*[^=]= %ld",
+                    &p.side, &p.step, &p.runs) != 3)
+        p.side = 0;
+    return p;
 }
 
 // What the generated "mix" models compute per pixel: a fixed 3 x 3 matrix
@@ -61,7 +79,7 @@ Raster colours(const Raster& in) {
 
 }  // namespace
 
-TEST(PublishedModels, OpenSizesRunOnTheTileGivenOrTheDefault) {
+TEST(PublishedModels, OpenSizesRunOnThePlansTilesOrTheTileGiven) {
     Scratch scratch;
     const Raster image = randomRaster(150, 100, 3, SampleType::Float32, 31);
     writeImage(scratch / "in.tif", FileFormat::Tiff, image, {SampleType::Float32});
@@ -69,24 +87,34 @@ TEST(PublishedModels, OpenSizesRunOnTheTileGivenOrTheDefault) {
     struct Case {
         const char* model;
         std::vector<std::string> tile;
-        const char* tileLine;  // what the library says for each tile it runs
-        float tolerance;       // half precision rounds at the model's ends
+        int side;         // of every run after the plan; 0: the plan's
+        bool measures;    // the model runs on its own pictures before the plan
+        float tolerance;  // half precision rounds at the model's ends
     };
     const Case cases[] = {
-        {"mix_cf_cf_f32_open.onnx", {}, "runModel 256 256 3", 1e-5f},
-        {"mix_cf_cf_f32_open.onnx", {"-t", "48", "-s", "40"}, "runModel 48 48 3", 1e-5f},
-        {"mix_cl_cl_f16_open.onnx", {"--tile", "64"}, "runModel 64 64 3", 4e-3f},
-        {"mix_cl_cf_f16f64_open.onnx", {"-t", "32"}, "runModel 32 32 3", 4e-3f},
-        {"mix_cf_cl_f64_t16.onnx", {}, "runModel 16 16 3", 1e-5f},
+        {"mix_cf_cf_f32_open.onnx", {}, 0, true, 1e-5f},
+        {"mix_cf_cf_f32_open.onnx", {"-t", "48", "-s", "40"}, 48, false, 1e-5f},
+        {"mix_cl_cl_f16_open.onnx", {"--tile", "64"}, 64, true, 4e-3f},
+        {"mix_cl_cf_f16f64_open.onnx", {"-t", "96"}, 96, true, 4e-3f},
+        {"mix_cf_cl_f64_t16.onnx", {}, 16, true, 1e-5f},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.model + std::string(" ") + c.tileLine);
+        SCOPED_TRACE(c.model + std::string(" ") + std::to_string(c.side));
         std::vector<std::string> args{"in.tif", "out.tif", "-m", modelFile(c.model), "-v"};
         args.insert(args.end(), c.tile.begin(), c.tile.end());
         const CommandResult r = scratch.run(args);
         expectSuccess(r);
-        EXPECT_GT(count(r.err, c.tileLine), 0u);
-        EXPECT_EQ(count(r.err, "runModel "), count(r.err, c.tileLine));
+        // The plan, shown before the runs, says what every run after it is.
+        const ShownPlan plan = shownPlan(r.err);
+        ASSERT_GT(plan.side, 0) << r.err;
+        if (c.side) {
+            EXPECT_EQ(plan.side, c.side);
+        }
+        const std::string before = r.err.substr(0, plan.at), after = r.err.substr(plan.at);
+        EXPECT_EQ(count(before, "runModel ") > 0, c.measures);
+        const std::string line = "runModel " + std::to_string(plan.side) + " " + std::to_string(plan.side) + " 3";
+        EXPECT_EQ(count(after, line), static_cast<size_t>(plan.runs));
+        EXPECT_EQ(count(after, "runModel "), static_cast<size_t>(plan.runs));
         const Raster out = readImage(scratch / "out.tif");
         ASSERT_EQ(out.width, 150);
         ASSERT_EQ(out.height, 100);
@@ -102,7 +130,7 @@ TEST(PublishedModels, UpscalersWriteALargerPictureWithItsAlphaEnlarged) {
     for (int y = 0; y < 30; ++y)
         for (int x = 0; x < 40; ++x) rgba.pixels[(static_cast<size_t>(y) * 40 + x) * 4 + 3] = x / 39.0f;
     writeImage(scratch / "rgba.tif", FileFormat::Tiff, rgba, {SampleType::Float32});
-    expectSuccess(scratch.run({"rgba.tif", "big.tif", "-m", modelFile("up2_near_cf_cf_f32_open.onnx"), "-t", "32"}));
+    expectSuccess(scratch.run({"rgba.tif", "big.tif", "-m", modelFile("up2_near_cf_cf_f32_open.onnx")}));
     const Raster big = readImage(scratch / "big.tif");
     ASSERT_EQ(big.width, 80);
     ASSERT_EQ(big.height, 60);
@@ -120,18 +148,21 @@ TEST(PublishedModels, UpscalersWriteALargerPictureWithItsAlphaEnlarged) {
     EXPECT_LE(worst, 1e-6f);
 
     // Shrunk first, the result is still twice the picture.
-    expectSuccess(scratch.run(
-        {"rgba.tif", "shrunk.tif", "-m", modelFile("up2_near_cf_cf_f32_open.onnx"), "-t", "16", "-d", "-2"}));
+    expectSuccess(scratch.run({"rgba.tif", "shrunk.tif", "-m", modelFile("up2_near_cf_cf_f32_open.onnx"), "-d", "-2"}));
     EXPECT_EQ(readImage(scratch / "shrunk.tif").width, 80);
 
     // The 8-bit path: x2 by depth-to-space, each of the four sub-pixels of a
-    // pixel weighted by its own factor, and exactly one model run per tile.
+    // pixel weighted by its own factor, and exactly one model run per tile
+    // of the plan.
     const Raster rgb = randomRaster(45, 30, 3, SampleType::UInt8, 13);
     writeImage(scratch / "rgb.png", FileFormat::Png, rgb, {});
     const CommandResult r =
         scratch.run({"rgb.png", "big.png", "-m", modelFile("up2_d2s_cf_cf_f32_t16.onnx"), "--8bit", "-v"});
     expectSuccess(r);
-    EXPECT_EQ(count(r.err, "runModel "), 4u * 3u);  // 45 x 30 in steps of 14
+    const ShownPlan plan = shownPlan(r.err);
+    ASSERT_EQ(plan.side, 16) << r.err;
+    EXPECT_EQ(plan.runs, ((45 + plan.step - 1) / plan.step) * ((30 + plan.step - 1) / plan.step));
+    EXPECT_EQ(count(r.err.substr(plan.at), "runModel "), static_cast<size_t>(plan.runs));
     const Raster big8 = readImage(scratch / "big.png");
     ASSERT_EQ(big8.width, 90);
     ASSERT_EQ(big8.height, 60);
@@ -155,7 +186,7 @@ TEST(PublishedModels, NormalisationOnTheWayInAndItsInverseOnTheWayOut) {
     writeImage(scratch / "in.tif", FileFormat::Tiff, image, {SampleType::Float32});
     const float mean[3] = {0.5f, 0.25f, 0.125f}, deviation[3] = {2.0f, 4.0f, 0.5f};
     const std::vector<std::string> normalise{
-        "-m", modelFile("mix_cf_cf_f32_open.onnx"), "-t", "32", "--mean", "0.5,0.25,0.125", "--std", "2,4,0.5"};
+        "-m", modelFile("mix_cf_cf_f32_open.onnx"), "--mean", "0.5,0.25,0.125", "--std", "2,4,0.5"};
     auto run = [&](const std::string& out, std::vector<std::string> extra) {
         std::vector<std::string> args{"in.tif", out};
         args.insert(args.end(), normalise.begin(), normalise.end());
@@ -171,22 +202,22 @@ TEST(PublishedModels, NormalisationOnTheWayInAndItsInverseOnTheWayOut) {
     expectSuccess(run("back.tif", {"--denormalize"}));
     EXPECT_LE(maxDifference(readImage(scratch / "back.tif"), back), 1e-5f);
     // One value serves every channel; the input scale comes first.
-    expectSuccess(scratch.run({"in.tif", "one.tif", "-m", modelFile("mix_cf_cf_f32_open.onnx"), "-t", "32",
-                               "--input-scale", "255", "--mean", "127.5", "--std", "127.5"}));
+    expectSuccess(scratch.run({"in.tif", "one.tif", "-m", modelFile("mix_cf_cf_f32_open.onnx"), "--input-scale", "255",
+                               "--mean", "127.5", "--std", "127.5"}));
     EXPECT_LE(maxDifference(readImage(scratch / "one.tif"),
                             mixedRaster(image, 1, [](int, float v) { return (v * 255.0f - 127.5f) / 127.5f; })),
               1e-5f);
 
     // Counts that do not fit the model, and options that cannot go together.
     const CommandResult two =
-        scratch.run({"in.tif", "x.tif", "-m", modelFile("mix_cf_cf_f32_open.onnx"), "-t", "32", "--mean", "0.5,0.5"});
+        scratch.run({"in.tif", "x.tif", "-m", modelFile("mix_cf_cf_f32_open.onnx"), "--mean", "0.5,0.5"});
     EXPECT_EQ(two.exitCode, 1);
     EXPECT_TRUE(contains(two.err, "velmora: --mean gives 2 values per pixel; the model takes 3 channels")) << two.err;
     const CommandResult gray = scratch.run({"in.tif", "x.tif", "-m", modelFile("rgb_to_gray_64.onnx"), "--mean",
                                             "0.5,0.25,0.125", "--std", "2,4,0.5", "--denormalize"});
     EXPECT_EQ(gray.exitCode, 1);
     EXPECT_TRUE(contains(gray.err, "--mean and --std give 3 values per pixel; the model gives 1 channel")) << gray.err;
-    for (const std::vector<std::string>& usage : {std::vector<std::string>{"--mean", "0.5", "--8bit"},
+    for (const std::vector<std::string>& usage : {std::vector<std::string>{"--denormalize", "--mean", "0.5", "--8bit"},
                                                   {"--std", "0"},
                                                   {"--denormalize"},
                                                   {"--mean", "1,2", "--std", "1,2,3"}}) {
@@ -196,26 +227,40 @@ TEST(PublishedModels, NormalisationOnTheWayInAndItsInverseOnTheWayOut) {
         EXPECT_EQ(r.exitCode, 2) << usage[0] << ": " << r.err;
     }
     EXPECT_FALSE(std::filesystem::exists(scratch / "x.tif"));
+
+    // The library's 8-bit path leaves a profile unapplied: refused rather
+    // than run unnormalised.
+    const CommandResult bytes = scratch.run(
+        {"in.tif", "x.png", "--8bit", "-m", modelFile("mix_cf_cf_f32_open.onnx"), "--mean", "0.5,0.25,0.125"});
+    EXPECT_EQ(bytes.exitCode, 1);
+    EXPECT_TRUE(contains(bytes.err,
+                         "velmora: --8bit: the library's 8-bit path does not apply the model's profile "
+                         "(mean 0.5, 0.25, 0.125; std 1, 1, 1; output image, from --mean)"))
+        << bytes.err;
+    EXPECT_FALSE(std::filesystem::exists(scratch / "x.png"));
 }
 
-TEST(PublishedModels, InfoShowsOpenDimensionsElementTypesAndTheScale) {
+TEST(PublishedModels, InfoShowsOpenDimensionsElementTypesAndTheMeasuredScale) {
     Scratch scratch;
     const CommandResult up4 = scratch.run({"--info", "-m", modelFile("up4_d2s_cf_cl_f16f32_open.onnx")});
     expectSuccess(up4);
     for (const char* expected :
          {"Input \"input\": float16 [?, 3, ?, ?], channels-first",
-          "Output \"output\": float [?, ?, ?, 3], channels-last", "tiles: 256 x 256 (open size: --tile chooses)",
-          "scale: 4 (from a trial tile of 256 x 256); the result is"})
+          "Output \"output\": float [?, ?, ?, 3], channels-last", "tiles: of any size", "scale 4, 3 channels"})
         EXPECT_TRUE(contains(up4.out, expected)) << expected << "\n" << up4.out;
-    const CommandResult tile = scratch.run({"--info", "-m", modelFile("up3_near_cl_cl_f64f16_open.onnx"), "-t", "24"});
-    expectSuccess(tile);
-    for (const char* expected : {"Input \"input\": double [?, ?, ?, 3]", "Output \"output\": float16 [?, ?, ?, 3]",
-                                 "scale: 3 (from a trial tile of 24 x 24)"})
-        EXPECT_TRUE(contains(tile.out, expected)) << expected << "\n" << tile.out;
-    const CommandResult fixed = scratch.run({"--info", "-m", modelFile("up2_d2s_cf_cf_f32_t16.onnx")});
+    const CommandResult up3 = scratch.run({"--info", "-m", modelFile("up3_near_cl_cl_f64f16_open.onnx")});
+    expectSuccess(up3);
+    for (const char* expected :
+         {"Input \"input\": double [?, ?, ?, 3]", "Output \"output\": float16 [?, ?, ?, 3]", "scale 3, 3 channels"})
+        EXPECT_TRUE(contains(up3.out, expected)) << expected << "\n" << up3.out;
+    // A fixed model's plan for a picture: its tiles, and the result S times larger.
+    const CommandResult fixed =
+        scratch.run({"--info", "-m", modelFile("up2_d2s_cf_cf_f32_t16.onnx"), "--size", "100x60"});
     expectSuccess(fixed);
-    EXPECT_TRUE(contains(fixed.out, "scale: 2 (from the shapes)")) << fixed.out;
-    EXPECT_TRUE(contains(fixed.out, "Output \"output\": float [1, 3, 32, 32], channels-first")) << fixed.out;
+    for (const char* expected :
+         {"Output \"output\": float [1, 3, 32, 32], channels-first", "measured: sides that are multiples of 16",
+          "scale 2, 3 channels", "plan for 100 x 60: tiles of 16 x 16", "result 200 x 120 with 3 channels"})
+        EXPECT_TRUE(contains(fixed.out, expected)) << expected << "\n" << fixed.out;
 }
 
 namespace {
@@ -245,15 +290,21 @@ std::vector<float> libraryMap(const Raster& page, Prepare prepare) {
 
 }  // namespace
 
-TEST(TextDetector, TheCommandWritesTheProbabilityMapAsAGrayPicture) {
+TEST(TextDetector, TheProfileNormalisesOnceAndThePlanWritesTheMap) {
     if (!std::filesystem::exists(kDetector)) GTEST_SKIP() << kDetector << " is missing (scripts/setup.sh fetches it)";
     Scratch scratch;
-    // 3 x 2 tiles of 256 every 224 pixels.
     const Raster page = pageRaster(480, 352);
     writeImage(scratch / "page.png", FileFormat::Png, page, {});
-    expectSuccess(scratch.run({"page.png", "map.png", "-m", kDetector, "--mean", "0.485,0.456,0.406", "--std",
-                               "0.229,0.224,0.225", "--quiet"}));
-    const Raster map = readImage(scratch / "map.png");
+    // 3 x 2 tiles of 256 every 224 pixels, as the library's own run below.
+    const std::vector<std::string> tiles{"-t", "256", "-s", "224", "--quiet"};
+    auto run = [&](const std::string& out, std::vector<std::string> extra) {
+        std::vector<std::string> args{"page.png", out, "-m", kDetector};
+        args.insert(args.end(), tiles.begin(), tiles.end());
+        args.insert(args.end(), extra.begin(), extra.end());
+        expectSuccess(scratch.run(args));
+        return readImage(scratch / out);
+    };
+    const Raster map = run("map.png", {"--mean", "0.485,0.456,0.406", "--std", "0.229,0.224,0.225"});
     ASSERT_EQ(map.width, 480);
     ASSERT_EQ(map.height, 352);
     ASSERT_EQ(map.channels, 1);
@@ -280,4 +331,25 @@ TEST(TextDetector, TheCommandWritesTheProbabilityMapAsAGrayPicture) {
     float apart = 0;
     for (size_t i = 0; i < want.size(); ++i) apart = std::max(apart, std::fabs(plain[i] - want[i]));
     EXPECT_GT(apart, 0.1f);
+
+    // The same profile from a sidecar text gives the same map.
+    writeText(scratch / "detector.json",
+              R"({"mean": [0.485, 0.456, 0.406], "std": [0.229, 0.224, 0.225], "output": "mask"})");
+    EXPECT_EQ(run("sidecar.png", {"--profile", "detector.json"}).pixels, map.pixels);
+
+    // Beside the model, the sidecar is read without being named.
+    std::filesystem::create_symlink(kDetector, scratch / "det.onnx");
+    std::filesystem::copy_file(scratch / "detector.json", scratch / "det.onnx.json");
+    std::vector<std::string> beside{"page.png", "beside.png", "-m", "det.onnx"};
+    beside.insert(beside.end(), tiles.begin(), tiles.end());
+    expectSuccess(scratch.run(beside));
+    EXPECT_EQ(readImage(scratch / "beside.png").pixels, map.pixels);
+    // Without tiles given, the library plans them: --plan shows how.
+    const CommandResult planned = scratch.run({"page.png", "planned.png", "-m", "det.onnx", "--plan"});
+    expectSuccess(planned);
+    EXPECT_TRUE(contains(planned.err, "velmora: plan for 480 x 352: tiles of ")) << planned.err;
+    EXPECT_TRUE(contains(planned.err, "velmora:   why: tiles of ")) << planned.err;
+    const Raster own = readImage(scratch / "planned.png");
+    EXPECT_EQ(own.width, 480);
+    EXPECT_EQ(own.channels, 1);
 }

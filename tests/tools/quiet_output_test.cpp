@@ -33,6 +33,10 @@ TEST(QuietOutput, TheDemoShowsAtMostThreeLinesAndEndsWithTheResult) {
         << lines.back();
     for (const char* hidden : {"runModel", "onnxruntime", "Dealloc", "Input Name"})
         EXPECT_FALSE(contains(shown.out, hidden)) << hidden;
+    // What the command does shows at once, each line replacing the last.
+    for (const char* step : {"\rloading demo_sharpen_t128.onnx ...", "\rreading sample.png ...",
+                             "\rmeasuring the model on sample.png ..."})
+        EXPECT_TRUE(contains(shown.out, step)) << step << "\n" << shown.out;
     // The bar was drawn and redrawn in place: tiles and time, never a new line.
     EXPECT_TRUE(contains(shown.out, "tiles")) << shown.out;
     EXPECT_TRUE(contains(shown.out, "spent")) << shown.out;
@@ -56,8 +60,10 @@ TEST(QuietOutput, TheDemoShowsAtMostThreeLinesAndEndsWithTheResult) {
 TEST(QuietOutput, AFailureShowsTheRuntimeLinesThatExplainIt) {
     Scratch scratch;
     writeImage(scratch / "in.png", FileFormat::Png, randomRaster(40, 30, 3, SampleType::UInt8, 2), {});
-    // The model loads, then fails inside the runtime on the first tile.
-    const CommandResult r = scratch.run({"in.png", "out.png", "-m", modelFile("lookup_fails_t16.onnx")});
+    // The model loads, then fails inside the runtime on the first tile (the
+    // tiles given, so that no measuring runs it first).
+    const CommandResult r =
+        scratch.run({"in.png", "out.png", "-m", modelFile("lookup_fails_t16.onnx"), "-t", "16", "-s", "16"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");  // nothing of the library's reaches standard output
     const std::vector<std::string> lines = terminalLines(r.err);
@@ -104,5 +110,6 @@ TEST(QuietOutput, TheProgressLineCountsTilesAndTime) {
     EXPECT_EQ(progressLine(25.0, 12, 4.0, 8), "[##......]  25%  3/12 tiles  0:04 spent  0:12 left");
     EXPECT_EQ(progressLine(0.0, 12, 0.0, 4), "[....]   0%  0/12 tiles  0:00 spent");
     EXPECT_EQ(progressLine(100.0, 12, 9.0, 4), "[####] 100%  12/12 tiles  0:09 spent");
+    EXPECT_EQ(progressLine(0.0, 1, 0.0, 4, "runs"), "[....]   0%  0/1 runs  0:00 spent");
     EXPECT_EQ(trimmed(terminalLines("\r[##] a   \r[###] b\n").front()), "[###] b");
 }

@@ -64,17 +64,23 @@ LoadedModel loadModel(const std::filesystem::path& path, const Options& o) {
     const uint64_t size = bytes.size();
     velmora::Result<velmora::Context> created = velmora::Context::create("velmora command");
     if (!created) throw std::runtime_error(created.error().words);
-    LoadedModel model{std::move(*created), {}, size};
+    LoadedModel model{std::move(*created), {}, size, {}};
     model.context.initialize("velmora command");
     // The library reads each layout from the shape; the codes decide only
     // where a shape cannot tell.
     const velmora::Status loaded = model.context.load(std::move(bytes), o.inputName, o.outputName,
                                                       layoutCode(o.inputLayout), layoutCode(o.outputLayout));
     if (!loaded) throw std::runtime_error(path.string() + ": " + loaded.error().words);
+    model.profile = setUpProfile(model.context, path, o);
     velmora::Result<VelmoraModelInfo> info = model.context.describe();
     if (!info) throw std::runtime_error(path.string() + ": " + info.error().words);
     model.info = *info;
     return model;
+}
+
+bool LoadedModel::measured() {
+    const velmora::Result<VelmoraModelInfo> now = context.describe();
+    return now && now->needs.measured;
 }
 
 std::string modelRefusal(const VelmoraModelInfo& m, const Options& o) {
@@ -95,21 +101,6 @@ std::string modelRefusal(const VelmoraModelInfo& m, const Options& o) {
                " does not fit";
     if (!m.tiled) return m.notTiled;
     return {};
-}
-
-TileChoice chooseTiles(LoadedModel& model, const Options& o) {
-    // The library's choices of tile and step do not depend on the picture.
-    VelmoraPlanRequest request{};
-    request.width = request.height = 1;
-    request.channels = model.info.inputChannels > 0 ? model.info.inputChannels : 3;
-    request.tileSize = o.tile;
-    const velmora::Result<VelmoraPlan> plan = model.context.plan(request);
-    if (!plan) throw std::runtime_error(plan.error().words);
-    TileChoice choice{plan->tileSize, o.step ? o.step : plan->step, plan->step};
-    if (choice.step > choice.tile)
-        throw std::runtime_error("the step (" + std::to_string(choice.step) + ") must not exceed the tile size (" +
-                                 std::to_string(choice.tile) + ")");
-    return choice;
 }
 
 std::string elementTypeName(int32_t code) {

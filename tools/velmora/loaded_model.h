@@ -1,7 +1,7 @@
 // The model as the command runs it: its file read whole, loaded into a
-// library context with the names and layout codes the user gave, and
-// described by the library, which reads the shapes. What the command
-// decides from the description: whether it runs, and its tile and step.
+// library context with the names and layout codes the user gave, its
+// profile set up, and described by the library, which reads the shapes.
+// What the command decides from the description: whether it runs.
 #pragma once
 
 #include <cstdint>
@@ -9,16 +9,21 @@
 #include <string>
 
 #include "options.h"
+#include "profile_choice.h"
 #include "velmora.hpp"
 
 struct LoadedModel {
     velmora::Context context;
     VelmoraModelInfo info{};
     uint64_t fileBytes = 0;
+    ChosenProfile profile;
+
+    // Whether the library has measured the model (its plans then need no picture).
+    bool measured();
 };
 
 // Throws with the file's name for a missing or unreadable file, one over
-// 4 GiB, or one the runtime refuses.
+// 4 GiB, one the runtime refuses, or a profile that cannot be read.
 LoadedModel loadModel(const std::filesystem::path& path, const Options& options);
 
 // Why tiled runs cannot take the model with these options, in the command's
@@ -27,16 +32,6 @@ LoadedModel loadModel(const std::filesystem::path& path, const Options& options)
 // the shape contradicts, a --tile that differs from the model's side, or the
 // library's own reason); empty when they can.
 std::string modelRefusal(const VelmoraModelInfo& model, const Options& options);
-
-// The tile and step of every run: --tile and --step where given, the
-// library's choice where not. Throws when the step exceeds the tile, or
-// with the library's words when it cannot plan tiles of that size.
-struct TileChoice {
-    int32_t tile = 0;
-    int32_t step = 0;
-    int32_t defaultStep = 0;  // the library's for that tile
-};
-TileChoice chooseTiles(LoadedModel& model, const Options& options);
 
 // "float16", "uint8", ... for an ONNX element type code.
 std::string elementTypeName(int32_t code);

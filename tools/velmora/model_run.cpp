@@ -27,9 +27,9 @@ void RunResult::pixel(size_t i, float* out) const {
     }
 }
 
-RunResult runFloats(velmora::Context& context, const ImageFloat& input, const velmora::Tiling& tiling,
+RunResult runFloats(velmora::Context& context, const ImageFloat& input, const VelmoraPlan& plan,
                     ProgressState& progress) {
-    velmora::Result<velmora::FloatResult> result = context.runFloat(input, tiling, bar(progress));
+    velmora::Result<velmora::FloatResult> result = context.runPlan(input, plan, bar(progress));
     finishProgress(progress);
     return RunResult(taken(std::move(result)));
 }

@@ -1,4 +1,4 @@
-// One tiled run of the loaded model through velmora::Context: the progress
+// One run of the loaded model through velmora::Context: the progress
 // bar as the library's callback, a stop as Interrupted, a failure as an
 // exception with the library's words, and the result read pixel by pixel
 // whichever path made it.
@@ -29,8 +29,9 @@ private:
     velmora::ByteResult bytes_;
 };
 
-// The float path on the command's interleaved floats.
-RunResult runFloats(velmora::Context& context, const ImageFloat& input, const velmora::Tiling& tiling,
+// The float path on the command's interleaved floats, by the library's plan
+// for them (velmoraPredict: the profile applied on the way in and out).
+RunResult runFloats(velmora::Context& context, const ImageFloat& input, const VelmoraPlan& plan,
                     ProgressState& progress);
 
 // The 8-bit path on RGB bytes; `modelChannels` is what the model's input

@@ -7,6 +7,8 @@
 #include "raster.h"
 
 enum class Layout { Auto, ChannelsLast, ChannelsFirst };
+// What the model's output is: as its profile says, or as --output-role says.
+enum class OutputRole { FromProfile, Image, Mask, Scores };
 
 struct Options {
     std::vector<std::string> files;  // INPUT OUTPUT, or inputs (files or folders) with --output-dir
@@ -17,15 +19,22 @@ struct Options {
     std::string outputName;          // empty: the model's first output
     Layout inputLayout = Layout::Auto;
     Layout outputLayout = Layout::Auto;
-    int tile = 0;       // 0: the library's choice (the model's input size, or 256 when it leaves it open)
-    int step = 0;       // 0: the library's choice (the tile less a margin on each side)
+    int tile = 0;       // 0: the plan's
+    int step = 0;       // 0: the plan's
     int downscale = 1;  // below -1: shrink by |downscale| and transfer the detail
     bool detail = false;
     float inputScale = 1.0f;
     float outputScale = 1.0f;
-    std::vector<float> mean;       // --mean: per model channel, or one value for every channel; empty: none
+    std::vector<float> mean;       // --mean: per model channel, or one value for every channel; empty: the profile's
     std::vector<float> deviation;  // --std: likewise
     bool denormalize = false;      // the inverse of --mean and --std on the model's output
+    std::string profile;           // --profile: a sidecar text to read instead of MODEL.onnx.json
+    OutputRole outputRole = OutputRole::FromProfile;
+    bool cutout = false;    // a mask becomes the picture's alpha
+    bool maskOnly = false;  // a mask is written alone (what a mask gives anyway)
+    bool showPlan = false;  // print each picture's plan
+    int sizeWidth = 0;      // --size with --info: the picture to plan for
+    int sizeHeight = 0;
     bool eightBit = false;
     bool argmax = false;
     bool color = false;  // keep a colour result of a gray picture in colour

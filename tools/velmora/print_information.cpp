@@ -1,9 +1,12 @@
 #include <cstdarg>
 #include <cstdio>
+#include <sstream>
 #include <vector>
 
 #include "command.h"
 #include "loaded_model.h"
+#include "plan_text.h"
+#include "run_plan.h"
 
 namespace {
 
@@ -23,17 +26,14 @@ std::string buildDate(velmora::Context& library) {
     text += line;
 }
 
-// The result's scale and channels as a tile of zeros gives them, for a model
-// whose shapes leave them open; the run's failure in words otherwise.
-std::string trialTile(LoadedModel& model, int32_t tile, int& scale, int& channels) {
-    const int32_t inputChannels = model.info.inputChannels ? model.info.inputChannels : 3;
-    std::vector<float> zeros(static_cast<size_t>(tile) * tile * inputChannels, 0.0f);
-    const ImageFloat image{tile, tile, inputChannels, zeros.data()};
-    const velmora::Result<velmora::FloatResult> result = model.context.runFloat(image, {tile, tile, 1});
-    if (!result) return result.error().words;
-    scale = result->image().width / tile;
-    channels = result->image().numChannels;
-    return {};
+// The library's build text without its list of the providers the runtime
+// was built with: which of them runs a model is told with the model.
+std::string buildText(const std::string& build) {
+    std::istringstream lines(build);
+    std::string text;
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line.rfind("Execution providers:", 0) != 0) text += line + "\n";
+    return text;
 }
 
 std::string channelsText(int channels) {
@@ -52,28 +52,40 @@ void appendTensors(std::string& text, const char* kind, const VelmoraTensorInfo*
     if (count > VELMORA_MAX_TENSORS) appendf(text, "  and %d more %ss\n", count - VELMORA_MAX_TENSORS, kind);
 }
 
-// How the tiled runs take the model: tile, layouts, channels, step and scale.
-void appendTiles(std::string& text, LoadedModel& model, const Options& o) {
-    const VelmoraModelInfo& m = model.info;
-    const TileChoice tiles = chooseTiles(model, o);
-    int scale = m.scale, outputChannels = m.outputChannels;
-    std::string scaleSource = "from the shapes";
-    if (scale == 0 || outputChannels == 0) {
-        const std::string failed = trialTile(model, tiles.tile, scale, outputChannels);
-        scaleSource = failed.empty()
-                          ? "from a trial tile of " + std::to_string(tiles.tile) + " x " + std::to_string(tiles.tile)
-                          : "";
-        if (!failed.empty()) appendf(text, "  a trial tile failed: %s\n", failed.c_str());
+// What measuring the model found: the sides it takes, its reach, whether
+// it reads the picture as a whole, its scale.
+void appendNeeds(std::string& text, const VelmoraModelNeeds& n) {
+    std::string sides = "sides that are multiples of " + std::to_string(n.multiple);
+    if (n.smallestSide > n.multiple) sides += ", at least " + std::to_string(n.smallestSide);
+    appendf(text, "  measured: %s; reach %d %s%s; scale %d, %s; measuring took %.1f s\n", sides.c_str(), n.reach,
+            n.reach == 1 ? "pixel" : "pixels",
+            n.wholePicture ? " (it reads the picture as a whole: tiles disagree at any margin)" : "", n.scale,
+            channelsText(n.outputChannels).c_str(), n.probeSeconds);
+}
+
+// The plan for a picture of --size, with the command's share of memory.
+void appendPlan(std::string& text, LoadedModel& model, const Options& o) {
+    VelmoraPlanRequest request{};
+    request.width = o.sizeWidth;
+    request.height = o.sizeHeight;
+    request.channels = model.info.inputChannels ? model.info.inputChannels : 3;
+    request.tileSize = o.tile;
+    request.step = o.step;
+    request.downscale = libraryDownscale(o);
+    if (o.eightBit && (o.tile || model.info.tileSize)) request.strategy = VELMORA_STRATEGY_TILES;
+    const velmora::Result<VelmoraPlan> plan = model.context.plan(request);
+    if (!plan) {
+        appendf(text, "  no plan for %d x %d: %s\n", o.sizeWidth, o.sizeHeight, plan.error().words.c_str());
+        return;
     }
-    appendf(text, "  tiles: %d x %d%s, %s input with %s, %s output with %s, default step %d\n", tiles.tile, tiles.tile,
-            m.tileSize == 0 ? " (open size: --tile chooses)" : "", layoutName(m.inputs[0].layout),
-            channelsText(m.inputChannels).c_str(), layoutName(m.outputs[0].layout),
-            channelsText(outputChannels).c_str(), tiles.defaultStep);
-    if (scale > 0)
-        appendf(text, "  scale: %d (%s)%s\n", scale, scaleSource.c_str(),
-                scale > 1 ? "; the result is that many times larger than the picture" : "");
-    else
-        appendf(text, "  scale: open (known after a run)\n");
+    CommandShare share;
+    share.width = o.sizeWidth;
+    share.height = o.sizeHeight;
+    share.modelChannels = request.channels;
+    share.eightBit = o.eightBit;
+    share.keptColourChannels = o.cutout ? 3 : 0;
+    for (const std::string& line : planLines(*plan, estimateMemory(share, libraryBytes(*plan, o.eightBit))))
+        appendf(text, "  %s\n", line.c_str());
 }
 
 // The library's version and build, and the model's description when one is given.
@@ -89,7 +101,7 @@ std::string describe(const Options& o) {
     appendf(text, "Velmora library %.3f\n", static_cast<double>(getVelmoraVersion(library.handle(), "", "", 0)));
     appendf(text, "Engine: %s\n", engine.data());
     appendf(text, "Built: %s\n", buildDate(library).c_str());
-    appendf(text, "Build: %s\n", build.c_str());
+    appendf(text, "Build: %s", buildText(build).c_str());
     if (o.model.empty()) return text;
 
     LoadedModel model = loadModel(o.model, o);
@@ -97,21 +109,33 @@ std::string describe(const Options& o) {
     appendf(text, "Model: %s (%llu bytes)\n", o.model.c_str(), static_cast<unsigned long long>(model.fileBytes));
     appendTensors(text, "Input", m.inputs, m.inputCount);
     appendTensors(text, "Output", m.outputs, m.outputCount);
-    std::string unfit = modelRefusal(m, o);
-    if (unfit.empty()) {
-        try {
-            appendTiles(text, model, o);
-        } catch (const std::runtime_error& e) {
-            unfit = e.what();
-        }
+    appendf(text, "  runs on: %s\n", m.executionProvider[0] ? m.executionProvider : "(the library does not say)");
+    if (model.profile.profile.source == VELMORA_PROFILE_NONE)
+        appendf(text, "  profile: none (values reach the model as they are; its output is taken as an image)\n");
+    else
+        appendf(text, "  profile: %s (from %s)\n", profileText(model.profile.profile).c_str(),
+                model.profile.origin.c_str());
+    if (const std::string unfit = modelRefusal(m, o); !unfit.empty()) {
+        appendf(text, "  cannot run in tiles: %s\n", unfit.c_str());
+    } else {
+        appendf(text, "  tiles: %s, %s input with %s, %s output\n",
+                m.tileSize ? (std::to_string(m.tileSize) + " x " + std::to_string(m.tileSize)).c_str() : "of any size",
+                layoutName(m.inputs[0].layout), channelsText(m.inputChannels).c_str(), layoutName(m.outputs[0].layout));
+        const velmora::Result<VelmoraModelNeeds> needs = model.context.measure(nullptr);
+        if (needs)
+            appendNeeds(text, *needs);
+        else
+            appendf(text, "  measuring failed: %s\n", needs.error().words.c_str());
+        if (o.sizeWidth) appendPlan(text, model, o);
     }
-    if (!unfit.empty()) appendf(text, "  cannot run in tiles: %s\n", unfit.c_str());
-    // The first line of the library's own text: version and memory.
-    std::vector<char> buffer(4096, '\0');
-    getModelInformation(model.context.handle(), nullptr, 0, buffer.data());
-    buffer.back() = '\0';
-    const std::string summary = buffer.data();
-    appendf(text, "  library: %s\n", summary.substr(0, summary.find('\n')).c_str());
+    if (o.verbose) {
+        // The library's own model text, which says little more.
+        std::vector<char> buffer(4096, '\0');
+        getModelInformation(model.context.handle(), nullptr, 0, buffer.data());
+        buffer.back() = '\0';
+        const std::string summary = buffer.data();
+        appendf(text, "  library: %s\n", summary.substr(0, summary.find('\n')).c_str());
+    }
     return text;
 }
 

@@ -9,7 +9,6 @@
 
 #include "command.h"
 #include "console.h"
-#include "enlarge_plane.h"
 #include "image_files.h"
 #include "jobs.h"
 #include "library_messages.h"
@@ -17,7 +16,11 @@
 #include "memory.h"
 #include "model_input.h"
 #include "model_run.h"
+#include "plan_text.h"
 #include "platform.h"
+#include "profile_choice.h"
+#include "progress.h"
+#include "result_writer.h"
 #include "run_plan.h"
 
 namespace fs = std::filesystem;
@@ -31,15 +34,6 @@ long stopAfterFromEnvironment() {
     char* end = nullptr;
     const long n = std::strtol(value, &end, 10);
     return *end == '\0' && n >= 0 ? n : -1;
-}
-
-SampleType requestedType(int bits, SampleType fallback) {
-    switch (bits) {
-        case 8: return SampleType::UInt8;
-        case 16: return SampleType::UInt16;
-        case 32: return SampleType::Float32;
-    }
-    return fallback;
 }
 
 void checkOutputPlace(const fs::path& output) {
@@ -57,26 +51,63 @@ struct PictureFailure : std::runtime_error {
 
 class Runner {
 public:
-    Runner(const Options& o, const JobList& list) : o(o), list(list), model(loadModel(list.model, o)) {
-        if (const std::string problem = modelRefusal(model.info, o); !problem.empty())
-            throw std::runtime_error(problem);
-        const TileChoice tiles = chooseTiles(model, o);
-        tiling = {tiles.tile, tiles.step, libraryDownscale(o)};
-        if (o.eightBit) conversion = {o.inputScale / 255.0f, o.outputScale * 255.0f, o.argmax};
-        const int32_t inputChannels = model.info.inputChannels;
-        if (o.eightBit && inputChannels != 0 && inputChannels < 3)
-            throw std::runtime_error("the 8-bit path hands RGB to the model, which takes " +
-                                     std::to_string(inputChannels) + " channels per pixel");
-        inputValues = o.eightBit ? ChannelMap() : ChannelMap::normalizing(o.inputScale, o.mean, o.deviation);
-        outputValues = o.eightBit      ? ChannelMap()
-                       : o.denormalize ? ChannelMap::denormalizing(o.outputScale, o.mean, o.deviation)
-                                       : ChannelMap::scaling(o.outputScale);
-        checkValueMaps(inputChannels, model.info.outputChannels);
+    Runner(const Options& o, const JobList& list) : o(o), list(list) {
+        progress.draw = !o.quiet && isTerminal(consoleStream());
         progress.stopAfterCalls = stopAfterFromEnvironment();
+        try {
+            setUp();
+        } catch (...) {
+            finishProgress(progress);
+            throw;
+        }
     }
 
     // Everything about one picture; returns the closing line.
     std::string run(const Job& job) {
+        try {
+            return runPicture(job);
+        } catch (...) {
+            finishProgress(progress);  // the failure's line replaces the status
+            throw;
+        }
+    }
+
+    const fs::path& modelPath() const { return list.model; }
+
+private:
+    // The model loaded, its profile set, and what cannot work refused.
+    void setUp() {
+        showStatus(progress, "loading " + list.model.filename().string());
+        model.emplace(loadModel(list.model, o));
+        if (const std::string problem = modelRefusal(model->info, o); !problem.empty())
+            throw std::runtime_error(problem);
+        if (o.eightBit) conversion = {o.inputScale / 255.0f, o.outputScale * 255.0f, o.argmax};
+        // predictByTiles takes the profile's transforms but is never handed
+        // them, so a profile that changes values would be skipped.
+        if (o.eightBit && changesValues(model->profile.profile))
+            throw std::runtime_error(std::string(o.argmax ? "--argmax" : "--8bit") +
+                                     ": the library's 8-bit path does not apply the model's profile (" +
+                                     profileText(model->profile.profile) + ", from " + model->profile.origin +
+                                     "); leave out --8bit to have it applied");
+        const int32_t inputChannels = model->info.inputChannels;
+        if (o.eightBit && inputChannels != 0 && inputChannels < 3)
+            throw std::runtime_error("the 8-bit path hands RGB to the model, which takes " +
+                                     std::to_string(inputChannels) + " channels per pixel");
+        // The library applies the profile; the command only scales.
+        inputValues = o.eightBit ? ChannelMap() : ChannelMap::scaling(o.inputScale);
+        outputValues = o.eightBit      ? ChannelMap()
+                       : o.denormalize ? ChannelMap::denormalizing(o.outputScale, o.mean, o.deviation)
+                                       : ChannelMap::scaling(o.outputScale);
+        givenValues = ChannelMap::normalizing(1.0f, o.mean, o.deviation);
+        checkValueMaps(inputChannels, model->info.outputChannels);
+        if ((o.cutout || o.maskOnly) && !givesMask(model->profile.profile))
+            throw std::runtime_error(std::string(o.cutout ? "--cutout" : "--mask") +
+                                     " needs a mask, and by its profile (" + model->profile.origin +
+                                     ") the model gives " + outputRoleName(model->profile.profile.output) +
+                                     "; add --output-role mask if its output is a mask");
+    }
+
+    std::string runPicture(const Job& job) {
         if (!job.refusal.empty()) throw PictureFailure(job.refusal);
         const auto started = std::chrono::steady_clock::now();
         const FileFormat format = formatForExtension(job.output);
@@ -86,6 +117,8 @@ public:
                 throw std::runtime_error(job.output.string() + ": the format cannot hold " + std::to_string(o.bits) +
                                          "-bit samples");
         }
+        if (o.cutout && format == FileFormat::Jpeg)
+            throw std::runtime_error(job.output.string() + ": JPEG holds no alpha; write the cut-out as .png or .tif");
         checkOutputPlace(job.output);
         if (!o.overwrite && sameFile(job.input, job.output))
             throw std::runtime_error(job.output.string() +
@@ -94,59 +127,95 @@ public:
 
         const std::unique_ptr<ImageReader> reader = openImage(job.input);
         const ImageHeader& head = reader->header();
-        const ChannelFit channels(head.channels, o.eightBit ? 3 : model.info.inputChannels);
+        const ChannelFit channels(head.channels, o.eightBit ? 3 : model->info.inputChannels);
         checkValueMaps(channels.modelChannels(), 0);
         const bool swap = swapsSides(head.orientation);
         const int64_t width = swap ? head.height : head.width, height = swap ? head.width : head.height;
         // The 8-bit path hands RGB to a model that takes any channels.
-        const int32_t takes = model.info.inputChannels;
+        const int32_t takes = model->info.inputChannels;
         const int32_t modelChannels = !o.eightBit ? channels.modelChannels() : takes ? takes : 3;
-
-        const VelmoraPlan plan = planFor(width, height, modelChannels);
-        if (const std::string problem = tileCountProblem(plan.runs, tiling.tileSize, tiling.step);
-            !problem.empty() && !o.force)
-            throw std::runtime_error(problem);
-        checkMemory(head, channels, plan);
-
-        progress.totalTiles = static_cast<long>(plan.runs);
-        progress.draw = !o.quiet && isTerminal(consoleStream());
+        CommandShare share{
+            width,
+            height,
+            modelChannels,
+            channels.setsAlphaAside(),
+            o.cutout ? (head.channels == 2 || head.channels == 4 ? head.channels - 1 : head.channels) : 0,
+            o.eightBit,
+            head.decoderBytes};
+        const VelmoraPlanRequest request = planRequest(width, height, modelChannels);
         progress.label = list.batch ? job.input.filename().string() : std::string();
-        progress.calls = 0;
 
+        // Once the model is measured (or the tiles are given) the plan needs
+        // no picture; before, the picture is the sample it is measured on.
+        std::optional<VelmoraPlan> plan;
+        if (model->measured() || (o.tile && o.step)) {
+            plan = planFor(request, nullptr);
+            checkPlan(*plan, share);
+        } else {
+            const int32_t scale = model->info.scale > 0 ? model->info.scale : 1;
+            const int32_t out = model->info.outputChannels > 0 ? model->info.outputChannels : modelChannels;
+            checkMemory(share, resultBytes(width, height, scale, out, o.eightBit),
+                        resultBytes(width, height, scale, out, true));
+        }
+
+        showStatus(progress, "reading " + job.input.filename().string());
         ModelInputImage input =
-            readModelInput(*reader, channels, o.eightBit ? InputKind::Bytes : InputKind::Floats, inputValues);
+            readModelInput(*reader, channels, o.eightBit ? InputKind::Bytes : InputKind::Floats, inputValues, o.cutout);
         if (interruptRequested()) throw Interrupted();
-        const RunResult result = o.eightBit ? runBytes(model.context, input.bytes, input.width, input.height,
+        if (!plan) {
+            showStatus(progress, "measuring the model on " + job.input.filename().string());
+            FloatSample bytes;
+            if (o.eightBit) bytes = bytesSample(input, conversion.inputScale, 1024);
+            const ImageFloat sample = o.eightBit ? bytes.view : floatsOf(input);
+            const velmora::Result<VelmoraModelNeeds> measured = model->context.measure(&sample);
+            if (!measured) throw std::runtime_error(measured.error().words);
+            // The runtime's complaints about the sizes measuring tried explain no later failure.
+            keptLibraryLines().take();
+            plan = planFor(request, &sample);
+            checkPlan(*plan, share);
+        }
+        if (o.showPlan || o.verbose) {
+            finishProgress(progress);
+            if (list.batch) say(job.input.string() + ":");
+            for (const std::string& line : planLines(*plan, estimateMemory(share, libraryBytes(*plan, o.eightBit))))
+                say(line);
+        }
+
+        progress.totalTiles = static_cast<long>(plan->runs);
+        progress.unit = plan->strategy == VELMORA_STRATEGY_WHOLE ? "runs" : "tiles";
+        progress.calls = 0;
+        const velmora::Tiling tiling{plan->tileSize, plan->step, plan->downscale};
+        const RunResult result = o.eightBit ? runBytes(model->context, input.bytes, input.width, input.height,
                                                        modelChannels, tiling, conversion, progress)
-                                            : runFloats(model.context, floatsOf(input), tiling, progress);
+                                            : runFloats(model->context, floatsOf(input), *plan, progress);
         std::vector<float>().swap(input.pixels);  // the library is done with it
         if (interruptRequested()) throw Interrupted();
         checkValueMaps(0, result.channels());
-        int32_t writtenChannels = 0;
-        const SampleType type = write(job, format, head, input, result, writtenChannels);
+        const Written written = o.cutout ? writeCutout(job.output, format, head, input, result, outputValues, o)
+                                         : writeResult(job.output, format, head, input, result, outputValues, o,
+                                                       givesMask(model->profile.profile));
 
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         static const char* const names[] = {"gray", "gray with alpha", "RGB", "RGBA"};
-        const int32_t written = writtenChannels;
-        const std::string channelText =
-            written >= 1 && written <= 4 ? names[written - 1] : std::to_string(written) + " channels";
+        const std::string channelText = written.channels >= 1 && written.channels <= 4
+                                            ? names[written.channels - 1]
+                                            : std::to_string(written.channels) + " channels";
         char closing[160];
-        std::snprintf(closing, sizeof closing, " (%d x %d, %s, %s) in %.1f s", result.width(), result.height(),
-                      channelText.c_str(), sampleTypeName(type), seconds);
+        std::snprintf(closing, sizeof closing, " (%d x %d, %s, %s) in %.1f s", written.width, written.height,
+                      channelText.c_str(), sampleTypeName(written.type), seconds);
         std::error_code ec;
         return "wrote " + fs::absolute(job.output, ec).string() + closing;
     }
 
-    const fs::path& modelPath() const { return list.model; }
-
-private:
     static ImageFloat floatsOf(ModelInputImage& input) {
         return {input.width, input.height, input.channels, input.pixels.data()};
     }
 
-    // The library's plan for the upright picture: its tile count, and the
-    // result's scale and channels where the shapes or an earlier run told.
-    VelmoraPlan planFor(int64_t width, int64_t height, int32_t channels) {
+    // The request for the upright picture: the options' tile, step and
+    // downscale where given, the library's choice where not. The 8-bit path
+    // runs tiles; the library picks their side only by choosing the
+    // strategy too, so a tiled plan is asked for where a side is known.
+    VelmoraPlanRequest planRequest(int64_t width, int64_t height, int32_t channels) const {
         constexpr int64_t kMaxSide = std::numeric_limits<int32_t>::max();
         if (width > kMaxSide || height > kMaxSide)
             throw std::runtime_error("the picture is wider or taller than the library takes");
@@ -154,92 +223,66 @@ private:
         request.width = static_cast<int32_t>(width);
         request.height = static_cast<int32_t>(height);
         request.channels = channels;
-        request.tileSize = tiling.tileSize;
-        request.step = tiling.step;
-        request.downscale = tiling.downscale;
-        velmora::Result<VelmoraPlan> plan = model.context.plan(request);
+        request.tileSize = o.tile;
+        request.step = o.step;
+        request.downscale = libraryDownscale(o);
+        if (o.eightBit && (o.tile || model->info.tileSize)) request.strategy = VELMORA_STRATEGY_TILES;
+        return request;
+    }
+
+    VelmoraPlan planFor(VelmoraPlanRequest request, const ImageFloat* sample) {
+        request.sample = sample;
+        velmora::Result<VelmoraPlan> plan = model->context.plan(request);
         if (!plan) throw std::runtime_error(plan.error().words);
+        if (o.eightBit && plan->strategy == VELMORA_STRATEGY_WHOLE)
+            throw std::runtime_error(
+                "the model reads the picture as a whole, which the 8-bit path, tile by tile, cannot do; "
+                "leave out --8bit, or give --tile to run it in tiles all the same");
         return *plan;
     }
 
-    void checkMemory(const ImageHeader& head, const ChannelFit& channels, const VelmoraPlan& plan) const {
+    // The guard rails: the plan's run count and its memory with the command's.
+    void checkPlan(const VelmoraPlan& plan, const CommandShare& share) const {
+        if (plan.strategy == VELMORA_STRATEGY_TILES && !o.force)
+            if (const std::string problem = tileCountProblem(plan.runs, plan.tileSize, plan.step); !problem.empty())
+                throw std::runtime_error(problem);
+        checkMemory(share, libraryBytes(plan, o.eightBit), libraryBytes(plan, true));
+    }
+
+    // `library` is the library's share as planned, `libraryAsBytes` the same
+    // on the 8-bit path, which the refusal suggests when that would fit.
+    void checkMemory(const CommandShare& share, uint64_t library, uint64_t libraryAsBytes) const {
         if (o.force) return;
-        RunShape shape;
-        shape.width = plan.width;
-        shape.height = plan.height;
-        shape.pictureChannels = head.channels;
-        shape.modelChannels = channels.modelChannels();
-        shape.resultChannels = o.argmax ? 1 : plan.resultChannels ? plan.resultChannels : channels.modelChannels();
-        shape.alphaAside = channels.setsAlphaAside();
-        shape.tile = tiling.tileSize;
-        shape.modelScale = plan.scale ? plan.scale : 1;
-        shape.downscale = tiling.downscale;
-        shape.eightBit = o.eightBit;
-        shape.modelFileBytes = model.fileBytes;
-        shape.decoderBytes = head.decoderBytes;
-        const AvailableMemory available = availableMemory();
-        if (const std::string problem = memoryProblem(shape, available.bytes, available.where); !problem.empty())
-            throw std::runtime_error(problem);
-    }
-
-    SampleType write(const Job& job, FileFormat format, const ImageHeader& head, const ModelInputImage& input,
-                     const RunResult& result, int32_t& writtenChannels) {
-        const SampleType type = storableType(format, requestedType(o.bits, o.argmax ? SampleType::UInt8 : head.type));
-        // An enlarging model's result is S times the picture: its alpha is enlarged to match.
-        const int32_t scale = result.width() / input.width;
-        const bool wholeMultiple = scale >= 1 && result.width() == input.width * scale &&
-                                   result.height() == static_cast<int64_t>(input.height) * scale;
-        const bool jpeg = format == FileFormat::Jpeg;
-        const bool grayPicture = (head.channels == 1 || head.channels == 2) && !o.color;
-        const ResultShape shape(result.channels(), outputValues, !input.alpha.empty() && wholeMultiple,
-                                grayPicture && !o.argmax, jpeg);
-        if (jpeg && !o.quiet && (!input.alpha.empty() || result.channels() == 2 || result.channels() == 4))
-            say("JPEG has no alpha channel; the result's alpha is left out");
-
-        ImageToWrite toWrite{result.width(), result.height(), shape.writtenChannels(), type, o.jpegQuality, head.info};
-        writtenChannels = toWrite.channels;
-        if (swapsSides(head.orientation)) std::swap(toWrite.info.density.x, toWrite.info.density.y);
-        // The same physical size: a result of another size has another density.
-        toWrite.info.density.x *= static_cast<double>(result.width()) / input.width;
-        toWrite.info.density.y *= static_cast<double>(result.height()) / input.height;
-
-        std::optional<PlaneEnlarger> alpha;
-        std::vector<float> alphaRow;
-        if (!input.alpha.empty() && wholeMultiple) {
-            alpha.emplace(input.alpha.data(), input.width, input.height, scale);
-            alphaRow.resize(static_cast<size_t>(alpha->width()));
+        std::optional<MemoryEstimate> bytes;
+        if (!o.eightBit && share.modelChannels <= 4) {
+            CommandShare asBytes = share;
+            asBytes.eightBit = true;
+            bytes = estimateMemory(asBytes, libraryAsBytes);
         }
-        std::vector<float> pixel(static_cast<size_t>(std::max(result.channels(), 1)));
-        const auto outChannels = static_cast<size_t>(toWrite.channels);
-        writeImageRows(writtenPath(job.output), format, toWrite, [&](int32_t y, float* row) {
-            if (alpha) alpha->row(y, alphaRow.data());
-            const size_t first = static_cast<size_t>(y) * static_cast<size_t>(result.width());
-            for (int32_t x = 0; x < result.width(); ++x) {
-                result.pixel(first + x, pixel.data());
-                shape.apply(pixel.data(), alpha ? alphaRow[static_cast<size_t>(x)] : 1.0f, row + x * outChannels);
-            }
-        });
-        return type;
+        const AvailableMemory available = availableMemory();
+        const std::string problem =
+            memoryProblem(estimateMemory(share, library), bytes, available.bytes, available.where);
+        if (!problem.empty()) throw std::runtime_error(problem);
     }
 
-    // The normalisation's values per channel against the model's input and
-    // output channels, where they are known (0: not yet).
+    // The counts of --mean and --std, and of the inverse normalisation,
+    // against the model's input and output channels where they are known
+    // (0: not yet).
     void checkValueMaps(int32_t inputChannels, int32_t outputChannels) const {
         const std::string given = !o.mean.empty() && !o.deviation.empty() ? "--mean and --std give"
                                   : !o.mean.empty()                       ? "--mean gives"
                                                                           : "--std gives";
-        std::string problem = mapProblem(inputValues, inputChannels, given, false);
+        std::string problem = mapProblem(givenValues, inputChannels, given, false);
         if (problem.empty() && o.denormalize) problem = mapProblem(outputValues, outputChannels, given, true);
         if (!problem.empty()) throw std::runtime_error(problem);
     }
 
     const Options& o;
     const JobList& list;
-    LoadedModel model;
-    velmora::Tiling tiling;
-    velmora::ByteConversion conversion;
-    ChannelMap inputValues, outputValues;
     ProgressState progress;
+    std::optional<LoadedModel> model;
+    velmora::ByteConversion conversion;
+    ChannelMap inputValues, outputValues, givenValues;
 };
 
 // In a batch each failure names its picture, unless the words already do.
