@@ -207,13 +207,4 @@ TEST(LoadedModel, OptionsAreLaidOverTheProfileListByList) {
     o.deviation.clear();
     o.outputRole = OutputRole::Mask;
     EXPECT_TRUE(givesMask(withOverrides(base, o)));
-    // What the 8-bit path cannot apply: anything that changes values.
-    VelmoraProfile none{};
-    none.inputHigh = none.outputHigh = 1.0f;
-    EXPECT_FALSE(changesValues(none));
-    none.output = VELMORA_OUTPUT_MASK;
-    EXPECT_FALSE(changesValues(none));
-    none.colors = VELMORA_COLORS_BGR;
-    EXPECT_TRUE(changesValues(none));
-    EXPECT_TRUE(changesValues(base));
 }

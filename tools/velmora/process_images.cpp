@@ -82,13 +82,6 @@ private:
         if (const std::string problem = modelRefusal(model->info, o); !problem.empty())
             throw std::runtime_error(problem);
         if (o.eightBit) conversion = {o.inputScale / 255.0f, o.outputScale * 255.0f, o.argmax};
-        // predictByTiles takes the profile's transforms but is never handed
-        // them, so a profile that changes values would be skipped.
-        if (o.eightBit && changesValues(model->profile.profile))
-            throw std::runtime_error(std::string(o.argmax ? "--argmax" : "--8bit") +
-                                     ": the library's 8-bit path does not apply the model's profile (" +
-                                     profileText(model->profile.profile) + ", from " + model->profile.origin +
-                                     "); leave out --8bit to have it applied");
         const int32_t inputChannels = model->info.inputChannels;
         if (o.eightBit && inputChannels != 0 && inputChannels < 3)
             throw std::runtime_error("the 8-bit path hands RGB to the model, which takes " +

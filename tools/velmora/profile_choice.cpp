@@ -113,13 +113,6 @@ ChosenProfile setUpProfile(velmora::Context& context, const fs::path& model, con
     return chosen;
 }
 
-bool changesValues(const VelmoraProfile& p) {
-    for (int32_t c = 0; c < std::clamp(p.channels, 0, VELMORA_PROFILE_CHANNELS); ++c)
-        if (p.mean[c] != 0.0f || p.std[c] != 1.0f) return true;
-    const bool imageRange = p.output == VELMORA_OUTPUT_IMAGE && (p.outputLow != 0.0f || p.outputHigh != 1.0f);
-    return p.inputLow != 0.0f || p.inputHigh != 1.0f || p.colors == VELMORA_COLORS_BGR || imageRange;
-}
-
 std::string profileText(const VelmoraProfile& p) {
     std::vector<std::string> parts;
     if (p.channels > 0) {

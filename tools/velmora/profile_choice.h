@@ -37,9 +37,5 @@ std::string profileText(const VelmoraProfile& profile);
 // "an image", "a mask", "class scores" for VELMORA_OUTPUT_*.
 const char* outputRoleName(int32_t code);
 
-// Whether the profile changes the values on the way in or out (a mean, a
-// std, a range, the colour order); false for one that leaves them alone.
-bool changesValues(const VelmoraProfile& profile);
-
 // Whether the profile says the output is a mask.
 inline bool givesMask(const VelmoraProfile& p) { return p.output == VELMORA_OUTPUT_MASK; }
