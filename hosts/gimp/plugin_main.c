@@ -114,6 +114,10 @@ static void run(const gchar* name, gint parameterCount, const GimpParam* paramet
             status = GIMP_PDB_CALLING_ERROR;
     } else {
         storedSettings(&settings);
+        /* A script that names a model opens the dialog with its values. */
+        const bool given = mode == GIMP_RUN_INTERACTIVE && parameterCount == kParameterCount &&
+                           parameters[3].data.d_string && parameters[3].data.d_string[0];
+        if (given && !settingsFromParameters(parameters, &settings, &failure)) storedSettings(&settings);
         if (mode == GIMP_RUN_INTERACTIVE) {
             if (vgRunDialog(&settings, PROCEDURE_NAME, parameters[2].data.d_drawable, &loaded))
                 gimp_set_data(PROCEDURE_NAME, &settings, sizeof settings); /* kept even if the run fails */

@@ -1,5 +1,6 @@
 #include "run_words.h"
 
+#include <ctype.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -32,9 +33,13 @@ void vgDescribePlan(const VelmoraPlan* plan, char* text, size_t size) {
     }
     const int32_t k = plan->downscale < 0 ? -plan->downscale : plan->downscale;
     if (k > 1) append(text, size, ", shrunk %d times", (int)k);
-    if (plan->seconds > 0) append(text, size, ", about %.1f s", plan->seconds);
+    if (plan->seconds >= 0.1) append(text, size, ", about %.1f s", plan->seconds);
     append(text, size, ".");
-    if (plan->reason[0]) append(text, size, "\n%s.", plan->reason);
+    if (plan->reason[0]) {
+        const size_t start = strlen(text) + 1;
+        append(text, size, "\n%s.", plan->reason);
+        if (start < size) text[start] = (char)toupper((unsigned char)text[start]);
+    }
 }
 
 static const char* sourceWords(int32_t source) {
@@ -43,7 +48,7 @@ static const char* sourceWords(int32_t source) {
         case VELMORA_PROFILE_SIDECAR: return "From the profile beside the model (.onnx.json)";
         case VELMORA_PROFILE_HOST: return "As given here";
     }
-    return "No profile";
+    return "";
 }
 
 static const char* outputWords(int32_t output) {
@@ -57,6 +62,10 @@ static const char* outputWords(int32_t output) {
 void vgDescribeProfile(const VelmoraProfile* profile, int32_t channels, char* text, size_t size) {
     if (!size) return;
     text[0] = '\0';
+    if (profile->source == VELMORA_PROFILE_NONE) {
+        append(text, size, "No profile: the layer's values go to the model as they are, from 0 to 1.");
+        return;
+    }
     append(text, size, "%s: ", sourceWords(profile->source));
     int32_t shown = profile->channels == 1 ? 1 : channels > 0 ? channels : profile->channels;
     if (shown > VELMORA_PROFILE_CHANNELS) shown = VELMORA_PROFILE_CHANNELS;

@@ -42,11 +42,12 @@ TEST(RunWords, ThePlanAndTheProfileInWords) {
     tiles.blend = 1;
     tiles.downscale = -2;
     std::snprintf(tiles.reason, sizeof tiles.reason, "tiles as asked");
+    tiles.seconds = 0.04;  // too short to mention
     char text[512];
     vgDescribePlan(&tiles, text, sizeof text);
     EXPECT_STREQ(text,
                  "Tiles of 128 x 128 every 112 pixels (margin 8): 6 runs, overlaps blended, shrunk 2 times.\n"
-                 "tiles as asked.");
+                 "Tiles as asked.");
     VelmoraPlan whole{};
     whole.strategy = VELMORA_STRATEGY_WHOLE;
     whole.runWidth = whole.runHeight = 256;
@@ -66,9 +67,10 @@ TEST(RunWords, ThePlanAndTheProfileInWords) {
     EXPECT_STREQ(text,
                  "From the model's metadata: mean 103.53, 116.28, 123.675; std 57.375, 57.12, 58.395; values 0 to "
                  "255, BGR; gives an image.");
-    VelmoraProfile none{};
-    none.inputHigh = 1;
-    none.output = VELMORA_OUTPUT_MASK;
-    vgDescribeProfile(&none, 3, text, sizeof text);
-    EXPECT_STREQ(text, "No profile: no mean or std; values 0 to 1; gives a mask.");
+    VelmoraProfile sidecar{};
+    sidecar.source = VELMORA_PROFILE_SIDECAR;
+    sidecar.inputHigh = 1;
+    sidecar.output = VELMORA_OUTPUT_MASK;
+    vgDescribeProfile(&sidecar, 3, text, sizeof text);
+    EXPECT_STREQ(text, "From the profile beside the model (.onnx.json): no mean or std; values 0 to 1; gives a mask.");
 }
