@@ -26,6 +26,10 @@ typedef struct Dialog {
     VgLoadedModel* model;
     gchar* modelPath;
     VgPixels layer;
+    /* The layer as the model takes it, kept while channels and scale stay. */
+    VgPixels input;
+    int32_t inputChannels;
+    double inputFactor;
     bool building; /* no plans while the widgets are made */
 } Dialog;
 
@@ -82,6 +86,20 @@ static bool describeModel(Dialog* d, const VgRunSettings* settings) {
     return true;
 }
 
+/* The layer's pixels as the model takes them, made again only when the
+ * model's channels or the input scale change. */
+static bool fitLayer(Dialog* d, const VgModelFit* fit, const VgRunSettings* settings, VgFailure* failure) {
+    if (d->input.data && d->inputChannels == fit->inputChannels && d->inputFactor == settings->inputScale) return true;
+    vgFreePixels(&d->input);
+    VgPixels keptAlpha = {0};
+    const bool fitted =
+        vgFitToModel(&d->layer, fit->inputChannels, (float)settings->inputScale, &d->input, &keptAlpha, failure);
+    vgFreePixels(&keptAlpha);
+    d->inputChannels = fit->inputChannels;
+    d->inputFactor = settings->inputScale;
+    return fitted;
+}
+
 /* The plan for the layer with the options as they stand. */
 static void showPlan(Dialog* d) {
     if (d->building) return;
@@ -97,20 +115,16 @@ static void showPlan(Dialog* d) {
         return;
     }
     VgModelFit fit;
-    VgPixels input = {0}, keptAlpha = {0};
     VelmoraPlan plan;
     VgFailure failure = {{0}};
     char text[1024];
     if (settings.tile == 0 && settings.step == 0) showNow(d->plan, "Measuring the model on the layer...");
-    if (vgFitLoadedModel(d->model, settings.tile, &fit, &failure) &&
-        vgFitToModel(&d->layer, fit.inputChannels, (float)settings.inputScale, &input, &keptAlpha, &failure) &&
-        vgPlanLayer(d->model, &fit, &settings, &input, &plan, &failure))
+    if (vgFitLoadedModel(d->model, settings.tile, &fit, &failure) && fitLayer(d, &fit, &settings, &failure) &&
+        vgPlanLayer(d->model, &fit, &settings, &d->input, &plan, &failure))
         vgDescribePlan(&plan, text, sizeof text);
     else
         g_strlcpy(text, failure.text, sizeof text);
     gtk_label_set_text(GTK_LABEL(d->plan), text);
-    vgFreePixels(&input);
-    vgFreePixels(&keptAlpha);
 }
 
 /* Loads the chosen model; the library describes it and plans the layer. */
@@ -199,7 +213,7 @@ static void buildTable(GtkWidget* table, const VgRunSettings* settings, Dialog* 
                       "Side of the square tiles in pixels; it must match a model that fixes its input size. "
                       "0 takes the plan's.",
                       d);
-    d->step = addSpin(table, 4, "_Step:", settings->step, 0, 65536, 1, 0,
+    d->step = addSpin(table, 4, "St_ep:", settings->step, 0, 65536, 1, 0,
                       "Distance between tiles; the rest of each tile is overlap that is discarded. 0 takes the "
                       "plan's, or with a tile size given the tile less a sixteenth of it on each side.",
                       d);
@@ -207,20 +221,20 @@ static void buildTable(GtkWidget* table, const VgRunSettings* settings, Dialog* 
     d->downscale =
         addSpin(table, 5, "_Downscale:", factor > 0 ? factor : 1, 1, 64, 1, 0,
                 "Shrink the picture by this factor before the model and enlarge the result back (1: no).", d);
-    d->detail = gtk_check_button_new_with_mnemonic("Restore the _detail lost by shrinking");
+    d->detail = gtk_check_button_new_with_mnemonic("Restore the detai_l lost by shrinking");
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(d->detail), settings->downscale < -1);
     gtk_table_attach(GTK_TABLE(table), d->detail, 1, 2, 6, 7, GTK_FILL, GTK_FILL, 0, 0);
     g_signal_connect(d->detail, "toggled", G_CALLBACK(optionChanged), d);
 
-    d->mean = addEntry(table, 7, "M_ean:", settings->mean,
+    d->mean = addEntry(table, 7, "Me_an:", settings->mean,
                        "Subtracted from each channel's value on the way into the model, in the model's channel order "
                        "and values; one number serves every channel. Empty: the model's profile.",
                        d);
-    d->std = addEntry(table, 8, "S_td:", settings->std,
+    d->std = addEntry(table, 8, "_Std:", settings->std,
                       "Each channel's value is divided by this after the mean; empty: the model's profile.", d);
     d->inputScale = addSpin(table, 9, "_Input scale:", settings->inputScale, -1.0e6, 1.0e6, 0.01, 6,
                             "Factor on the layer's values (0 to 1) before the profile.", d);
-    d->outputScale = addSpin(table, 10, "_Output scale:", settings->outputScale, -1.0e6, 1.0e6, 0.01, 6,
+    d->outputScale = addSpin(table, 10, "O_utput scale:", settings->outputScale, -1.0e6, 1.0e6, 0.01, 6,
                              "Factor on the model's values after the profile.", d);
     d->output = gimp_int_combo_box_new("New layer above", VG_OUTPUT_NEW_LAYER, "Replace the layer", VG_OUTPUT_REPLACE,
                                        "Layer mask of the layer", VG_OUTPUT_MASK, NULL);
@@ -274,5 +288,6 @@ bool vgRunDialog(VgRunSettings* settings, const char* procedureName, gint32 draw
     vgUnloadModel(d.model);
     g_free(d.modelPath);
     vgFreePixels(&d.layer);
+    vgFreePixels(&d.input);
     return accepted;
 }
