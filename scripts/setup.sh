@@ -18,6 +18,7 @@ packages=(
   libpng-dev libjpeg62-turbo-dev libtiff-dev libexif-dev libcli11-dev
   libopencv-dev nlohmann-json3-dev
   gimp libgimp2.0-dev
+  xvfb imagemagick xdotool
   g++-mingw-w64-x86-64-posix wine64 wine googletest
   clang-14 lld libwine-dev
 )

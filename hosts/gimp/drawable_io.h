@@ -23,4 +23,8 @@ bool vgTakeChannel(const VgPixels* pixels, int32_t channel, VgPixels* out, VgFai
  * step, which blends it with the selection mask as GIMP's filters do. */
 bool vgWriteRegion(gint32 drawable, gint x, gint y, const VgPixels* pixels, VgFailure* failure);
 
+/* Writes one channel of values into a layer mask or channel as they are,
+ * in its own tone curve, through the shadow buffer as vgWriteRegion does. */
+bool vgWriteMaskRegion(gint32 mask, gint x, gint y, const VgPixels* pixels, VgFailure* failure);
+
 #endif

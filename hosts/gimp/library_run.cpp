@@ -1,36 +1,17 @@
-// The only C++ unit of the plug-in: the library is C++ inside and some of
-// its failures leave it as exceptions, which only C++ can stop.
+// The library is C++ inside and some of its failures leave it as
+// exceptions, which only C++ can stop.
 #include "library_run.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <memory>
-#include <string>
 #include <vector>
 
-#include "velmora.hpp"
+#include "loaded_model.hpp"
 
 namespace {
-
 constexpr const char* kHostName = "velmora GIMP plug-in";
-
-// Reports what escaped the library as an exception; false.
-template <typename Step>
-bool guarded(VgFailure* failure, Step step) {
-    try {
-        return step();
-    } catch (const std::exception& e) {
-        vgFail(failure, "the library failed: %s", e.what());
-    } catch (...) {
-        vgFail(failure, "the library failed with an unexpected exception");
-    }
-    return false;
-}
-
-bool failed(VgFailure* failure, const velmora::Error& error) { return vgFail(failure, "%s", error.words.c_str()); }
-
 }  // namespace
 
 extern "C" void vgShowLibraryWarnings(void) {
@@ -45,26 +26,22 @@ extern "C" void vgShowLibraryWarnings(void) {
     }
 }
 
-struct VgLoadedModel {
-    velmora::Context context;
-};
-
 extern "C" VgLoadedModel* vgLoadModel(const void* modelBytes, size_t modelSize, VgFailure* failure) {
     if (modelSize > UINT32_MAX) {
         vgFail(failure, "a model must be smaller than 4 GiB");
         return nullptr;
     }
     std::unique_ptr<VgLoadedModel> model;
-    const bool loaded = guarded(failure, [&] {
+    const bool loaded = vg::guarded(failure, [&] {
         velmora::Result<velmora::Context> created = velmora::Context::create(kHostName);
-        if (!created) return failed(failure, created.error());
-        model.reset(new VgLoadedModel{std::move(*created)});
+        if (!created) return vg::failed(failure, created.error());
+        model.reset(new VgLoadedModel{std::move(*created), false, {}, {}});
         model->context.initialize(kHostName);
         const char* bytes = static_cast<const char*>(modelBytes);
         // The library reads each end's layout from its shape; the codes say
         // channels-last only where a shape cannot tell, as in [?, ?, ?, ?].
         const velmora::Status done = model->context.load(std::vector<char>(bytes, bytes + modelSize));
-        return done ? true : failed(failure, done.error());
+        return done ? true : vg::failed(failure, done.error());
     });
     return loaded ? model.release() : nullptr;
 }
@@ -72,36 +49,36 @@ extern "C" VgLoadedModel* vgLoadModel(const void* modelBytes, size_t modelSize, 
 extern "C" void vgUnloadModel(VgLoadedModel* model) { delete model; }
 
 extern "C" bool vgFitLoadedModel(VgLoadedModel* model, int32_t askedTile, VgModelFit* fit, VgFailure* failure) {
-    return guarded(failure, [&] {
+    return vg::guarded(failure, [&] {
         const velmora::Result<VelmoraModelInfo> info = model->context.describe();
-        if (!info) return failed(failure, info.error());
-        if (!vgFitModel(&*info, askedTile, fit, failure)) return false;
-        if (fit->tile != 0) return true;
-        // The library's choices do not depend on the picture's sizes.
-        VelmoraPlanRequest request{};
-        request.width = request.height = 1;
-        request.channels = fit->inputChannels ? fit->inputChannels : 3;
-        const velmora::Result<VelmoraPlan> plan = model->context.plan(request);
-        if (!plan) return failed(failure, plan.error());
-        fit->tile = plan->tileSize;
+        if (!info) return vg::failed(failure, info.error());
+        return vgFitModel(&*info, askedTile, fit, failure);
+    });
+}
+
+extern "C" bool vgPlanModelRun(VgLoadedModel* model, const VelmoraPlanRequest* request, VelmoraPlan* plan,
+                               VgFailure* failure) {
+    return vg::guarded(failure, [&] {
+        const velmora::Result<VelmoraPlan> made = model->context.plan(*request);
+        if (!made) return vg::failed(failure, made.error());
+        *plan = *made;
         return true;
     });
 }
 
-extern "C" VgRunOutcome vgRunModel(VgLoadedModel* model, const VgTiling* tiling, const VgPixels* input,
-                                   VgProgressFn progress, void* userData, VgPixels* result, VgFailure* failure) {
+extern "C" VgRunOutcome vgRunPlan(VgLoadedModel* model, const VelmoraPlan* plan, const VgPixels* input,
+                                  VgProgressFn progress, void* userData, VgPixels* result, VgFailure* failure) {
     std::memset(result, 0, sizeof *result);
     VgRunOutcome outcome = VG_RUN_FAILED;
-    guarded(failure, [&] {
+    vg::guarded(failure, [&] {
         const ImageFloat image{input->width, input->height, input->channels, input->data};
         const velmora::Progress told = [&](float percent) { return progress && progress(userData, percent / 100.0); };
-        const velmora::Result<velmora::FloatResult> run =
-            model->context.runFloat(image, {tiling->tile, tiling->step, tiling->downscale}, told);
+        const velmora::Result<velmora::FloatResult> run = model->context.runPlan(image, *plan, told);
         if (run.error().stopped) {
             outcome = VG_RUN_STOPPED;
             return vgFail(failure, "the run was stopped");
         }
-        if (!run) return failed(failure, run.error());
+        if (!run) return vg::failed(failure, run.error());
         const ImageFloat& out = run->image();
         if (!vgAllocPixels(result, out.width, out.height, out.numChannels, failure)) return false;
         std::memcpy(result->data, out.data,

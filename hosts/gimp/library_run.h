@@ -1,6 +1,7 @@
 /* Model runs through libvelmora, as any host makes them: a fresh context
- * with the model loaded from bytes, the library's description of it and its
- * plan, one tiled float prediction, and everything released again. */
+ * with the model loaded from bytes, the library's description of it, its
+ * plan for the picture, one run by that plan, and everything released
+ * again. */
 #ifndef VELMORA_GIMP_LIBRARY_RUN_H
 #define VELMORA_GIMP_LIBRARY_RUN_H
 
@@ -9,7 +10,7 @@
 #include "failure.h"
 #include "layer_pixels.h"
 #include "model_fit.h"
-#include "run_settings.h"
+#include "velmora.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -34,19 +35,22 @@ typedef struct VgLoadedModel VgLoadedModel;
 VgLoadedModel* vgLoadModel(const void* modelBytes, size_t modelSize, VgFailure* failure);
 void vgUnloadModel(VgLoadedModel* model);
 
-/* Fits the model, as the library describes it, to |askedTile| (vgFitModel);
- * where the model takes any side and none is asked, the library's plan
- * chooses the tile. */
+/* Fits the model, as the library describes it, to |askedTile| (vgFitModel). */
 bool vgFitLoadedModel(VgLoadedModel* model, int32_t askedTile, VgModelFit* fit, VgFailure* failure);
 
-/* Runs the model over |input| with |tiling| (its scales are not applied
- * here). On VG_RUN_DONE |result| owns the library's result, whose size may
- * differ from the input's; otherwise it is empty and |failure| holds the
- * library's words (VG_RUN_FAILED) or says that the run was stopped. Failures
- * that leave the library as C++ exceptions are reported the same way, since a
- * C host cannot catch them. */
-VgRunOutcome vgRunModel(VgLoadedModel* model, const VgTiling* tiling, const VgPixels* input, VgProgressFn progress,
-                        void* userData, VgPixels* result, VgFailure* failure);
+/* The library's plan for |request| (its size field is set here); the
+ * library measures the model first unless both tile and step are given. */
+bool vgPlanModelRun(VgLoadedModel* model, const VelmoraPlanRequest* request, VelmoraPlan* plan, VgFailure* failure);
+
+/* Runs the model over |input| by |plan|, made for its sizes, with the
+ * profile in effect applied on the way in and out. On VG_RUN_DONE |result|
+ * owns the library's result, whose size may differ from the input's;
+ * otherwise it is empty and |failure| holds the library's words
+ * (VG_RUN_FAILED) or says that the run was stopped. Failures that leave the
+ * library as C++ exceptions are reported the same way, since a C host cannot
+ * catch them. */
+VgRunOutcome vgRunPlan(VgLoadedModel* model, const VelmoraPlan* plan, const VgPixels* input, VgProgressFn progress,
+                       void* userData, VgPixels* result, VgFailure* failure);
 
 #ifdef __cplusplus
 }

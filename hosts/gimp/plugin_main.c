@@ -18,7 +18,7 @@ const GimpPlugInInfo PLUG_IN_INFO = {NULL, NULL, query, run};
 
 MAIN()
 
-enum { kParameterCount = 9 };
+enum { kParameterCount = 12 };
 
 static void query(void) {
     static const GimpParamDef arguments[kParameterCount] = {
@@ -27,20 +27,30 @@ static void query(void) {
         {GIMP_PDB_DRAWABLE, "drawable", "Input drawable"},
         {GIMP_PDB_STRING, "model-file", "The ONNX model file"},
         {GIMP_PDB_INT32, "tile",
-         "Side of the square tiles in pixels, the model's input side (0: read it from the model; 256 for a model "
-         "that takes any size)"},
-        {GIMP_PDB_INT32, "step", "Distance between tiles (0: the tile less a sixteenth of it on each side)"},
+         "Side of the square tiles in pixels (0: the plan's, which the library makes for the layer after measuring "
+         "the model on it)"},
+        {GIMP_PDB_INT32, "step",
+         "Distance between tiles (0: the plan's; with a tile given, the tile less a sixteenth of it on each side)"},
         {GIMP_PDB_INT32, "downscale",
          "Shrink by this factor before the model and enlarge back (1: none); a negative factor also restores the "
          "detail"},
-        {GIMP_PDB_FLOAT, "input-scale", "Factor on the values going into the model (the layer's run from 0 to 1)"},
-        {GIMP_PDB_FLOAT, "output-scale", "Factor on the values coming out of the model"},
+        {GIMP_PDB_FLOAT, "input-scale", "Factor on the layer's values (0 to 1) before the model's profile"},
+        {GIMP_PDB_FLOAT, "output-scale", "Factor on the model's values after its profile"},
+        {GIMP_PDB_STRING, "mean",
+         "Normalisation mean per channel, in the model's order, numbers separated by commas (\"\": the model's "
+         "profile, from MODEL.onnx.json beside the model or its metadata)"},
+        {GIMP_PDB_STRING, "std", "Normalisation standard deviation per channel (\"\": the model's profile)"},
+        {GIMP_PDB_INT32, "output",
+         "Where the result goes { NEW-LAYER (0): above the source, REPLACE (1): the source's pixels, MASK (2): the "
+         "source layer's mask, from a mask or one-channel result }"},
     };
     gimp_install_procedure(
         PROCEDURE_NAME, "Run an ONNX image model over the layer",
-        "Runs an ONNX image model over the drawable, or over the selection, tile by tile through the Velmora "
-        "library. The pixels go to the model as gamma-encoded floats from 0 to 1; alpha is kept aside unless the "
-        "model takes it. A model whose result is larger than its input by a whole factor enlarges the layer.",
+        "Runs an ONNX image model over the drawable, or over the selection, through the Velmora library, by the "
+        "plan the library makes for the layer (tiles, or the whole picture at once). The pixels go to the model as "
+        "gamma-encoded floats from 0 to 1, normalised by the model's profile; alpha is kept aside unless the model "
+        "takes it. The result goes to a new layer above the source, replaces it, or becomes its layer mask. A "
+        "model whose result is larger than its input by a whole factor enlarges the layer.",
         "Velmora developers", "Velmora developers", "2026", "Run _model...", "RGB*, GRAY*", GIMP_PLUGIN,
         kParameterCount, 0, arguments, NULL);
     gimp_plugin_menu_register(PROCEDURE_NAME, "<Image>/Filters/Velmora");
@@ -53,6 +63,8 @@ static void storedSettings(VgRunSettings* settings) {
     VgRunSettings stored;
     gimp_get_data(PROCEDURE_NAME, &stored);
     stored.modelPath[sizeof stored.modelPath - 1] = '\0';
+    stored.mean[sizeof stored.mean - 1] = '\0';
+    stored.std[sizeof stored.std - 1] = '\0';
     if (stored.layoutVersion == VG_SETTINGS_LAYOUT) *settings = stored;
 }
 
@@ -66,6 +78,13 @@ static bool settingsFromParameters(const GimpParam* p, VgRunSettings* settings, 
     settings->downscale = p[6].data.d_int32;
     settings->inputScale = p[7].data.d_float;
     settings->outputScale = p[8].data.d_float;
+    const char* mean = p[9].data.d_string ? p[9].data.d_string : "";
+    const char* std = p[10].data.d_string ? p[10].data.d_string : "";
+    if (strlen(mean) >= sizeof settings->mean || strlen(std) >= sizeof settings->std)
+        return vgFail(failure, "the mean or std is too long");
+    strcpy(settings->mean, mean);
+    strcpy(settings->std, std);
+    settings->output = p[11].data.d_int32;
     return true;
 }
 
@@ -83,7 +102,9 @@ static void run(const gchar* name, gint parameterCount, const GimpParam* paramet
 
     const GimpRunMode mode = parameterCount > 0 ? (GimpRunMode)parameters[0].data.d_int32 : GIMP_RUN_NONINTERACTIVE;
     VgRunSettings settings;
+    VgLoadedModel* loaded = NULL; /* as the dialog measured it */
     GimpPDBStatusType status = GIMP_PDB_SUCCESS;
+    gegl_init(NULL, NULL);
     if (parameterCount < 3) {
         status = GIMP_PDB_CALLING_ERROR;
     } else if (mode == GIMP_RUN_NONINTERACTIVE) {
@@ -93,8 +114,12 @@ static void run(const gchar* name, gint parameterCount, const GimpParam* paramet
             status = GIMP_PDB_CALLING_ERROR;
     } else {
         storedSettings(&settings);
+        /* A script that names a model opens the dialog with its values. */
+        const bool given = mode == GIMP_RUN_INTERACTIVE && parameterCount == kParameterCount &&
+                           parameters[3].data.d_string && parameters[3].data.d_string[0];
+        if (given && !settingsFromParameters(parameters, &settings, &failure)) storedSettings(&settings);
         if (mode == GIMP_RUN_INTERACTIVE) {
-            if (vgRunDialog(&settings, PROCEDURE_NAME))
+            if (vgRunDialog(&settings, PROCEDURE_NAME, parameters[2].data.d_drawable, &loaded))
                 gimp_set_data(PROCEDURE_NAME, &settings, sizeof settings); /* kept even if the run fails */
             else
                 status = GIMP_PDB_CANCEL;
@@ -102,16 +127,17 @@ static void run(const gchar* name, gint parameterCount, const GimpParam* paramet
     }
 
     if (status == GIMP_PDB_SUCCESS) {
-        gegl_init(NULL, NULL);
         const gint32 image = parameters[1].data.d_image;
         const gint32 drawable = parameters[2].data.d_drawable;
-        switch (vgProcessDrawable(image, drawable, &settings, &failure)) {
+        switch (vgProcessDrawable(image, drawable, &settings, loaded, &failure)) {
             case VG_RUN_DONE:
                 if (mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
                 break;
             case VG_RUN_STOPPED: status = GIMP_PDB_CANCEL; break;
             case VG_RUN_FAILED: status = GIMP_PDB_EXECUTION_ERROR; break;
         }
+    } else {
+        vgUnloadModel(loaded);
     }
 
     values[0].data.d_status = status;

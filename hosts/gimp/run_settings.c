@@ -9,6 +9,7 @@ void vgDefaultSettings(VgRunSettings* settings) {
     settings->downscale = 1;
     settings->inputScale = 1.0;
     settings->outputScale = 1.0;
+    settings->output = VG_OUTPUT_NEW_LAYER;
 }
 
 int32_t vgDefaultStep(int32_t tile) {
@@ -18,27 +19,37 @@ int32_t vgDefaultStep(int32_t tile) {
 
 static bool usableScale(double scale) { return isfinite(scale) && fabs(scale) <= 3.0e38 && scale != 0.0; }
 
-bool vgResolveTiling(const VgRunSettings* settings, const VgModelFit* fit, VgTiling* tiling, VgFailure* failure) {
-    memset(tiling, 0, sizeof *tiling);
-    if (fit->tile <= 0) return vgFail(failure, "the tile size must be positive");
-    const int32_t step = settings->step ? settings->step : vgDefaultStep(fit->tile);
-    if (step < 1 || step > fit->tile)
-        return vgFail(failure, "the step (%d) must be between 1 and the tile size (%d)", (int)step, (int)fit->tile);
+bool vgNeedsPlannedTile(const VgRunSettings* settings, const VgModelFit* fit) {
+    return settings->tile == 0 && settings->step != 0 && fit->tile == 0;
+}
+
+bool vgCheckSettings(const VgRunSettings* settings, VgFailure* failure) {
+    if (settings->tile < 0) return vgFail(failure, "the tile size must be positive (0 takes the plan's)");
     if (settings->downscale == 0)
         return vgFail(failure, "the downscale factor must be 1 (none), 2 or more, or -2 or less (with detail)");
     if (settings->downscale < -1024 || settings->downscale > 1024)
         return vgFail(failure, "the downscale factor %d is out of range (-1024 to 1024)", (int)settings->downscale);
     if (!usableScale(settings->inputScale) || !usableScale(settings->outputScale))
         return vgFail(failure, "the input and output scales must be finite numbers other than 0");
-    tiling->tile = fit->tile;
-    tiling->step = step;
-    tiling->downscale = settings->downscale;
-    tiling->inputScale = (float)settings->inputScale;
-    tiling->outputScale = (float)settings->outputScale;
+    if (settings->output < VG_OUTPUT_NEW_LAYER || settings->output > VG_OUTPUT_MASK)
+        return vgFail(failure, "the output must be 0 (a new layer), 1 (replace the layer) or 2 (the layer's mask)");
     return true;
 }
 
-int32_t vgContextMargin(const VgTiling* tiling) {
-    const int32_t factor = tiling->downscale < 0 ? -tiling->downscale : tiling->downscale;
-    return (tiling->tile - tiling->step) / 2 * (factor > 1 ? factor : 1);
+bool vgResolveTiling(const VgRunSettings* settings, const VgModelFit* fit, int32_t plannedTile, VgTiling* tiling,
+                     VgFailure* failure) {
+    memset(tiling, 0, sizeof *tiling);
+    if (!vgCheckSettings(settings, failure)) return false;
+    tiling->downscale = settings->downscale;
+    tiling->inputScale = (float)settings->inputScale;
+    tiling->outputScale = (float)settings->outputScale;
+    if (settings->tile == 0 && settings->step == 0) return true; /* the library's plan */
+    const int32_t tile = settings->tile ? settings->tile : fit->tile ? fit->tile : plannedTile;
+    if (tile <= 0) return vgFail(failure, "give a tile size with the step, or leave both 0 for the plan's");
+    const int32_t step = settings->step ? settings->step : vgDefaultStep(tile);
+    if (step < 1 || step > tile)
+        return vgFail(failure, "the step (%d) must be between 1 and the tile size (%d)", (int)step, (int)tile);
+    tiling->tile = tile;
+    tiling->step = step;
+    return true;
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <random>
 #include <sstream>
@@ -142,6 +143,58 @@ FloatPicture libraryPicture(const std::string& model, const FloatPicture& input,
     return r.picture;
 }
 
+// The library's result by its plan, as any host gets it: the plan for the
+// picture's sizes (measured on the picture itself where tile and step are
+// left 0), run with velmoraPredict; `profile` gives the context a profile
+// first. `model` is a full path.
+LibraryResult runByPlan(const std::string& model, const FloatPicture& input, int tile = 0, int step = 0,
+                        int downscale = 1, const std::function<void(VelmoraContext)>& profile = {}) {
+    const std::string before = errorTextNow();
+    std::ifstream in(model, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    VelmoraContext context = createContext(0, "gimp plug-in tests");
+    std::vector<char> text(1 << 16, '\0');
+    LibraryResult out;
+    std::vector<float> pixels = input.values;
+    const ImageFloat image{input.width, input.height, input.channels, pixels.data()};
+    VelmoraPlanRequest request{};
+    request.size = sizeof request;
+    request.width = input.width;
+    request.height = input.height;
+    request.channels = input.channels;
+    request.tileSize = tile;
+    request.step = step;
+    request.downscale = downscale;
+    request.sample = &image;
+    VelmoraPlan plan{};
+    plan.size = sizeof plan;
+    if (loadModelEx(context, bytes.data(), static_cast<uint32_t>(bytes.size()), "", "", 1, 1)) {
+        getErrorText(context, text.data(), static_cast<int32_t>(text.size()));  // the load's words are not the run's
+        std::fill(text.begin(), text.end(), '\0');
+        if (profile) profile(context);
+        if (velmoraPlan(context, &request, &plan)) {
+            const ImageFloat result = velmoraPredict(context, image, &plan, nullptr, nullptr);
+            if (result.data) {
+                out.picture = {result.width, result.height, result.numChannels, {}};
+                out.picture.values.assign(
+                    result.data, result.data + static_cast<size_t>(result.width) * result.height * result.numChannels);
+            }
+        }
+    }
+    getErrorText(context, text.data(), static_cast<int32_t>(text.size()));
+    out.error = wordsOfThisRun(before, oneLine(text.data()));
+    deallocateImage(context);
+    deleteContext(context);
+    return out;
+}
+
+FloatPicture libraryByPlan(const std::string& model, const FloatPicture& input, int tile = 0, int step = 0,
+                           int downscale = 1, const std::function<void(VelmoraContext)>& profile = {}) {
+    LibraryResult r = runByPlan(model, input, tile, step, downscale, profile);
+    if (r.picture.values.empty()) throw std::runtime_error("the library failed on " + model + ": " + r.error);
+    return r.picture;
+}
+
 // ---- Comparing --------------------------------------------------------------
 
 struct Difference {
@@ -204,13 +257,32 @@ struct Selection {
     }
 };
 
+// Where the plug-in puts the result.
+enum { kNewLayer = 0, kReplace = 1, kMask = 2 };
+
 struct Case {
+    Case(std::string name, std::string picture, std::string model, int tile, int step, int downscale, double inputScale,
+         double outputScale, Selection selection, std::string mean = "", std::string stdev = "", int output = kNewLayer)
+        : name(std::move(name)),
+          picture(std::move(picture)),
+          model(std::move(model)),
+          tile(tile),
+          step(step),
+          downscale(downscale),
+          inputScale(inputScale),
+          outputScale(outputScale),
+          selection(std::move(selection)),
+          mean(std::move(mean)),
+          stdev(std::move(stdev)),
+          output(output) {}
     std::string name;
     std::string picture;  // a key of pictures()
     std::string model;    // a full path
-    int tile = 0, step = 0, downscale = 1;
-    double inputScale = 1.0, outputScale = 1.0;
+    int tile, step, downscale;
+    double inputScale, outputScale;
     Selection selection;
+    std::string mean, stdev;  // "": the model's profile
+    int output;
 };
 
 // What the batch recorded for one case.
@@ -218,7 +290,10 @@ struct Outcome {
     bool recorded = false;
     std::string message;  // "ok" or "failed: " and Script-Fu's words
     int layerWidth = 0, layerHeight = 0, imageWidth = 0, imageHeight = 0;
-    FloatPicture layer;  // the layer's pixels after the run
+    int layers = 0;       // in the image after the run
+    FloatPicture layer;   // the top layer's pixels after the run: the result's
+    FloatPicture source;  // the source layer's pixels after the run
+    FloatPicture mask;    // the source layer's mask, empty without one
 };
 
 const Selection kRectangle{"rectangle", 40, 30, 150, 100};
@@ -257,24 +332,39 @@ const char* kSchemeHelpers = R"scm(
          (gimp-image-select-ellipse image CHANNEL-OP-REPLACE
                                     (nth 1 selection) (nth 2 selection) (nth 3 selection) (nth 4 selection)))))
 
-(define (velmora-case folder name picture model tile step downscale input-scale output-scale selection)
+;; One drawable alone, in its own format: TIFF export would write every layer
+;; of the image, and a mask only through its layer.
+(define (velmora-save image drawable file)
+  (gimp-selection-none image)
+  (gimp-edit-copy drawable)
+  (let* ((alone (car (gimp-edit-paste-as-new-image)))
+         (layer (car (gimp-image-get-active-layer alone))))
+    (gimp-file-save RUN-NONINTERACTIVE alone layer file file)
+    (gimp-image-delete alone)))
+
+(define (velmora-case folder name picture model tile step downscale input-scale output-scale mean std output selection)
   (let* ((image (car (file-tiff-load RUN-NONINTERACTIVE picture picture)))
          (layer (car (gimp-image-get-active-layer image)))
-         (result (string-append folder "/" name ".tif"))
-         (facts (string-append folder "/" name ".txt")))
+         (base (string-append folder "/" name)))
     (velmora-select image selection)
     (gimp-context-set-interpolation INTERPOLATION-LINEAR)  ; enlarged alpha stays within its neighbours
-    (let ((outcome (velmora-attempt
-                     (lambda ()
-                       (plug-in-velmora-run-model RUN-NONINTERACTIVE image layer model
-                                                  tile step downscale input-scale output-scale)))))
-      (gimp-file-save RUN-NONINTERACTIVE image layer result result)
-      (call-with-output-file facts
+    (let* ((outcome (velmora-attempt
+                      (lambda ()
+                        (plug-in-velmora-run-model RUN-NONINTERACTIVE image layer model tile step downscale
+                                                   input-scale output-scale mean std output))))
+           (layers (gimp-image-get-layers image))
+           (top (vector-ref (cadr layers) 0))
+           (mask (car (gimp-layer-get-mask layer))))
+      (velmora-save image top (string-append base ".tif"))
+      (velmora-save image layer (string-append base "-source.tif"))
+      (if (> mask 0) (velmora-save image mask (string-append base "-mask.tif")))
+      (call-with-output-file (string-append base ".txt")
         (lambda (port)
-          (display (car (gimp-drawable-width layer)) port) (display " " port)
-          (display (car (gimp-drawable-height layer)) port) (display " " port)
+          (display (car (gimp-drawable-width top)) port) (display " " port)
+          (display (car (gimp-drawable-height top)) port) (display " " port)
           (display (car (gimp-image-width image)) port) (display " " port)
-          (display (car (gimp-image-height image)) port) (newline port)
+          (display (car (gimp-image-height image)) port) (display " " port)
+          (display (car layers) port) (newline port)
           (display outcome port))))
     (gimp-image-delete image)))
 )scm";
@@ -300,9 +390,9 @@ public:
             call << std::fixed << "(begin (load " << quoted(helpers.string()) << ") (velmora-case "
                  << quoted(outFolder(runName).string()) << " " << quoted(c.name) << " "
                  << quoted(picturePath(c.picture).string()) << " " << quoted(c.model) << " " << c.tile << " " << c.step
-                 << " " << c.downscale << " " << c.inputScale << " " << c.outputScale << " (list "
-                 << quoted(c.selection.kind) << " " << c.selection.x << " " << c.selection.y << " " << c.selection.width
-                 << " " << c.selection.height << ")))";
+                 << " " << c.downscale << " " << c.inputScale << " " << c.outputScale << " " << quoted(c.mean) << " "
+                 << quoted(c.stdev) << " " << c.output << " (list " << quoted(c.selection.kind) << " " << c.selection.x
+                 << " " << c.selection.y << " " << c.selection.width << " " << c.selection.height << ")))";
             command.arguments.push_back("-b");
             command.arguments.push_back(call.str());
         }
@@ -330,10 +420,13 @@ public:
     Outcome outcome(const std::string& runName, const std::string& caseName) const {
         Outcome o;
         std::ifstream facts(outFolder(runName) / (caseName + ".txt"));
-        if (!(facts >> o.layerWidth >> o.layerHeight >> o.imageWidth >> o.imageHeight)) return o;
+        if (!(facts >> o.layerWidth >> o.layerHeight >> o.imageWidth >> o.imageHeight >> o.layers)) return o;
         facts >> std::ws;
         std::getline(facts, o.message, '\0');
-        o.layer = readFloatTiff(outFolder(runName) / (caseName + ".tif"));
+        const fs::path base = outFolder(runName) / caseName;
+        o.layer = readFloatTiff(base.string() + ".tif");
+        o.source = readFloatTiff(base.string() + "-source.tif");
+        if (fs::exists(base.string() + "-mask.tif")) o.mask = readFloatTiff(base.string() + "-mask.tif");
         o.recorded = true;
         return o;
     }
@@ -348,6 +441,8 @@ std::string model(const std::string& name) { return modelPath(name); }
 
 class InGimp : public ::testing::Test {
 protected:
+    static constexpr const char* kSidecarText =
+        R"({"mean": [0.25, 0.5, 0.75], "std": [0.5, 0.5, 0.5], "output_range": [-1, 1]})";
     static constexpr int kWidth = 300, kHeight = 190;
 
     static void SetUpTestSuite() {
@@ -362,8 +457,17 @@ protected:
         };
         for (const auto& [key, picture] : *pictures) writeFloatTiff(session->picturePath(key), picture);
 
+        // A model whose profile is a sidecar file beside it.
+        fs::create_directories(root / "models");
+        sidecarModel = new std::string((root / "models" / "mix_sidecar.onnx").string());
+        fs::copy_file(modelPath("mix_cf_cf_f32_t16.onnx"), *sidecarModel);
+        std::ofstream(*sidecarModel + ".json") << kSidecarText;
+
         // The plug-in as installed, and GIMP told about its folder the way
-        // Preferences > Folders > Plug-ins does.
+        // Preferences > Folders > Plug-ins does. The build tree is left
+        // without the plug-in, as a build of the velmora command alone
+        // (scripts/demo.sh) leaves it: the install builds what it installs.
+        fs::remove_all(fs::path(VELMORA_TEST_BUILD_DIR) / "gimp-plug-ins" / "velmora-gimp");
         installed = root / "prefix";
         ChildRun install = runChild({{VELMORA_TEST_CMAKE, "--install", VELMORA_TEST_BUILD_DIR, "--component",
                                       "gimp_plugin", "--prefix", installed.string()},
@@ -385,12 +489,15 @@ protected:
         delete pictures;
         delete installLog;
         delete realRun;
+        delete sidecarModel;
     }
 
     static std::vector<Case> realCases() {
         const std::string sharpen = model("demo_sharpen_t128.onnx");
+        const std::string globalMix = model("global_mix_t256.onnx");
+        const std::string profiled = model("profiled_mix_t16.onnx");
         return {
-            {"rgb_identity", "rgb", model("identity_t16_c3.onnx"), 0, 12, 1, 1, 1, {}},
+            {"rgb_identity", "rgb", model("identity_t16_c3.onnx"), 0, 12, 1, 1, 1, {}, "", "", kReplace},
             {"rgba_identity", "rgba", model("identity_t16_c3.onnx"), 16, 0, 1, 1, 1, {}},
             {"rgba_model_with_alpha", "rgba", model("identity_t32_c4.onnx"), 0, 0, 1, 1, 1, {}},
             {"gray_identity", "gray", model("identity_t16_c1.onnx"), 0, 10, 1, 1, 1, {}},
@@ -408,7 +515,7 @@ protected:
             // Upscalers: fixed tiles and channels-first, open sizes taking the
             // plug-in's tile or a given one, channels-last in doubles out in
             // half precision.
-            {"up2_rgb", "small-rgb", model("up2_d2s_cf_cf_f32_t16.onnx"), 0, 0, 1, 1, 1, {}},
+            {"up2_rgb", "small-rgb", model("up2_d2s_cf_cf_f32_t16.onnx"), 0, 0, 1, 1, 1, {}, "", "", kReplace},
             {"up2_rgba_open_scaled", "small-rgba", model("up2_near_cf_cf_f32_open.onnx"), 0, 0, 1, 1, 2.0, {}},
             {"up3_rgb_open_tile_given", "small-rgb", model("up3_near_cl_cl_f64f16_open.onnx"), 20, 0, 1, 1, 1, {}},
             {"up2_refused_with_selection",
@@ -420,6 +527,16 @@ protected:
              1,
              1,
              {"rectangle", 2, 2, 10, 10}},
+            // The library's plan, tiles given instead, and the result as the
+            // layer's mask.
+            {"plan_whole_picture", "rgb", globalMix, 0, 0, 1, 1, 1, {}},
+            {"plan_tiles_asked", "rgb", globalMix, 256, 200, 1, 1, 1, {}},
+            {"mask_of_the_layer", "rgb", globalMix, 0, 0, 1, 1, 1, {}, "", "", kMask},
+            {"mask_refused_for_an_image", "rgb", sharpen, 0, 0, 1, 1, 1, {}, "", "", kMask},
+            // Normalisation from the model's metadata, a sidecar, or given.
+            {"profile_from_metadata", "rgb", profiled, 0, 0, 1, 1, 1, {}},
+            {"profile_from_sidecar", "rgb", *sidecarModel, 0, 0, 1, 1, 1, {}},
+            {"profile_given", "rgb", profiled, 0, 0, 1, 1, 1, {}, "10", "0.5, 1, 2"},
         };
     }
 
@@ -441,12 +558,15 @@ protected:
     static inline fs::path installed;
     static inline std::string* installLog = nullptr;
     static inline ChildRun* realRun = nullptr;
+    static inline std::string* sidecarModel = nullptr;
 };
 
-TEST_F(InGimp, GimpRunsThePluginAsInstalled) {
+TEST_F(InGimp, TheInstallBuildsThePluginAndGimpRunsItAsInstalled) {
     const fs::path folder = installed / "lib/gimp/2.0/plug-ins/velmora-gimp";
-    for (const char* file : {"velmora-gimp", "libvelmora.so", "libonnxruntime.so.1"})
+    for (const char* file : {"velmora-gimp", "libvelmora.so", "libonnxruntime.so.1"}) {
         EXPECT_TRUE(fs::exists(folder / file)) << file << " missing\n" << *installLog;
+        EXPECT_TRUE(fs::exists(fs::path(VELMORA_TEST_BUILD_DIR) / "gimp-plug-ins/velmora-gimp" / file)) << file;
+    }
     EXPECT_EQ(realRun->exitCode, 0) << realRun->output;
     EXPECT_FALSE(realRun->timedOut);
     // The sanitizer builds' plug-in reports memory errors on its output.
@@ -480,7 +600,7 @@ TEST_F(InGimp, AlphaIsKeptAsideAndPutBackUnlessTheModelTakesIt) {
 
     const Outcome sharpened = outcome("real", "rgba_sharpen");
     EXPECT_EQ(sharpened.message, "ok");
-    const FloatPicture sharp = libraryPicture("demo_sharpen_t128.onnx", channelsOf(rgba, {0, 1, 2}), 128, 112, 1);
+    const FloatPicture sharp = libraryByPlan(model("demo_sharpen_t128.onnx"), channelsOf(rgba, {0, 1, 2}));
     EXPECT_PICTURES_WITHIN(sharpened.layer, withAlpha(sharp, rgba), 1e-5);
     EXPECT_PICTURES_WITHIN(channelsOf(sharpened.layer, {3}), channelsOf(rgba, {3}), 0.0);
 }
@@ -489,7 +609,7 @@ TEST_F(InGimp, SharpenModelMatchesTheLibraryWithTheGivenOptions) {
     const FloatPicture& rgb = picture("rgb");
     const Outcome plain = outcome("real", "rgb_sharpen");
     EXPECT_EQ(plain.message, "ok");
-    const FloatPicture expected = libraryPicture("demo_sharpen_t128.onnx", rgb, 128, 112, 1);
+    const FloatPicture expected = libraryByPlan(model("demo_sharpen_t128.onnx"), rgb);
     EXPECT_PICTURES_WITHIN(plain.layer, expected, 1e-5);
     // The model really changed the picture.
     EXPECT_GT(differenceOf(plain.layer, rgb).largest, 0.1);
@@ -508,14 +628,14 @@ TEST_F(InGimp, GrayLayersStayGrayWithAColourModel) {
     EXPECT_EQ(gray.message, "ok");
     EXPECT_EQ(gray.layer.channels, 1);
     const FloatPicture rgb = channelsOf(picture("gray"), {0, 0, 0});
-    const FloatPicture result = libraryPicture("demo_sharpen_t128.onnx", rgb, 128, 112, 1);
+    const FloatPicture result = libraryByPlan(model("demo_sharpen_t128.onnx"), rgb);
     // The model sharpens each channel alike, so its three channels are equal.
     EXPECT_PICTURES_WITHIN(gray.layer, channelsOf(result, {0}), 1e-5);
 }
 
 TEST_F(InGimp, OnlyTheSelectedAreaChanges) {
     const FloatPicture& rgb = picture("rgb");
-    const FloatPicture sharp = libraryPicture("demo_sharpen_t128.onnx", rgb, 128, 112, 1);
+    const FloatPicture sharp = libraryByPlan(model("demo_sharpen_t128.onnx"), rgb);
     const Outcome rect = outcome("real", "rgb_sharpen_rectangle");
     EXPECT_EQ(rect.message, "ok");
     const Selection s = kRectangle;
@@ -529,7 +649,7 @@ TEST_F(InGimp, OnlyTheSelectedAreaChanges) {
 
 TEST_F(InGimp, AnAntialiasedSelectionBlendsTheResultIn) {
     const FloatPicture& rgb = picture("rgb");
-    const FloatPicture sharp = libraryPicture("demo_sharpen_t128.onnx", rgb, 128, 112, 1);
+    const FloatPicture sharp = libraryByPlan(model("demo_sharpen_t128.onnx"), rgb);
     const Outcome ellipse = outcome("real", "rgb_sharpen_ellipse");
     EXPECT_EQ(ellipse.message, "ok");
     const Selection& s = kEllipse;
@@ -570,11 +690,12 @@ TEST_F(InGimp, FailuresShowTheLibrarysWordsAndLeaveTheLayerUntouched) {
     ASSERT_FALSE(refused.error.empty());
     const Outcome notAModel = outcome("real", "fails_not_a_model");
     EXPECT_EQ(notAModel.message.rfind("failed: ", 0), 0u) << notAModel.message;
+    EXPECT_EQ(notAModel.layers, 1);  // no layer for a result that never came
     EXPECT_NE(notAModel.message.find(refused.error), std::string::npos)
         << notAModel.message << "\nlibrary: " << refused.error;
     EXPECT_PICTURES_WITHIN(notAModel.layer, picture("rgb"), 0.0);
 
-    const LibraryResult empty = runLibrary("zero_size_out.onnx", picture("gray"), 4, 4, 1);
+    const LibraryResult empty = runByPlan(model("zero_size_out.onnx"), picture("gray"));
     ASSERT_TRUE(empty.picture.values.empty());
     ASSERT_FALSE(empty.error.empty());
     const Outcome zero = outcome("real", "fails_zero_channels");
@@ -660,4 +781,83 @@ TEST_F(InGimp, AnUpscalerRefusesASelection) {
     EXPECT_EQ(refused.layerWidth, 37);
     EXPECT_EQ(refused.imageWidth, 37);
     EXPECT_PICTURES_WITHIN(refused.layer, picture("small-rgba"), 0.0);
+}
+
+TEST_F(InGimp, TheLibrarysPlanIsTheDefaultAndTilesGivenOverrideIt) {
+    const FloatPicture& rgb = picture("rgb");
+    const std::string globalMix = model("global_mix_t256.onnx");
+    // The model reads the picture as a whole: its plan runs the layer at
+    // once, resized to 256 x 256, where tiles would each see their own mean.
+    const FloatPicture whole = libraryByPlan(globalMix, rgb);
+    const FloatPicture tiled = libraryPicture("global_mix_t256.onnx", rgb, 256, 224, 1);
+    ASSERT_EQ(whole.channels, 1);
+    EXPECT_GT(differenceOf(whole, tiled).largest, 0.01);
+
+    // A new layer above the source holds the result; the source is untouched.
+    const Outcome planned = outcome("real", "plan_whole_picture");
+    EXPECT_EQ(planned.message, "ok");
+    EXPECT_EQ(planned.layers, 2);
+    for (int c = 0; c < 3; ++c) EXPECT_PICTURES_WITHIN(channelsOf(planned.layer, {c}), whole, 1e-5);
+    EXPECT_PICTURES_WITHIN(planned.source, rgb, 0.0);
+    EXPECT_TRUE(planned.mask.values.empty());
+
+    const Outcome asked = outcome("real", "plan_tiles_asked");
+    EXPECT_EQ(asked.message, "ok");
+    EXPECT_PICTURES_WITHIN(channelsOf(asked.layer, {1}), libraryPicture("global_mix_t256.onnx", rgb, 256, 200, 1),
+                           1e-5);
+}
+
+TEST_F(InGimp, AMaskResultBecomesTheLayersMaskAndAnImageDoesNot) {
+    const FloatPicture& rgb = picture("rgb");
+    const Outcome masked = outcome("real", "mask_of_the_layer");
+    EXPECT_EQ(masked.message, "ok");
+    EXPECT_EQ(masked.layers, 1);
+    EXPECT_PICTURES_WITHIN(masked.source, rgb, 0.0);
+    EXPECT_PICTURES_WITHIN(masked.mask, libraryByPlan(model("global_mix_t256.onnx"), rgb), 1e-5);
+
+    const Outcome refused = outcome("real", "mask_refused_for_an_image");
+    EXPECT_NE(refused.message.find("does not call them a mask"), std::string::npos) << refused.message;
+    EXPECT_EQ(refused.layers, 1);
+    EXPECT_TRUE(refused.mask.values.empty());
+    EXPECT_PICTURES_WITHIN(refused.source, rgb, 0.0);
+}
+
+TEST_F(InGimp, NormalisationComesFromTheModelsProfileOrTheGivenValues) {
+    const FloatPicture& rgb = picture("rgb");
+    const std::string profiled = model("profiled_mix_t16.onnx");
+    // The profile matters: without it the same model gives other values.
+    const FloatPicture bare = libraryPicture("profiled_mix_t16.onnx", rgb, 16, 14, 1);
+
+    const Outcome metadata = outcome("real", "profile_from_metadata");
+    EXPECT_EQ(metadata.message, "ok");
+    const FloatPicture byMetadata = libraryByPlan(profiled, rgb);
+    EXPECT_PICTURES_WITHIN(metadata.layer, byMetadata, 1e-5);
+    EXPECT_GT(differenceOf(byMetadata, bare).largest, 0.1);
+
+    const Outcome sidecar = outcome("real", "profile_from_sidecar");
+    EXPECT_EQ(sidecar.message, "ok");
+    const FloatPicture bySidecar = libraryByPlan(*sidecarModel, rgb, 0, 0, 1, [](VelmoraContext context) {
+        ASSERT_TRUE(velmoraLoadProfile(context, kSidecarText));
+    });
+    EXPECT_PICTURES_WITHIN(sidecar.layer, bySidecar, 1e-5);
+    EXPECT_GT(differenceOf(bySidecar, bare).largest, 0.1);
+
+    // The given mean and std replace the metadata's; its range and colour
+    // order stay.
+    const Outcome given = outcome("real", "profile_given");
+    EXPECT_EQ(given.message, "ok");
+    const FloatPicture byGiven = libraryByPlan(profiled, rgb, 0, 0, 1, [](VelmoraContext context) {
+        VelmoraProfile p{};
+        p.size = sizeof p;
+        ASSERT_TRUE(velmoraGetProfile(context, &p));
+        p.channels = 3;
+        const float stds[3] = {0.5f, 1, 2};
+        for (int c = 0; c < 3; ++c) {
+            p.mean[c] = 10;
+            p.std[c] = stds[c];
+        }
+        ASSERT_TRUE(velmoraSetProfile(context, &p));
+    });
+    EXPECT_PICTURES_WITHIN(given.layer, byGiven, 1e-5);
+    EXPECT_GT(differenceOf(byGiven, byMetadata).largest, 0.1);
 }

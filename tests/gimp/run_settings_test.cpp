@@ -15,12 +15,20 @@ VgModelFit fitOf(int32_t tile) {
     return fit;
 }
 
-std::string failureOf(const VgRunSettings& settings, int32_t tile) {
+std::string failureOf(const VgRunSettings& settings, int32_t tile, int32_t plannedTile = 0) {
     VgTiling tiling;
     VgFailure failure{};
     const VgModelFit fit = fitOf(tile);
-    if (vgResolveTiling(&settings, &fit, &tiling, &failure)) return "";
+    if (vgResolveTiling(&settings, &fit, plannedTile, &tiling, &failure)) return "";
     return failure.text;
+}
+
+VgTiling tilingOf(const VgRunSettings& settings, int32_t modelTile, int32_t plannedTile = 0) {
+    VgTiling tiling{};
+    VgFailure failure{};
+    const VgModelFit fit = fitOf(modelTile);
+    EXPECT_TRUE(vgResolveTiling(&settings, &fit, plannedTile, &tiling, &failure)) << failure.text;
+    return tiling;
 }
 
 }  // namespace
@@ -34,29 +42,39 @@ TEST(RunSettings, TheDefaultStepLeavesASixteenthOfTheTileOnEachSide) {
     EXPECT_EQ(vgDefaultStep(1), 1);
 }
 
-TEST(RunSettings, ResolvesTheLibrarysArguments) {
+TEST(RunSettings, TileAndStepLeftZeroAreThePlansAndGivenOnesAreBothGiven) {
     VgRunSettings s;
     vgDefaultSettings(&s);
-    s.step = 100;
     s.downscale = -3;
     s.inputScale = 0.25;
     s.outputScale = 4.0;
-    VgTiling t;
-    VgFailure failure{};
-    const VgModelFit fit = fitOf(128);
-    ASSERT_TRUE(vgResolveTiling(&s, &fit, &t, &failure)) << failure.text;
-    EXPECT_EQ(t.tile, 128);
-    EXPECT_EQ(t.step, 100);
+    VgTiling t = tilingOf(s, 128);
+    EXPECT_EQ(t.tile, 0);
+    EXPECT_EQ(t.step, 0);
     EXPECT_EQ(t.downscale, -3);
     EXPECT_EQ(t.inputScale, 0.25f);
     EXPECT_EQ(t.outputScale, 4.0f);
 
+    // A step alone: the model's own side, or the plan's for a model of any.
+    s.step = 100;
+    const VgModelFit fixed = fitOf(128), open = fitOf(0);
+    EXPECT_FALSE(vgNeedsPlannedTile(&s, &fixed));
+    EXPECT_TRUE(vgNeedsPlannedTile(&s, &open));
+    t = tilingOf(s, 128);
+    EXPECT_EQ(t.tile, 128);
+    EXPECT_EQ(t.step, 100);
+    t = tilingOf(s, 0, 160);
+    EXPECT_EQ(t.tile, 160);
+    EXPECT_EQ(t.step, 100);
+    EXPECT_NE(failureOf(s, 0, 0).find("give a tile size with the step"), std::string::npos);
+
+    // A tile alone: the step leaves a sixteenth of it on each side.
     s.step = 0;
-    ASSERT_TRUE(vgResolveTiling(&s, &fit, &t, &failure));
+    s.tile = 128;
+    EXPECT_FALSE(vgNeedsPlannedTile(&s, &open));
+    t = tilingOf(s, 0);
+    EXPECT_EQ(t.tile, 128);
     EXPECT_EQ(t.step, 112);
-    s.step = 128;
-    ASSERT_TRUE(vgResolveTiling(&s, &fit, &t, &failure));
-    EXPECT_EQ(t.step, 128);
 }
 
 TEST(RunSettings, RefusesOptionsTheLibraryCannotTake) {
@@ -68,7 +86,12 @@ TEST(RunSettings, RefusesOptionsTheLibraryCannotTake) {
     s.step = -4;
     EXPECT_NE(failureOf(s, 64).find("the step (-4)"), std::string::npos);
     s.step = 0;
+    s.tile = -1;
     EXPECT_NE(failureOf(s, 0).find("tile size must be positive"), std::string::npos);
+    s.tile = 0;
+    s.output = 3;
+    EXPECT_NE(failureOf(s, 64).find("the output must be 0"), std::string::npos);
+    s.output = VG_OUTPUT_MASK;
     s.downscale = 0;
     EXPECT_NE(failureOf(s, 64).find("downscale factor must be"), std::string::npos);
     s.downscale = 5000;
@@ -83,15 +106,4 @@ TEST(RunSettings, RefusesOptionsTheLibraryCannotTake) {
     EXPECT_NE(failureOf(s, 64).find("scales must be finite"), std::string::npos);
     s.outputScale = 0;
     EXPECT_NE(failureOf(s, 64).find("other than 0"), std::string::npos);
-}
-
-TEST(RunSettings, TheContextAroundASelectionIsTheDiscardedMarginAtFullScale) {
-    const VgTiling plain{128, 112, 1, 1, 1};
-    EXPECT_EQ(vgContextMargin(&plain), 8);
-    const VgTiling shrunk{128, 100, -3, 1, 1};
-    EXPECT_EQ(vgContextMargin(&shrunk), 42);
-    const VgTiling two{64, 64, 2, 1, 1};
-    EXPECT_EQ(vgContextMargin(&two), 0);
-    const VgTiling minusOne{64, 32, -1, 1, 1};
-    EXPECT_EQ(vgContextMargin(&minusOne), 16);
 }
