@@ -223,9 +223,15 @@ uint8_t* VelmoraClass::predictByTiles(const uint8_t* data, int32_t width, int32_
                 scaledSizes(width, height, tiles.scale, argmax ? 1 : std::max(tiles.outputChannels, 1));
             if (!sizes) return fail(refusal(sizes.message()));
         }
-        const BytePipelineTiles::Call call{
-            {data, width, height}, numChannels, tileSize, K, downscale < 0 && K >= 2, inputScale,
-            {argmax, outputScale}};
+        const BytePipelineTiles::Call call{{data, width, height},
+                                           numChannels,
+                                           tileSize,
+                                           K,
+                                           downscale < 0 && K >= 2,
+                                           inputScale,
+                                           {argmax, outputScale},
+                                           profileInput(numChannels),
+                                           profileOutput(0)};
         BytePipelineTiles adapter(call, *grid, *modelLogic, outputCharFull);
         const Expected<TileRunStats> run = runTileEngine(*modelLogic, tiles, walk, adapter);
         if (!run) {

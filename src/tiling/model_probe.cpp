@@ -28,7 +28,10 @@ struct ProbePicture {
     bool make(int32_t width, int32_t height, int32_t channels, const ImageFloat* sample, const ValueTransform& t) {
         if (!pixels.resize(width, height, channels)) return false;
         const ImageFloat p = pixels.view();
-        if (sample && sample->data && sample->numChannels == channels && sample->width > 0 && sample->height > 0) {
+        // A sample smaller than the probe's picture would be padded with
+        // repeated edges, which no model responds to as to a picture.
+        if (sample && sample->data && sample->numChannels == channels && sample->width >= width &&
+            sample->height >= height) {
             cropPatch(*sample, p, bestCorner(*sample, width, height, true), bestCorner(*sample, width, height, false));
         } else {
             drawStockPicture(p);
