@@ -316,8 +316,9 @@ VELMORA_API bool velmoraPlan(VelmoraContext context, const VelmoraPlanRequest* r
 VELMORA_API ImageFloat velmoraPredict(VelmoraContext context, ImageFloat image, const VelmoraPlan* plan,
                                       ProgressCallback callback, void* userData);
 
-/* Streaming: a plan of tiles (downscale 1, hard cut or blended) run one band
- * of rows at a time, for pictures and results larger than memory. A band is
+/* Streaming: a plan of tiles (hard cut or blended, shrunk by a positive
+ * downscale or not) run one band of rows at a time, for pictures and results
+ * larger than memory. A band is
  * `tileRows` rows of the plan's tiles; the host hands each band the picture
  * rows it asks for (its margins above and below included) and gets back the
  * band's finished result rows, the same, bit for bit, as those rows of the
@@ -327,7 +328,8 @@ typedef struct VelmoraBand {
     uint32_t size;                      /* sizeof(VelmoraBand), set by the host */
     int32_t index, count;               /* this band, of how many */
     int32_t inputFirstRow, inputRows;   /* the picture rows it is cut from */
-    int32_t resultFirstRow, resultRows; /* the result rows it finishes */
+    int32_t resultFirstRow, resultRows; /* the result rows it finishes: picture rows times the model's
+                                           scale, once the plan or a run of the model has told it */
     uint64_t peakBytes;                 /* the library's memory while it runs */
 } VelmoraBand;
 

@@ -42,7 +42,9 @@ VELMORA_API bool velmoraBand(VelmoraContext context, const VelmoraPlan* plan, in
             filled.count = b->count;
             filled.inputFirstRow = static_cast<int32_t>(b->inputFirstRow);
             filled.inputRows = static_cast<int32_t>(b->inputRows);
-            const int64_t scale = p.scale > 0 ? p.scale : 1;
+            // A plan made before the model's scale was known takes what its
+            // runs have shown since.
+            const int64_t scale = p.scale > 0 ? p.scale : c.learned().scale > 0 ? c.learned().scale : 1;
             filled.resultFirstRow = static_cast<int32_t>(b->resultFirstRow * scale);
             filled.resultRows = static_cast<int32_t>(b->resultRows * scale);
             // The band's result and one run of a tile; the host holds the rows.

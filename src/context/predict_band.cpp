@@ -6,6 +6,7 @@
 
 #include "context/VelmoraClass.h"
 #include "context/float_tile_adapter.h"
+#include "image/utils_image_resize_float.h"
 #include "tiling/bands.h"
 
 namespace {
@@ -18,11 +19,15 @@ Expected<BandLayout> VelmoraClass::band(const ChosenPlan& plan, int32_t tileRows
         return failure(why);
     };
     if (plan.strategy != Strategy::Tiles) return refuse("bands run plans of tiles; this plan runs the whole picture");
-    if (std::llabs(plan.downscale) != 1) return refuse("bands run plans without a downscale");
+    if (plan.downscale < -1)
+        return refuse("bands do not restore the detail shrinking removes (a negative downscale); give a positive one");
+    const int32_t k = std::abs(plan.downscale);
+    if (k >= 2 && (plan.width < k || plan.height < k))
+        return refuse("the picture is smaller than the downscale factor");
     const Expected<TileGrid> grid =
-        planTiles({plan.width, plan.height, plan.tileSize, plan.step, plan.step, plan.channels});
+        planTiles({plan.width, plan.height, plan.tileSize, plan.step, int64_t{k} * plan.step, plan.channels});
     if (!grid) return refuse(grid.message());
-    const Expected<BandLayout> layout = bandLayout(*grid, plan.height, plan.tileSize, plan.blend,
+    const Expected<BandLayout> layout = bandLayout(*grid, plan.height, k, plan.tileSize, plan.blend,
                                                    tileRows ? tileRows : defaultBandTileRows(*grid), index);
     if (!layout) return refuse(layout.message());
     return layout;
@@ -44,17 +49,33 @@ ImageFloat VelmoraClass::predictBand(const ImageFloat& rows, const ChosenPlan& p
                     std::to_string(b->inputRows) + " x " + std::to_string(plan.channels) + " rows (picture rows " +
                     std::to_string(b->inputFirstRow) + " on); these are " + std::to_string(rows.width) + " x " +
                     std::to_string(rows.height) + " x " + std::to_string(rows.numChannels));
-    const TileGrid grid = *planTiles({plan.width, plan.height, plan.tileSize, plan.step, plan.step, plan.channels});
+    const int32_t k = std::abs(plan.downscale);
+    const TileGrid grid =
+        *planTiles({plan.width, plan.height, plan.tileSize, plan.step, int64_t{k} * plan.step, plan.channels});
     Expected<ModelTiles> model = modelTiles(modelDescription(), plan.tileSize, plan.channels);
     if (!model) return fail("the model " + model.message());
     ModelTiles tiles = *model;
 
+    // Shrunk, the band's rows are box-averaged as the whole picture's are
+    // (K picture rows to a shrunk row), and its result is stitched at that
+    // scale, then enlarged.
+    ImageBuffer<ImageFloat> shrunk, stitchedShrunk;
+    ImageFloat working = rows;
+    const int64_t workingHeight = k > 1 ? plan.height / k : plan.height;
+    if (k > 1) {
+        if (!shrunk.resize(plan.width / k, static_cast<int32_t>(b->workingRows), plan.channels))
+            return fail("not enough memory for the band's shrunk rows");
+        downsampleBoxClamped(rows, shrunk.view(), k);
+        working = shrunk.view();
+    }
+    ImageBuffer<ImageFloat>& stitched = k > 1 ? stitchedShrunk : outputFloatFull;
+
     const uint64_t releasesAtStart = resultReleases;
     const ValueTransform in = profileInput(plan.channels), out = profileOutput(plan.outputChannels);
     const std::function<void(const Tile&)> noLog = [](const Tile&) {};
-    FloatPipelineTiles adapter(rows, grid, outputFloatFull, pasteThreads, noLog, in, out, plan.blend,
-                               "not enough memory for the band's result",
-                               TileBand{RowWindow{b->inputFirstRow, plan.height}, b->resultFirstRow, b->resultRows});
+    FloatPipelineTiles adapter(
+        working, grid, stitched, pasteThreads, noLog, in, out, plan.blend, "not enough memory for the band's result",
+        TileBand{RowWindow{b->workingFirstRow, workingHeight}, b->stitchedFirstRow, b->stitchedRows});
     Progress progress{callback, userData, *this};
     TileWalk walk(grid, progress.forWalk(), &progress);
     walk.restrict(b->runFirstRow, b->runEndRow, b->firstTileRow, b->endTileRow);
@@ -72,8 +93,19 @@ ImageFloat VelmoraClass::predictBand(const ImageFloat& rows, const ChosenPlan& p
     lastTileStats = *run;
     if (walk.stopped() || deleted) return fail("");
     if (resultReleases != releasesAtStart) return fail("the result was released (deallocateImage) during the run");
+    const int64_t scale = tiles.scale > 0 ? tiles.scale : 1;
+    if (k > 1) {
+        const ImageFloat s = stitchedShrunk.view();
+        const Expected<ImageFloat> sizes = scaledSizes(plan.width, b->resultRows, scale, s.numChannels);
+        if (!sizes) return fail(sizes.message());
+        if (!outputFloatFull.resize(sizes->width, sizes->height, s.numChannels))
+            return fail("not enough memory for the band's result");
+        const float inverseK = 1.0f / static_cast<float>(k);
+        resizeBilinearRows(s, outputFloatFull.view(), inverseK, inverseK,
+                           ResizeRows{b->stitchedFirstRow * scale, workingHeight * scale, b->resultFirstRow * scale});
+    }
     if (b->index + 1 == b->count) walk.finish();
-    if (deleted) return fail("");
+    if (deleted || resultReleases != releasesAtStart) return fail("");
     learnResult(tiles.scale, outputFloatFull.view().numChannels);
     return outputFloatFull.view();
 }

@@ -265,14 +265,17 @@ struct SampleRows {
 #endif
 };
 
-inline SampleRows sampleRows(const ImageFloat& src, int64_t y, float scale, float shift) {
-    const float sy = samplePosition(y, scale, shift);
+inline SampleRows sampleRows(const ImageFloat& src, int64_t y, float scale, float shift,
+                             const ResizeRows& window = {}) {
+    // Positions and clamps are those of the whole images; the buffers hold
+    // the window's rows.
+    const float sy = samplePosition(window.destFirst + y, scale, shift);
     const int64_t fy0 = std::max<int64_t>(floorToInt(sy), 0);
-    const int64_t last = src.height - 1;
+    const int64_t last = (window.srcHeight < 0 ? src.height : window.srcHeight) - 1;
     const int64_t stride = static_cast<int64_t>(src.width) * src.numChannels;
     SampleRows rows{};
-    rows.row0 = src.data + std::min(fy0, last) * stride;
-    rows.row1 = src.data + std::min(fy0 + 1, last) * stride;
+    rows.row0 = src.data + (std::min(fy0, last) - window.srcFirst) * stride;
+    rows.row1 = src.data + (std::min(fy0 + 1, last) - window.srcFirst) * stride;
     rows.ty = sy - static_cast<float>(fy0);
     rows.oneMinusTy = 1.0f - rows.ty;
 #if defined(__GNUC__)
@@ -330,12 +333,12 @@ inline Float4 sampleFour(const SampleRows& rows, const ColumnChunk& t, int64_t i
 // [first, first + count).
 template <typename RowChunk>
 void forEachRowChunk(const ImageFloat& src, int64_t width, int64_t height, float scaleX, float scaleY, float shift,
-                     RowChunk&& rowChunk) {
+                     RowChunk&& rowChunk, const ResizeRows& window = {}) {
     ColumnChunk table;
     SampleRows rows[kBandRows];
     for (int64_t band = 0; band < height; band += kBandRows) {
         const int64_t bandRows = std::min(kBandRows, height - band);
-        for (int64_t r = 0; r < bandRows; ++r) rows[r] = sampleRows(src, band + r, scaleY, shift);
+        for (int64_t r = 0; r < bandRows; ++r) rows[r] = sampleRows(src, band + r, scaleY, shift, window);
         for (int64_t first = 0; first < width; first += kChunkColumns) {
             const int64_t count = std::min(kChunkColumns, width - first);
             fillChunk(table, first, count, scaleX, shift, src);
@@ -348,49 +351,53 @@ void forEachRowChunk(const ImageFloat& src, int64_t width, int64_t height, float
 // kC: 3 and 4 go four lanes at a time, anything else (0: src.numChannels)
 // one channel at a time.
 template <int kC>
-void resizeImage(const ImageFloat& src, const ImageFloat& dest, float scaleX, float scaleY, float shift) {
+void resizeImage(const ImageFloat& src, const ImageFloat& dest, float scaleX, float scaleY, float shift,
+                 const ResizeRows& window) {
     const int64_t C = kC > 0 ? kC : src.numChannels;
     const int64_t width = dest.width, height = dest.height;
     if (!tableFits(src)) {
         float* out = dest.data;
         for (int64_t y = 0; y < height; ++y) {
-            const SampleRows rows = sampleRows(src, y, scaleY, shift);
+            const SampleRows rows = sampleRows(src, y, scaleY, shift, window);
             for (int64_t x = 0; x < width; ++x, out += C) sampleScalar(rows, wideColumn(x, scaleX, shift, src), C, out);
         }
         return;
     }
     // Four-lane reads from a pixel left of the last column stay inside its row.
     [[maybe_unused]] const int64_t fourLaneLimit = (src.width - 1) * C;
-    forEachRowChunk(src, width, height, scaleX, scaleY, shift,
-                    [&](const ColumnChunk& t, int64_t first, int64_t count, const SampleRows& rows, int64_t y) {
-                        float* out = dest.data + (y * width + first) * C;
-                        int64_t i = 0;
+    forEachRowChunk(
+        src, width, height, scaleX, scaleY, shift,
+        [&](const ColumnChunk& t, int64_t first, int64_t count, const SampleRows& rows, int64_t y) {
+            float* out = dest.data + (y * width + first) * C;
+            int64_t i = 0;
 #if defined(__GNUC__)
-                        if constexpr (kC == 3 || kC == 4) {
-                            // With 3 channels the store's fourth lane lands on the next
-                            // pixel's first channel, which is written later; except after the
-                            // image's very last pixel.
-                            const bool end = kC == 3 && y == height - 1 && first + count == width;
-                            for (const int64_t n = end ? count - 1 : count; i < n; ++i, out += kC) {
-                                if (kC == 4 || t.offset1[i] < fourLaneLimit)
-                                    store4(out, sampleFour(rows, t, i));
-                                else
-                                    sampleScalar(rows, tableColumn(t, i), kC, out);
-                            }
-                        }
+            if constexpr (kC == 3 || kC == 4) {
+                // With 3 channels the store's fourth lane lands on the next
+                // pixel's first channel, which is written later; except after the
+                // image's very last pixel.
+                const bool end = kC == 3 && y == height - 1 && first + count == width;
+                for (const int64_t n = end ? count - 1 : count; i < n; ++i, out += kC) {
+                    if (kC == 4 || t.offset1[i] < fourLaneLimit)
+                        store4(out, sampleFour(rows, t, i));
+                    else
+                        sampleScalar(rows, tableColumn(t, i), kC, out);
+                }
+            }
 #endif
-                        for (; i < count; ++i, out += C) sampleScalar(rows, tableColumn(t, i), C, out);
-                    });
+            for (; i < count; ++i, out += C) sampleScalar(rows, tableColumn(t, i), C, out);
+        },
+        window);
 }
 
-void resizeAnyChannels(const ImageFloat& src, const ImageFloat& dest, float scaleX, float scaleY, float shift) {
+void resizeAnyChannels(const ImageFloat& src, const ImageFloat& dest, float scaleX, float scaleY, float shift,
+                       const ResizeRows& window = {}) {
     if (dest.width <= 0 || dest.height <= 0 || src.width <= 0 || src.height <= 0 || src.numChannels <= 0) return;
     switch (src.numChannels) {
-        case 1: return resizeImage<1>(src, dest, scaleX, scaleY, shift);
-        case 2: return resizeImage<2>(src, dest, scaleX, scaleY, shift);
-        case 3: return resizeImage<3>(src, dest, scaleX, scaleY, shift);
-        case 4: return resizeImage<4>(src, dest, scaleX, scaleY, shift);
-        default: return resizeImage<0>(src, dest, scaleX, scaleY, shift);
+        case 1: return resizeImage<1>(src, dest, scaleX, scaleY, shift, window);
+        case 2: return resizeImage<2>(src, dest, scaleX, scaleY, shift, window);
+        case 3: return resizeImage<3>(src, dest, scaleX, scaleY, shift, window);
+        case 4: return resizeImage<4>(src, dest, scaleX, scaleY, shift, window);
+        default: return resizeImage<0>(src, dest, scaleX, scaleY, shift, window);
     }
 }
 
@@ -533,6 +540,11 @@ void resizeBilinear(const ImageFloat& src, ImageFloat dest, float scaleX, float 
     // same bits several times faster.
     if (scaleX == 1.0f && scaleY == 1.0f && copyAtUnitScale(src, dest)) return;
     resizeAnyChannels(src, dest, scaleX, scaleY, 0.0f);
+}
+
+void resizeBilinearRows(const ImageFloat& src, ImageFloat dest, float scaleX, float scaleY, const ResizeRows& window) {
+    assert(src.numChannels == dest.numChannels);
+    resizeAnyChannels(src, dest, scaleX, scaleY, 0.0f, window);
 }
 
 void upsampleBilinearShifted(const ImageFloat& src, ImageFloat dest, float scaleX, float scaleY) {

@@ -22,6 +22,17 @@ void downsampleBoxClamped(const ImageFloat& src, ImageFloat dest, int32_t downsa
 // replicated. Enlarging by K takes scales 1.0f / K.
 void resizeBilinear(const ImageFloat& src, ImageFloat dest, float scaleX, float scaleY);
 
+// Rows of a resize done a band at a time: `src` holds source rows from
+// srcFirst on of a source srcHeight rows high (negative: src is the whole
+// source), `dest` destination rows from destFirst on.
+struct ResizeRows {
+    int64_t srcFirst = 0;
+    int64_t srcHeight = -1;
+    int64_t destFirst = 0;
+};
+// resizeBilinear's values for those rows, bit for bit, at scales other than 1.
+void resizeBilinearRows(const ImageFloat& src, ImageFloat dest, float scaleX, float scaleY, const ResizeRows& window);
+
 // resizeBilinear's form for scale 1 between images of equal sizes, without
 // the per-pixel coordinate work: what the general form writes, bit for bit
 // except for which NaN a NaN sample holds (zero weights still carry the

@@ -1,7 +1,9 @@
 // A picture run a band of tile rows at a time: which tile rows a band runs,
 // which picture rows it is cut from and which result rows it finishes. The
 // bands' grid is the whole picture's, so that their results are the whole
-// run's rows.
+// run's rows. Shrunk by K, a band is cut from whole rows of the shrunk
+// picture (K picture rows each) and its result is enlarged from the shrunk
+// rows it finishes and the next one.
 #pragma once
 
 #include <cstdint>
@@ -11,17 +13,20 @@
 
 struct BandLayout {
     int32_t index = 0, count = 0;
-    int32_t firstTileRow = 0, endTileRow = 0;    // the rows of tiles the band is made of
-    int32_t runFirstRow = 0, runEndRow = 0;      // the rows of tiles it runs: one more each side when blended
-    int64_t inputFirstRow = 0, inputRows = 0;    // picture rows its tiles are cut from
-    int64_t resultFirstRow = 0, resultRows = 0;  // picture rows it finishes (times the scale in the result)
+    int32_t firstTileRow = 0, endTileRow = 0;        // the rows of tiles the band is made of
+    int32_t runFirstRow = 0, runEndRow = 0;          // the rows of tiles it runs (more for blending and enlarging)
+    int64_t inputFirstRow = 0, inputRows = 0;        // picture rows its tiles are cut from
+    int64_t workingFirstRow = 0, workingRows = 0;    // rows of the (shrunk) picture those are
+    int64_t stitchedFirstRow = 0, stitchedRows = 0;  // rows of the (shrunk) result it stitches
+    int64_t resultFirstRow = 0, resultRows = 0;      // picture rows it finishes (times the scale in the result)
 };
 
 // Tile rows per band when the host leaves it to the library: enough that a
 // band is a few hundred rows high.
 int32_t defaultBandTileRows(const TileGrid& grid);
 
-// The layout of band `index` of a `height`-row picture cut in `tileSide`
-// tiles on `grid`, `tileRows` tile rows a band; or why there is none.
-Expected<BandLayout> bandLayout(const TileGrid& grid, int64_t height, int32_t tileSide, bool blend, int32_t tileRows,
-                                int32_t index);
+// The layout of band `index` of a `height`-row picture shrunk by `shrink`
+// (1: not) and cut in `tileSide` tiles on `grid`, `tileRows` tile rows a
+// band; or why there is none.
+Expected<BandLayout> bandLayout(const TileGrid& grid, int64_t height, int32_t shrink, int32_t tileSide, bool blend,
+                                int32_t tileRows, int32_t index);
