@@ -213,6 +213,28 @@ public:
         return held;
     }
 
+    // Band `index` of a plan of tiles cut in bands of `tileRows` tile rows
+    // (velmoraBand; 0: the library chooses).
+    Result<VelmoraBand> band(const VelmoraPlan& plan, int32_t tileRows, int32_t index) {
+        VelmoraBand band{};
+        band.size = sizeof band;
+        if (!velmoraBand(handle_, &plan, tileRows, index, &band)) return failed("the band cannot be laid out");
+        return band;
+    }
+
+    // Runs band `index` on its input rows (velmoraPredictBand). The rows it
+    // finishes stay where the context keeps them until its next run, which
+    // replaces them; deallocateImage releases the last.
+    Result<ImageFloat> runBand(const VelmoraPlan& plan, int32_t tileRows, int32_t index, const ImageFloat& rows,
+                               const Progress& progress = {}) {
+        Relay relay{progress};
+        const ImageFloat result = velmoraPredictBand(handle_, &plan, tileRows, index, rows, relay.callback(), &relay);
+        if (relay.stopped) return Error{"stopped", true};
+        if (!result.data || result.width <= 0 || result.height <= 0 || result.numChannels <= 0)
+            return failed("the model run failed");
+        return result;
+    }
+
     // The profile in effect, and the host's ways to give one.
     Result<VelmoraProfile> profile() {
         VelmoraProfile p{};

@@ -110,15 +110,20 @@ TEST(Limits, APictureThatCannotFitIsRefusedBeforeItIsRead) {
     // from a file of a few hundred kilobytes.
     writeFlatTiff(scratch / "big.tif", 11000, 11000);
     const uint64_t limit = 3ull << 30;
-    expectRefusal(scratch, {"big.tif", "out.tif"}, "of memory; the process's address-space limit leaves", limit);
-    const CommandResult r = scratch.run({"big.tif", "out.tif"}, {}, limit);
+    const std::vector<std::string> whole{"big.tif", "out.tif", "--no-stream"};
+    expectRefusal(scratch, whole, "of memory; the process's address-space limit leaves", limit);
+    const CommandResult r = scratch.run(whole, {}, limit);
     EXPECT_TRUE(contains(r.err, "; try --8bit (--force runs it anyway)")) << r.err;
+    // Unless told not to, it streams within the same limit.
+    const CommandResult streamed = scratch.run({"big.tif", "out.tif"}, {}, limit);
+    EXPECT_EQ(streamed.exitCode, 0) << streamed.err;
+    EXPECT_EQ(scratch.files(), (std::vector<std::string>{"big.tif", "out.tif"}));
 }
 
 TEST(Limits, TheLibrarysOwnOutOfMemoryTextIsShownAsItIs) {
     Scratch scratch;
     writeFlatTiff(scratch / "big.tif", 6000, 6000);
-    const std::vector<std::string> args{"big.tif", "out.tif", "-m", modelFile("identity_t256_c3.onnx")};
+    const std::vector<std::string> args{"big.tif", "out.tif", "-m", modelFile("identity_t256_c3.onnx"), "--no-stream"};
     // Below the float picture and its result alone (432 MB each).
     const uint64_t limit = 850ull << 20;
     expectRefusal(scratch, args, "of memory; the process's address-space limit leaves", limit);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -22,7 +23,11 @@ Between between(int64_t enlarged, int32_t factor, int32_t size) {
 }  // namespace
 
 PlaneEnlarger::PlaneEnlarger(const float* plane, int32_t width, int32_t height, int32_t factor)
-    : plane(plane), planeWidth(width), planeHeight(height), factor(std::max(factor, 1)) {
+    : PlaneEnlarger([plane, width](int32_t y) { return plane + static_cast<size_t>(y) * static_cast<size_t>(width); },
+                    width, height, factor) {}
+
+PlaneEnlarger::PlaneEnlarger(PlaneRow rowOf, int32_t width, int32_t height, int32_t factor)
+    : rowOf(std::move(rowOf)), planeWidth(width), planeHeight(height), factor(std::max(factor, 1)) {
     const int64_t enlarged = static_cast<int64_t>(width) * this->factor;
     from0.resize(static_cast<size_t>(enlarged));
     from1.resize(from0.size());
@@ -37,8 +42,8 @@ PlaneEnlarger::PlaneEnlarger(const float* plane, int32_t width, int32_t height, 
 
 void PlaneEnlarger::row(int32_t y, float* out) const {
     const Between b = between(y, factor, planeHeight);
-    const float* top = plane + static_cast<size_t>(b.first) * static_cast<size_t>(planeWidth);
-    const float* bottom = plane + static_cast<size_t>(b.second) * static_cast<size_t>(planeWidth);
+    const float* top = rowOf(b.first);
+    const float* bottom = rowOf(b.second);
     for (size_t x = 0; x < from0.size(); ++x) {
         const float w = weight1[x];
         const float upper = top[from0[x]] + (top[from1[x]] - top[from0[x]]) * w;

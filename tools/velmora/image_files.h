@@ -47,6 +47,9 @@ struct ImageHeader {
 // One stored row: width x channels samples, integer samples scaled to [0, 1].
 using RowSink = std::function<void(int32_t y, const float* samples)>;
 
+// Which end of the stored picture its rows come from first.
+enum class RowOrder { TopDown, BottomUp };
+
 // An open image file whose header has been read and checked: its sizes are
 // consistent with the file's length and within kMaxImageSide and
 // kMaxImagePixels, so that no declared size can make the reader allocate
@@ -55,9 +58,20 @@ class ImageReader {
 public:
     virtual ~ImageReader() = default;
     const ImageHeader& header() const { return head; }
-    // Delivers every stored row once, top to bottom. A truncated or damaged
-    // file is an error, never rows made up by the codec.
-    virtual void readRows(const RowSink& sink) = 0;
+    // Whether rows come one at a time in this order; every reader reads
+    // from the top.
+    virtual bool reads(RowOrder order) const { return order == RowOrder::TopDown; }
+    // What reading in this order holds besides a row.
+    virtual uint64_t bytesHeld(RowOrder) const { return head.decoderBytes; }
+    // Rows one at a time: start once, nextRow for each stored row in that
+    // order (header().height of them; the row stays valid until the next
+    // call), then finish. A truncated or damaged file is an error, never
+    // rows made up by the codec.
+    virtual void start(RowOrder order) = 0;
+    virtual const float* nextRow() = 0;
+    virtual void finish() = 0;
+    // Delivers every stored row once, top to bottom.
+    void readRows(const RowSink& sink);
 
 protected:
     ImageHeader head;

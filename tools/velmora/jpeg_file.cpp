@@ -129,7 +129,9 @@ public:
         readPictureInfo();
     }
 
-    void readRows(const RowSink& sink) override {
+    void start(RowOrder order) override {
+        if (order != RowOrder::TopDown)
+            throw std::runtime_error(path.string() + ": JPEG rows are read from the top only");
         if (!guarded<Decompress>(
                 errors, [](Decompress* j) { jpeg_start_decompress(&j->info); }, &job))
             throw damaged();
@@ -137,20 +139,24 @@ public:
             static_cast<int32_t>(job.info.output_height) != head.height || job.info.output_components != head.channels)
             throw std::runtime_error(path.string() + ": the decoder gives another size than the header declares");
         const size_t samples = static_cast<size_t>(head.width) * static_cast<size_t>(head.channels);
-        std::vector<unsigned char> bytes(samples);
-        std::vector<float> values(samples);
+        bytes.resize(samples);
+        values.resize(samples);
         job.row = bytes.data();
-        for (int32_t y = 0; y < head.height; ++y) {
-            const bool read = guarded<Decompress>(
-                errors,
-                [](Decompress* j) {
-                    if (jpeg_read_scanlines(&j->info, &j->row, 1) != 1) ERREXIT(&j->info, JERR_INPUT_EMPTY);
-                },
-                &job);
-            if (!read) throw damaged();
-            for (size_t i = 0; i < samples; ++i) values[i] = bytes[i] / 255.0f;
-            sink(y, values.data());
-        }
+    }
+
+    const float* nextRow() override {
+        const bool read = guarded<Decompress>(
+            errors,
+            [](Decompress* j) {
+                if (jpeg_read_scanlines(&j->info, &j->row, 1) != 1) ERREXIT(&j->info, JERR_INPUT_EMPTY);
+            },
+            &job);
+        if (!read) throw damaged();
+        for (size_t i = 0; i < values.size(); ++i) values[i] = bytes[i] / 255.0f;
+        return values.data();
+    }
+
+    void finish() override {
         if (!guarded<Decompress>(
                 errors, [](Decompress* j) { jpeg_finish_decompress(&j->info); }, &job))
             throw damaged();
@@ -196,6 +202,8 @@ private:
     FileHandle file;
     ErrorManager errors;
     Decompress job{};
+    std::vector<unsigned char> bytes;
+    std::vector<float> values;
 };
 
 struct Compress {

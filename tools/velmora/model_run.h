@@ -23,6 +23,13 @@ public:
     int32_t channels() const { return bytes_.data ? bytes_.channels : floats_.image().numChannels; }
     // Pixel i's channels as floats (bytes become k / 255).
     void pixel(size_t i, float* out) const;
+    // Row y of the float path's result where the context keeps it; null on
+    // the 8-bit path.
+    const float* floatRow(int32_t y) const {
+        if (bytes_.data) return nullptr;
+        const ImageFloat& f = floats_.image();
+        return f.data + static_cast<size_t>(y) * static_cast<size_t>(f.width) * static_cast<size_t>(f.numChannels);
+    }
 
 private:
     velmora::FloatResult floats_;

@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -76,6 +77,27 @@ void parseSize(const std::string& text, Options& o) {
     }
     if (o.sizeWidth <= 0 || o.sizeHeight <= 0)
         throw std::invalid_argument("--size takes WIDTHxHEIGHT in pixels, such as 4000x3000; \"" + text + "\" is not");
+}
+
+// "2G", "1.5G", "800M", "64K" or bytes; powers of 1024, as memory is counted.
+uint64_t parseMemorySize(const std::string& text) {
+    size_t used = 0;
+    double number = -1;
+    try {
+        number = std::stod(text, &used);
+    } catch (const std::exception&) {}
+    std::string unit = text.substr(used);
+    if (!unit.empty() && (unit.back() == 'B' || unit.back() == 'b') && unit.size() == 2) unit.pop_back();
+    const int shift = unit.empty()                 ? 0
+                      : unit == "K" || unit == "k" ? 10
+                      : unit == "M" || unit == "m" ? 20
+                      : unit == "G" || unit == "g" ? 30
+                      : unit == "T" || unit == "t" ? 40
+                                                   : -1;
+    const double bytes = number * static_cast<double>(uint64_t{1} << std::max(shift, 0));
+    if (used == 0 || shift < 0 || !(bytes >= 1) || bytes > 1e18)
+        throw std::invalid_argument("--memory-budget takes a size such as 2G, 800M or 1.5G; \"" + text + "\" is not");
+    return static_cast<uint64_t>(bytes);
 }
 
 }  // namespace
@@ -159,6 +181,13 @@ int parseOptions(int argc, char** argv, Options& o) {
     app.add_flag("--overwrite", o.overwrite, "Let a result replace its own input (only once it is complete)");
     app.add_flag("--force", o.force,
                  "Run even when the tiles are very many or the memory estimate says the picture does not fit");
+    std::string budgetText;
+    const CLI::Option* budgetGiven =
+        app.add_option("--memory-budget", budgetText,
+                       "Memory a picture's run may take before it streams, reading and writing a band of rows "
+                       "at a time (such as 2G or 800M; default: half of what is available)")
+            ->type_name("SIZE");
+    app.add_flag("--no-stream", o.noStream, "Hold every picture whole, however large");
     app.add_flag("--info", o.info,
                  "Print the library's version and build, and describe the model if one is given: its inputs "
                  "and outputs, profile, what measuring it finds and what runs it");
@@ -197,6 +226,7 @@ int parseOptions(int argc, char** argv, Options& o) {
         if (deviationGiven->count())
             o.deviation = parseNumberList(deviationText, "--std", VELMORA_PROFILE_CHANNELS, "0.229,0.224,0.225");
         if (sizeGiven->count()) parseSize(sizeText, o);
+        if (budgetGiven->count()) o.memoryBudget = parseMemorySize(budgetText);
         problem = usageProblem(o);
     } catch (const std::invalid_argument& e) {
         problem = e.what();

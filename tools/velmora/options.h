@@ -1,6 +1,7 @@
 // What the user asked for on the command line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,10 @@ struct Options {
     bool color = false;  // keep a colour result of a gray picture in colour
     int bits = 0;        // 8, 16 or 32 (float); 0: as the input, where the format allows
     int jpegQuality = 95;
-    bool overwrite = false;  // an output may replace its own input
-    bool force = false;      // run even when the tile count or the memory estimate says no
+    bool overwrite = false;     // an output may replace its own input
+    bool force = false;         // run even when the tile count or the memory estimate says no
+    uint64_t memoryBudget = 0;  // --memory-budget: past it a run streams; 0: a share of what is available
+    bool noStream = false;      // --no-stream: every picture is held whole
     bool info = false;
     bool quiet = false;
     bool verbose = false;

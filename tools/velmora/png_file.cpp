@@ -123,44 +123,54 @@ public:
         if (interlaced) head.decoderBytes = png_get_rowbytes(s.png, s.info) * static_cast<uint64_t>(height);
     }
 
-    void readRows(const RowSink& sink) override {
+    // Interlaced rows arrive in passes: only the whole image is complete,
+    // and then its rows can be handed out in either order.
+    bool reads(RowOrder order) const override { return order == RowOrder::TopDown || interlaced; }
+
+    void start(RowOrder order) override {
+        if (!reads(order)) throw std::runtime_error(path.string() + ": PNG rows are read from the top only");
         const size_t rowBytes = png_get_rowbytes(s.png, s.info);
-        const size_t samples = static_cast<size_t>(head.width) * static_cast<size_t>(head.channels);
-        std::vector<float> values(samples);
-        // Interlaced rows arrive in passes: only the whole image is complete.
-        std::vector<png_byte> bytes(interlaced ? rowBytes * static_cast<size_t>(head.height) : rowBytes);
-        std::vector<png_bytep> rows;
-        if (interlaced) {
-            rows.resize(static_cast<size_t>(head.height));
-            for (int32_t y = 0; y < head.height; ++y) rows[y] = bytes.data() + rowBytes * static_cast<size_t>(y);
-            RowJob job{nullptr, rows.data(), s.info};
+        values.resize(static_cast<size_t>(head.width) * static_cast<size_t>(head.channels));
+        bytes.resize(interlaced ? rowBytes * static_cast<size_t>(head.height) : rowBytes);
+        next = order == RowOrder::TopDown ? 0 : head.height - 1;
+        step = order == RowOrder::TopDown ? 1 : -1;
+        if (!interlaced) return;
+        rows.resize(static_cast<size_t>(head.height));
+        for (int32_t y = 0; y < head.height; ++y) rows[y] = bytes.data() + rowBytes * static_cast<size_t>(y);
+        RowJob job{nullptr, rows.data(), s.info};
+        if (!guarded<RowJob>(
+                s.png, [](png_structp png, RowJob* j) { png_read_image(png, j->rows); }, &job))
+            throw failure(path, error);
+    }
+
+    const float* nextRow() override {
+        png_bytep row = interlaced ? rows[next] : bytes.data();
+        next += step;
+        if (!interlaced) {
+            RowJob job{row, nullptr, s.info};
             if (!guarded<RowJob>(
-                    s.png, [](png_structp png, RowJob* j) { png_read_image(png, j->rows); }, &job))
+                    s.png, [](png_structp png, RowJob* j) { png_read_row(png, j->row, nullptr); }, &job))
                 throw failure(path, error);
         }
-        for (int32_t y = 0; y < head.height; ++y) {
-            png_bytep row = interlaced ? rows[y] : bytes.data();
-            if (!interlaced) {
-                RowJob job{row, nullptr, s.info};
-                if (!guarded<RowJob>(
-                        s.png, [](png_structp png, RowJob* j) { png_read_row(png, j->row, nullptr); }, &job))
-                    throw failure(path, error);
+        if (head.type == SampleType::UInt16) {
+            for (size_t i = 0; i < values.size(); ++i) {
+                uint16_t v;
+                std::memcpy(&v, row + i * 2, 2);
+                values[i] = v / 65535.0f;
             }
-            if (head.type == SampleType::UInt16) {
-                for (size_t i = 0; i < samples; ++i) {
-                    uint16_t v;
-                    std::memcpy(&v, row + i * 2, 2);
-                    values[i] = v / 65535.0f;
-                }
-            } else {
-                for (size_t i = 0; i < samples; ++i) values[i] = row[i] / 255.0f;
-            }
-            sink(y, values.data());
+        } else {
+            for (size_t i = 0; i < values.size(); ++i) values[i] = row[i] / 255.0f;
         }
+        return values.data();
+    }
+
+    void finish() override {
         RowJob end{nullptr, nullptr, s.info};
         if (!guarded<RowJob>(
                 s.png, [](png_structp png, RowJob* j) { png_read_end(png, j->info); }, &end))
             throw failure(path, error);
+        std::vector<png_byte>().swap(bytes);
+        std::vector<png_bytep>().swap(rows);
     }
 
 private:
@@ -195,6 +205,10 @@ private:
     std::string error = "out of memory";
     ReadStruct s;
     bool interlaced = false;
+    std::vector<float> values;
+    std::vector<png_byte> bytes;
+    std::vector<png_bytep> rows;  // into bytes, for interlaced files
+    int32_t next = 0, step = 1;
 };
 
 struct WriteJob {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "band_stream.h"
 #include "command.h"
 #include "console.h"
 #include "image_files.h"
@@ -22,6 +23,8 @@
 #include "progress.h"
 #include "result_writer.h"
 #include "run_plan.h"
+#include "stream_plan.h"
+#include "upright_rows.h"
 
 namespace fs = std::filesystem;
 
@@ -140,16 +143,39 @@ private:
 
         // Once the model is measured (or the tiles are given) the plan needs
         // no picture; before, the picture is the sample it is measured on.
+        // A picture that will stream is measured on its top rows instead,
+        // so that it is never read whole.
+        const AvailableMemory available = availableMemory();
+        const MemoryBudget budget = memoryBudget(o, available);
         std::optional<VelmoraPlan> plan;
         if (model->measured() || (o.tile && o.step)) {
             plan = planFor(request, nullptr);
-            checkPlan(*plan, share);
         } else {
             const int32_t scale = model->info.scale > 0 ? model->info.scale : 1;
             const int32_t out = model->info.outputChannels > 0 ? model->info.outputChannels : modelChannels;
-            checkMemory(share, resultBytes(width, height, scale, out, o.eightBit),
-                        resultBytes(width, height, scale, out, true));
+            const uint64_t result = resultBytes(width, height, scale, out, o.eightBit);
+            if (mayStream(*reader) && estimateMemory(share, result).peak > budget.bytes) {
+                showStatus(progress, "measuring the model on " + job.input.filename().string());
+                const std::unique_ptr<ImageReader> top = openImage(job.input);
+                const TopSample sample = topSample(*top, channels, inputValues, 1024, 1024);
+                measureOn(sample.view);
+                plan = planFor(request, &sample.view);
+            } else {
+                checkMemory(share, result, resultBytes(width, height, scale, out, true));
+            }
         }
+        if (plan && wantsStream(*plan, share, budget)) {
+            const std::string why = streamObstacle(*plan, *reader, o);
+            if (why.empty())
+                return streamPicture(job, format, *reader, channels, *plan, share, budget, available, started);
+            // Held whole it still fits what is available, unless a budget was given.
+            const uint64_t whole = estimateMemory(share, libraryBytes(*plan, false)).peak;
+            if (budget.given || whole > available.bytes)
+                throw std::runtime_error("needs about " + sizeText(whole) + " of memory held whole, past " +
+                                         budgetWords(budget, available) + ", and it cannot stream: " + why +
+                                         (budget.given ? "; --no-stream holds it whole" : ""));
+        }
+        if (plan) checkPlan(*plan, share);
 
         showStatus(progress, "reading " + job.input.filename().string());
         ModelInputImage input =
@@ -160,10 +186,7 @@ private:
             FloatSample bytes;
             if (o.eightBit) bytes = bytesSample(input, conversion.inputScale, 1024);
             const ImageFloat sample = o.eightBit ? bytes.view : floatsOf(input);
-            const velmora::Result<VelmoraModelNeeds> measured = model->context.measure(&sample);
-            if (!measured) throw std::runtime_error(measured.error().words);
-            // The runtime's complaints about the sizes measuring tried explain no later failure.
-            keptLibraryLines().take();
+            measureOn(sample);
             plan = planFor(request, &sample);
             checkPlan(*plan, share);
         }
@@ -188,6 +211,11 @@ private:
                                          : writeResult(job.output, format, head, input, result, outputValues, o,
                                                        givesMask(model->profile.profile));
 
+        return closingLine(job, written, started);
+    }
+
+    static std::string closingLine(const Job& job, const Written& written,
+                                   std::chrono::steady_clock::time_point started) {
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         static const char* const names[] = {"gray", "gray with alpha", "RGB", "RGBA"};
         const std::string channelText = written.channels >= 1 && written.channels <= 4
@@ -198,6 +226,65 @@ private:
                       channelText.c_str(), sampleTypeName(written.type), seconds);
         std::error_code ec;
         return "wrote " + fs::absolute(job.output, ec).string() + closing;
+    }
+
+    void measureOn(const ImageFloat& sample) {
+        const velmora::Result<VelmoraModelNeeds> measured = model->context.measure(&sample);
+        if (!measured) throw std::runtime_error(measured.error().words);
+        // The runtime's complaints about the sizes measuring tried explain no later failure.
+        keptLibraryLines().take();
+    }
+
+    // Whether the picture's rows can come upright one at a time at all, so
+    // that measuring on its top rows is worth it.
+    bool mayStream(const ImageReader& reader) const {
+        return !o.noStream && !o.eightBit && UprightRows::obstacle(reader).empty();
+    }
+
+    // The run as planned, held whole, passes the budget.
+    bool wantsStream(const VelmoraPlan& plan, const CommandShare& share, const MemoryBudget& budget) const {
+        if (o.noStream || o.eightBit) return false;
+        return estimateMemory(share, libraryBytes(plan, false)).peak > budget.bytes;
+    }
+
+    // The plan run a band of rows at a time: the picture read as the bands
+    // need it, the result written as they finish it.
+    std::string streamPicture(const Job& job, FileFormat format, ImageReader& reader, const ChannelFit& channels,
+                              const VelmoraPlan& plan, const CommandShare& share, const MemoryBudget& budget,
+                              const AvailableMemory& available, std::chrono::steady_clock::time_point started) {
+        if (!o.force)
+            if (const std::string problem = tileCountProblem(plan.runs, plan.tileSize, plan.step); !problem.empty())
+                throw std::runtime_error(problem);
+        const ImageHeader& head = reader.header();
+        UprightRows upright(reader, channels, inputValues, o.cutout);
+        const StreamShare streamShare{share.modelChannels, share.alphaAside, share.keptColourChannels,
+                                      upright.readerBytes()};
+        const BandChoice bands = chooseBands(model->context, plan, streamShare, budget.bytes);
+        if (!o.force && bands.estimate.peak > available.bytes)
+            throw std::runtime_error("needs about " + sizeText(bands.estimate.peak) +
+                                     " of memory even a band of tiles at a time; " + available.where + " " +
+                                     sizeText(available.bytes) + " available (--force runs it anyway)");
+        if (o.showPlan || o.verbose) {
+            finishProgress(progress);
+            if (list.batch) say(job.input.string() + ":");
+            for (const std::string& line : planLines(plan, bands.estimate)) say(line);
+            say("  streamed in " + std::to_string(bands.bands) + " bands of " + std::to_string(bands.tileRows) +
+                " tile " + (bands.tileRows == 1 ? "row" : "rows") + ": held whole it would take about " +
+                sizeText(estimateMemory(share, libraryBytes(plan, false)).peak) + ", past " +
+                budgetWords(budget, available));
+        }
+        progress.totalTiles = static_cast<long>(plan.runs);
+        progress.unit = "tiles";
+        progress.calls = 0;
+        BandStream stream(model->context, plan, bands.tileRows, upright, progress);
+        stream.start();
+        checkValueMaps(0, stream.result().channels());
+        const Written written =
+            o.cutout ? writeCutout(job.output, format, head, stream.picture(), stream.result(), outputValues, o)
+                     : writeResult(job.output, format, head, stream.picture(), stream.result(), outputValues, o,
+                                   givesMask(model->profile.profile));
+        finishProgress(progress);
+        return closingLine(job, written, started);
     }
 
     static ImageFloat floatsOf(ModelInputImage& input) {

@@ -10,6 +10,7 @@
 #include "model_input.h"
 #include "model_run.h"
 #include "options.h"
+#include "result_rows.h"
 
 // 8, 16 or 32 bits as asked, else `fallback`.
 SampleType requestedType(int bits, SampleType fallback);
@@ -26,6 +27,10 @@ Written writeResult(const std::filesystem::path& path, FileFormat format, const 
                     const ModelInputImage& input, const RunResult& result, const ChannelMap& values,
                     const Options& options, bool mask);
 
+// The same from rows handed out one at a time.
+Written writeResult(const std::filesystem::path& path, FileFormat format, const ImageHeader& head, PictureRows& picture,
+                    ResultRows& result, const ChannelMap& values, const Options& options, bool mask);
+
 // The picture's kept colours with the mask (the result's one channel,
 // mapped by `values`, clamped to [0, 1], averaged down when the model's
 // result is larger than the picture) as alpha. Throws when the format holds
@@ -33,3 +38,5 @@ Written writeResult(const std::filesystem::path& path, FileFormat format, const 
 Written writeCutout(const std::filesystem::path& path, FileFormat format, const ImageHeader& head,
                     const ModelInputImage& input, const RunResult& result, const ChannelMap& values,
                     const Options& options);
+Written writeCutout(const std::filesystem::path& path, FileFormat format, const ImageHeader& head, PictureRows& picture,
+                    ResultRows& result, const ChannelMap& values, const Options& options);

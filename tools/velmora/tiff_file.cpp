@@ -180,73 +180,124 @@ public:
         readPictureInfo();
     }
 
-    void readRows(const RowSink& sink) override {
+    // Pictures decoded whole hand their rows out in either order; strips
+    // decode one at a time from the bottom.
+    bool reads(RowOrder) const override { return true; }
+
+    uint64_t bytesHeld(RowOrder order) const override {
+        if (order == RowOrder::BottomUp && direct && !separate())
+            return static_cast<uint64_t>(std::max<int64_t>(TIFFStripSize64(tiff.get()), 0));
+        return head.decoderBytes;
+    }
+
+    void start(RowOrder order) override {
         lastTiffError.clear();
-        if (!direct) return readThroughRgba(sink);
-        const size_t bytesPerSample = head.type == SampleType::UInt8 ? 1 : head.type == SampleType::UInt16 ? 2 : 4;
+        next = order == RowOrder::TopDown ? 0 : head.height - 1;
+        step = order == RowOrder::TopDown ? 1 : -1;
         const auto samples = static_cast<size_t>(head.channels);
-        const bool separate = planar == PLANARCONFIG_SEPARATE && samples > 1;
-        const size_t perPixel = separate ? 1 : samples;
-        const tmsize_t lineSize = TIFFScanlineSize(tiff.get());
         const size_t width = static_cast<size_t>(head.width);
-        if (lineSize <= 0 || static_cast<size_t>(lineSize) < width * perPixel * bytesPerSample)
+        values.resize(width * samples);
+        if (!direct) return decodeThroughRgba();
+        const size_t perPixel = separate() ? 1 : samples;
+        const tmsize_t lineSize = TIFFScanlineSize(tiff.get());
+        if (lineSize <= 0 || static_cast<size_t>(lineSize) < width * perPixel * bytesPerSample())
             throw failure(path, "inconsistent TIFF scanline size");
-        std::vector<unsigned char> line(static_cast<size_t>(lineSize));
-        std::vector<float> values(width * samples);
-        auto readLine = [&](int32_t y, size_t plane) {
-            if (TIFFReadScanline(tiff.get(), line.data(), static_cast<uint32_t>(y), static_cast<uint16_t>(plane)) < 0 ||
-                !lastTiffError.empty())
-                throw failure(path, "damaged TIFF image");
-        };
-        if (!separate) {
-            for (int32_t y = 0; y < head.height; ++y) {
-                readLine(y, 0);
-                for (size_t i = 0; i < width * samples; ++i)
-                    values[i] = sampleValue(line.data() + i * bytesPerSample, head.type);
-                sink(y, values.data());
-            }
-            return;
-        }
-        // Planes lie in separate strips that libtiff decodes front to back:
-        // read plane after plane in the file's own samples, then hand out rows.
-        const size_t planeBytes = width * bytesPerSample * static_cast<size_t>(head.height);
-        std::vector<unsigned char> planes(planeBytes * samples);
-        for (size_t plane = 0; plane < samples; ++plane)
-            for (int32_t y = 0; y < head.height; ++y) {
-                readLine(y, plane);
-                std::memcpy(planes.data() + plane * planeBytes + static_cast<size_t>(y) * width * bytesPerSample,
-                            line.data(), width * bytesPerSample);
-            }
-        for (int32_t y = 0; y < head.height; ++y) {
-            for (size_t plane = 0; plane < samples; ++plane) {
-                const unsigned char* row =
-                    planes.data() + plane * planeBytes + static_cast<size_t>(y) * width * bytesPerSample;
-                for (size_t x = 0; x < width; ++x)
-                    values[x * samples + plane] = sampleValue(row + x * bytesPerSample, head.type);
-            }
-            sink(y, values.data());
+        line.resize(static_cast<size_t>(lineSize));
+        if (separate()) return decodePlanes();
+        if (order == RowOrder::BottomUp) {
+            const tmsize_t stripSize = TIFFStripSize(tiff.get());
+            if (stripSize <= 0) throw failure(path, "inconsistent TIFF strip size");
+            strip.resize(static_cast<size_t>(stripSize));
+            stripHeld = UINT32_MAX;
         }
     }
 
-private:
-    void readThroughRgba(const RowSink& sink) {
-        const auto width = static_cast<uint32_t>(head.width), height = static_cast<uint32_t>(head.height);
-        std::vector<uint32_t> rgba(static_cast<size_t>(width) * height);
-        // Stop at the first damaged strip instead of filling it in.
-        if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, rgba.data(), ORIENTATION_TOPLEFT, 1) ||
-            !lastTiffError.empty())
-            throw failure(path, "damaged or unsupported TIFF image");
-        std::vector<float> values(static_cast<size_t>(width) * 4);
-        for (uint32_t y = 0; y < height; ++y) {
-            const uint32_t* row = rgba.data() + static_cast<size_t>(y) * width;
-            for (uint32_t x = 0; x < width; ++x) {
+    const float* nextRow() override {
+        const int32_t y = next;
+        next += step;
+        if (!direct) {
+            const uint32_t* row = rgba.data() + static_cast<size_t>(y) * static_cast<size_t>(head.width);
+            for (size_t x = 0; x < static_cast<size_t>(head.width); ++x) {
                 values[x * 4 + 0] = TIFFGetR(row[x]) / 255.0f;
                 values[x * 4 + 1] = TIFFGetG(row[x]) / 255.0f;
                 values[x * 4 + 2] = TIFFGetB(row[x]) / 255.0f;
                 values[x * 4 + 3] = TIFFGetA(row[x]) / 255.0f;
             }
-            sink(static_cast<int32_t>(y), values.data());
+            return values.data();
         }
+        const size_t width = static_cast<size_t>(head.width), bytes = bytesPerSample();
+        const auto samples = static_cast<size_t>(head.channels);
+        if (separate()) {
+            const size_t planeBytes = width * bytes * static_cast<size_t>(head.height);
+            for (size_t plane = 0; plane < samples; ++plane) {
+                const unsigned char* row = planes.data() + plane * planeBytes + static_cast<size_t>(y) * width * bytes;
+                for (size_t x = 0; x < width; ++x)
+                    values[x * samples + plane] = sampleValue(row + x * bytes, head.type);
+            }
+            return values.data();
+        }
+        const unsigned char* row = step > 0 ? readLine(y, 0) : lineFromStrip(y);
+        for (size_t i = 0; i < width * samples; ++i) values[i] = sampleValue(row + i * bytes, head.type);
+        return values.data();
+    }
+
+    void finish() override {
+        std::vector<uint32_t>().swap(rgba);
+        std::vector<unsigned char>().swap(planes);
+        std::vector<unsigned char>().swap(strip);
+    }
+
+private:
+    size_t bytesPerSample() const {
+        return head.type == SampleType::UInt8 ? 1 : head.type == SampleType::UInt16 ? 2 : 4;
+    }
+    bool separate() const { return planar == PLANARCONFIG_SEPARATE && head.channels > 1; }
+
+    const unsigned char* readLine(int32_t y, size_t plane) {
+        if (TIFFReadScanline(tiff.get(), line.data(), static_cast<uint32_t>(y), static_cast<uint16_t>(plane)) < 0 ||
+            !lastTiffError.empty())
+            throw failure(path, "damaged TIFF image");
+        return line.data();
+    }
+
+    // Row y out of its strip, decoded whole once for all its rows.
+    const unsigned char* lineFromStrip(int32_t y) {
+        const uint32_t index = TIFFComputeStrip(tiff.get(), static_cast<uint32_t>(y), 0);
+        uint32_t rowsPerStrip = 0;
+        TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        const uint64_t firstRow = static_cast<uint64_t>(index) * rowsPerStrip;
+        const uint64_t offset = (static_cast<uint64_t>(y) - firstRow) * line.size();
+        if (index != stripHeld) {
+            const tmsize_t got =
+                TIFFReadEncodedStrip(tiff.get(), index, strip.data(), static_cast<tmsize_t>(strip.size()));
+            if (got < 0 || static_cast<uint64_t>(got) < offset + line.size() || !lastTiffError.empty())
+                throw failure(path, "damaged TIFF image");
+            stripHeld = index;
+        }
+        if (offset + line.size() > strip.size()) throw failure(path, "damaged TIFF image");
+        return strip.data() + offset;
+    }
+
+    // Planes lie in separate strips that libtiff decodes front to back:
+    // read plane after plane in the file's own samples.
+    void decodePlanes() {
+        const size_t rowBytes = static_cast<size_t>(head.width) * bytesPerSample();
+        const size_t planeBytes = rowBytes * static_cast<size_t>(head.height);
+        const auto samples = static_cast<size_t>(head.channels);
+        planes.resize(planeBytes * samples);
+        for (size_t plane = 0; plane < samples; ++plane)
+            for (int32_t y = 0; y < head.height; ++y)
+                std::memcpy(planes.data() + plane * planeBytes + static_cast<size_t>(y) * rowBytes, readLine(y, plane),
+                            rowBytes);
+    }
+
+    void decodeThroughRgba() {
+        const auto width = static_cast<uint32_t>(head.width), height = static_cast<uint32_t>(head.height);
+        rgba.resize(static_cast<size_t>(width) * height);
+        // Stop at the first damaged strip instead of filling it in.
+        if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, rgba.data(), ORIENTATION_TOPLEFT, 1) ||
+            !lastTiffError.empty())
+            throw failure(path, "damaged or unsupported TIFF image");
     }
 
     void readPictureInfo() {
@@ -273,6 +324,11 @@ private:
     uint16_t planar = PLANARCONFIG_CONTIG;
     uint16_t photometric = 0;
     bool direct = true;
+    int32_t next = 0, step = 1;
+    std::vector<float> values;
+    std::vector<unsigned char> line, planes, strip;
+    std::vector<uint32_t> rgba;
+    uint32_t stripHeld = UINT32_MAX;
 };
 
 }  // namespace
@@ -285,12 +341,16 @@ void writeTiff(const std::filesystem::path& path, const ImageToWrite& toWrite, c
     if (toWrite.channels < 1 || toWrite.channels > 4)
         throw std::runtime_error(path.string() + ": this TIFF writer holds 1 to 4 channels, the image has " +
                                  std::to_string(toWrite.channels));
-    TiffHandle tiff = openTiffFile(path, "w", 0);
-    lastTiffError.clear();
     const auto channels = static_cast<uint16_t>(toWrite.channels);
     const bool color = channels >= 3;
     const bool alpha = channels == 2 || channels == 4;
     const uint16_t bits = toWrite.type == SampleType::UInt8 ? 8 : toWrite.type == SampleType::UInt16 ? 16 : 32;
+    // The classic format's offsets end at 4 GiB; samples near that, even
+    // deflated, may pass it: BigTIFF.
+    const uint64_t sampleBytes =
+        static_cast<uint64_t>(toWrite.width) * static_cast<uint64_t>(toWrite.height) * channels * (bits / 8);
+    TiffHandle tiff = openTiffFile(path, sampleBytes >= (uint64_t{1} << 32) - (uint64_t{1} << 28) ? "w8" : "w", 0);
+    lastTiffError.clear();
     TIFF* t = tiff.get();
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(toWrite.width));
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(toWrite.height));

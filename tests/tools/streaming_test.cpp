@@ -1,0 +1,84 @@
+// A run past the memory budget streams a band of rows at a time: its file
+// is the one the picture held whole gives, byte for byte, and a streamed run
+// that fails leaves an existing output as it was.
+#include <gtest/gtest.h>
+
+#include "command_runner.h"
+#include "image_files.h"
+#include "test_files.h"
+#include "test_images.h"
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+struct Case {
+    const char* input;
+    const char* model;
+    std::vector<std::string> extra;
+};
+
+}  // namespace
+
+TEST(Streaming, AStreamedRunWritesTheFileTheHeldRunWrites) {
+    Scratch scratch;
+    // RGBA, so that the alpha set aside streams beside the run (and is
+    // enlarged with an upscaler's result); a TIFF stored upside down, which
+    // streams from its last row.
+    writeImage(scratch / "in.png", FileFormat::Png, randomRaster(203, 187, 4, SampleType::UInt16, 7),
+               {SampleType::UInt16, 95});
+    writeTiffFile(scratch / "turned.tif", randomRaster(150, 141, 3, SampleType::UInt8, 8), {false, 8, 3});
+    for (const Case& c : {Case{"in.png", "conv5_open.onnx", {}}, Case{"in.png", "conv5_open.onnx", {"-d", "2"}},
+                          Case{"in.png", "up2_conv_open.onnx", {}}, Case{"turned.tif", "conv5_open.onnx", {"-d", "2"}},
+                          Case{"in.png", "up2_conv_open.onnx", {"-d", "2"}}}) {
+        SCOPED_TRACE(std::string(c.input) + " " + c.model + (c.extra.empty() ? "" : " -d 2"));
+        std::vector<std::string> args{"-m", modelFile(c.model), "-t", "48", "-s", "32", "-b", "32", "--plan"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        auto with = [&](std::vector<std::string> front, const std::vector<std::string>& more) {
+            front.insert(front.end(), args.begin(), args.end());
+            front.insert(front.end(), more.begin(), more.end());
+            return front;
+        };
+        const CommandResult held = scratch.run(with({c.input, "held.tif"}, {"--no-stream", "--memory-budget", "1"}));
+        ASSERT_EQ(held.exitCode, 0) << held.err;
+        EXPECT_FALSE(contains(held.err, "streamed in")) << held.err;
+        const CommandResult streamed = scratch.run(with({c.input, "streamed.tif"}, {"--memory-budget", "1"}));
+        ASSERT_EQ(streamed.exitCode, 0) << streamed.err;
+        EXPECT_TRUE(contains(streamed.err, "streamed in")) << streamed.err;
+        EXPECT_EQ(readBytes(scratch / "held.tif"), readBytes(scratch / "streamed.tif"));
+        // A budget the run fits in holds it whole, as before.
+        const CommandResult roomy = scratch.run(with({c.input, "roomy.tif"}, {"--memory-budget", "4G"}));
+        EXPECT_FALSE(contains(roomy.err, "streamed in")) << roomy.err;
+    }
+}
+
+TEST(Streaming, AStreamedRunThatFailsLeavesTheOutputAsItWas) {
+    Scratch scratch;
+    writeImage(scratch / "in.png", FileFormat::Png, randomRaster(300, 260, 3, SampleType::UInt8, 3),
+               {SampleType::UInt8, 95});
+    const std::vector<unsigned char> whole = readBytes(scratch / "in.png");
+    writeText(scratch / "out.png", "the previous result");
+    const std::vector<std::string> args{
+        "in.png", "out.png", "-m", modelFile("conv5_open.onnx"), "-t", "48", "-s", "32", "--memory-budget", "1"};
+    auto expectUntouched = [&](const CommandResult& r, int exitCode, const std::string& words) {
+        EXPECT_EQ(r.exitCode, exitCode) << r.err;
+        EXPECT_TRUE(contains(r.err, words)) << r.err;
+        EXPECT_EQ(readText(scratch / "out.png"), "the previous result");
+        EXPECT_EQ(scratch.files(), (std::vector<std::string>{"in.png", "out.png"}));
+    };
+    // Stopped after a few bands are written.
+    expectUntouched(scratch.run(args, {{"VELMORA_STOP_AFTER_PROGRESS", "30"}}), 130, "interrupted");
+    // A file whose rows end halfway: found once half the result is written.
+    cutFile(scratch / "in.png", whole.size() / 2);
+    expectUntouched(scratch.run(args), 1, "in.png");
+    // A picture turned a quarter cannot stream: past a given budget it is
+    // refused before anything is written.
+    writeJpegFile(scratch / "in.jpg", randomRaster(120, 90, 3, SampleType::UInt8, 4), {6});
+    std::filesystem::remove(scratch / "in.png");
+    std::vector<std::string> turned = args;
+    turned[0] = "in.jpg";
+    const CommandResult r = scratch.run(turned);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "cannot stream: it is stored turned a quarter (orientation 6)")) << r.err;
+    EXPECT_EQ(readText(scratch / "out.png"), "the previous result");
+}
