@@ -57,7 +57,7 @@ fi
 
 if [[ "$what" == big || "$what" == all ]]; then
   [[ -f p40000.png ]] || ./stream_picture write 40000 40000 p40000.png
-  mix=(-m "$models/mix_cf_cf_f32_open.onnx" -t 1024 -s 1024)
+  mix=(-m "$models/mix_cf_cf_f32_open.onnx" -t 512 -s 512)
   echo -n "40000 x 40000, pixel-local model, streamed (--memory-budget 1G): "
   measured p40000.png r40000.png "${mix[@]}" --memory-budget 1G
   for spot in "0 0" "17000 23000" "38000 38000"; do
