@@ -76,5 +76,7 @@ if [[ "$what" == big || "$what" == all ]]; then
   [[ -f p10000.png ]] || ./stream_picture write 10000 10000 p10000.png
   echo -n "10000 x 10000 through up4_conv_open to 40000 x 40000 BigTIFF, streamed (--memory-budget 1.5G): "
   measured p10000.png up4.tif -m "$models/up4_conv_open.onnx" -t 256 -s 224 --memory-budget 1.5G
+  # BigTIFF: version 43 in the header's second word.
+  [[ "$(od -An -tx1 -j2 -N2 up4.tif | tr -d ' ')" == 2b00 ]] && echo "  written as BigTIFF" || { echo "  NOT BigTIFF"; exit 1; }
   rm -f up4.tif
 fi

@@ -169,7 +169,7 @@ private:
             if (why.empty())
                 return streamPicture(job, format, *reader, channels, *plan, share, budget, available, started);
             // Held whole it still fits what is available, unless a budget was given.
-            const uint64_t whole = estimateMemory(share, libraryBytes(*plan, false)).peak;
+            const uint64_t whole = estimateMemory(share, libraryBytes(*plan, o.eightBit)).peak;
             if (budget.given || whole > available.bytes)
                 throw std::runtime_error("needs about " + sizeText(whole) + " of memory held whole, past " +
                                          budgetWords(budget, available) + ", and it cannot stream: " + why +
@@ -241,10 +241,11 @@ private:
         return !o.noStream && !o.eightBit && UprightRows::obstacle(reader).empty();
     }
 
-    // The run as planned, held whole, passes the budget.
+    // The run as planned, held whole, passes the budget. The 8-bit path,
+    // which cannot stream, heeds only a budget given.
     bool wantsStream(const VelmoraPlan& plan, const CommandShare& share, const MemoryBudget& budget) const {
-        if (o.noStream || o.eightBit) return false;
-        return estimateMemory(share, libraryBytes(plan, false)).peak > budget.bytes;
+        if (o.noStream || (o.eightBit && !budget.given)) return false;
+        return estimateMemory(share, libraryBytes(plan, o.eightBit)).peak > budget.bytes;
     }
 
     // The plan run a band of rows at a time: the picture read as the bands
