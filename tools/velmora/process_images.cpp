@@ -167,7 +167,8 @@ private:
         if (plan && wantsStream(*plan, share, budget)) {
             const std::string why = streamObstacle(*plan, *reader, o);
             if (why.empty())
-                return streamPicture(job, format, *reader, channels, *plan, share, budget, available, started);
+                return streamPicture(job, format, *reader, channels, scaleKnown(*plan, request), share, budget,
+                                     available, started);
             // Held whole it still fits what is available, unless a budget was given.
             const uint64_t whole = estimateMemory(share, libraryBytes(*plan, o.eightBit)).peak;
             if (budget.given || whole > available.bytes)
@@ -246,6 +247,27 @@ private:
     bool wantsStream(const VelmoraPlan& plan, const CommandShare& share, const MemoryBudget& budget) const {
         if (o.noStream || (o.eightBit && !budget.given)) return false;
         return estimateMemory(share, libraryBytes(plan, o.eightBit)).peak > budget.bytes;
+    }
+
+    // The plan with the model's scale, which a model of open sizes tells
+    // only by running: one tile of it, so that bands are cut for the
+    // result's real size. The tiles stay those of `plan`.
+    VelmoraPlan scaleKnown(const VelmoraPlan& plan, const VelmoraPlanRequest& request) {
+        if (plan.scale > 0) return plan;
+        VelmoraPlanRequest one = request;
+        one.width = one.height = plan.tileSize;
+        one.tileSize = plan.tileSize;
+        one.step = plan.step;
+        one.downscale = 1;
+        const VelmoraPlan tilePlan = planFor(one, nullptr);
+        std::vector<float> zeros(static_cast<size_t>(plan.tileSize) * static_cast<size_t>(plan.tileSize) *
+                                 static_cast<size_t>(plan.channels));
+        const velmora::Result<velmora::FloatResult> ran =
+            model->context.runPlan({plan.tileSize, plan.tileSize, plan.channels, zeros.data()}, tilePlan, {});
+        if (!ran) throw std::runtime_error(ran.error().words);
+        VelmoraPlan known = planFor(request, nullptr);
+        if (known.tileSize != plan.tileSize || known.step != plan.step || known.blend != plan.blend) return plan;
+        return known;
     }
 
     // The plan run a band of rows at a time: the picture read as the bands
