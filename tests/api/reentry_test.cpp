@@ -146,9 +146,10 @@ TEST(Reentry, WhatWouldDisturbTheRunningCallIsRefusedAndItsResultStaysRight) {
             const std::string words = host.errors();
             EXPECT_TRUE(callback.done);
             EXPECT_EQ(callback.innerAdmitted, !r.refused);
-            if (r.refused)
+            if (r.refused) {
                 EXPECT_NE(words.find(std::string(r.name) + ": the context is in another call"), std::string::npos)
                     << words;
+            }
             if (*r.outcome) {
                 EXPECT_FALSE(gave);
                 EXPECT_NE(words.find(r.outcome), std::string::npos) << words;
