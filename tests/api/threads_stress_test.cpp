@@ -112,6 +112,7 @@ TEST(Threads, OnOneContextEveryCallRunsOrIsRefusedWithWordsNamingIt) {
     std::array<std::map<std::string, int>, 2> failed;
     std::array<std::string, 2> problems;
     Meeting meeting;
+    std::atomic<int> ready{0};
     auto work = [&](int t) {
         std::vector<float> image = picture(1.0f / 200), direct(static_cast<size_t>(kTile) * kTile * 3);
         for (size_t i = 0; i < direct.size(); ++i) direct[i] = static_cast<float>((i * 7 + t) % 200);
@@ -128,6 +129,14 @@ TEST(Threads, OnOneContextEveryCallRunsOrIsRefusedWithWordsNamingIt) {
             ++failed[1]["velmoraDescribeModel"];
             meeting.tried = true;
         }
+        // Together, one-tile calls in quick succession, so that calls also
+        // meet as they begin and end; then rounds of every kind of call.
+        ++ready;
+        while (ready < 2) std::this_thread::yield();
+        for (int i = 0; i < 300; ++i)
+            if (!predictByTiles(host, rgb.data(), kTile, kTile, 3, kTile, kTile, false, 1.0f / 255, 255.0f, 1, nullptr,
+                                nullptr))
+                ++failed[t]["predictByTiles"];
         for (int round = 0; round < kRounds; ++round)
             sharedRound(host, plan, image, direct, rgb, failed[t], problems[t]);
     };
