@@ -10,8 +10,9 @@
 // running one is refused with words naming it, any other does what it says,
 // a second tiled float prediction in the process raises VelmoraException
 // (caught here, as a host catches it), and the running call still gives its
-// whole, right result, or no result with words after a release. A fresh
-// context then runs normally.
+// whole, right result, or no result with words after a release. A context
+// no fuzzed call touches then runs normally, and so does a fresh one after
+// calls that change what the process shares.
 //
 // Contexts are made once per model and kept between inputs, as a host keeps
 // its context between pictures.
@@ -50,6 +51,8 @@ struct Loaded {
 };
 std::vector<Loaded> loaded(kExportModelCount);
 std::vector<Loaded> seconds(kExportModelCount);  // for the progress callback's calls on another context
+
+VelmoraContext untouched = nullptr;  // an identity model's, which no fuzzed call reaches
 
 // The outer call while its progress callback runs, so that findings inside
 // tell what they were called from.
@@ -1108,9 +1111,40 @@ void callFromCallback(Progress& p) {
     }
 }
 
-// The state the callback's call changed is put back, and a fresh context
-// runs as it would in a fresh process: nothing process-wide (the one tiled
-// float caller, the runtime) is left taken or broken.
+// Runs an identity model on a small picture: the picture must come back.
+void identityRuns(VelmoraContext context, const Checker& check, const char* which) {
+    std::vector<float> image(23 * 19 * 3);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<float>(i % 251) / 251.0f;
+    ImageFloat out{0, 0, 0, nullptr};
+    std::string raised;
+    try {
+        out = predictByTilesImageFloat(context, ImageFloat{23, 19, 3, image.data()}, 16, 12, 1, nullptr, nullptr);
+    } catch (const std::exception& e) {
+        raised = e.what();
+    }
+    const std::string words = errorText(context);
+    check.require(out.data && raised.empty(),
+                  std::string("after a call from the progress callback ") + which + " does not run: " + raised + words);
+    check.same(compareChannels(image.data(), 3, out.data, 3, 23 * 19, 3, 0), which);
+}
+
+VelmoraContext identityContext(const Checker& check) {
+    static const std::vector<uint8_t> model =
+        readFileBytes(std::filesystem::path(VELMORA_TEST_MODELS) / "identity_t16_c3.onnx");
+    const VelmoraContext context = createContext(0, "velmora-fuzz");
+    check.require(context != nullptr, "createContext gave no context after a call from the progress callback");
+    char info[1000];
+    initializeVelmora(context, "velmora-fuzz", nullptr, info);
+    check.require(loadModel(context, model.data(), static_cast<uint32_t>(model.size()), "input", "output"),
+                  "the identity model does not load after a call from the progress callback: " + errorText(context));
+    return context;
+}
+
+// The state the callback's call changed is put back, and the process is
+// still fit: the one tiled float caller is free and the runtime runs. A
+// fresh context (dear under the sanitizers) is made after the calls that
+// change what contexts share: contexts made or deleted, the message sink,
+// models released or loaded, the refused second tiled float prediction.
 void afterReentry(Reentering& r, size_t index) {
     const Checker check(r.call, r.model);
     if (r.sinkSet) velmoraSetMessageSink(nullptr, nullptr, 0);
@@ -1124,28 +1158,17 @@ void afterReentry(Reentering& r, size_t index) {
     }
     if (r.same.changed) contextFor(index);
 
-    static const std::vector<uint8_t> model =
-        readFileBytes(std::filesystem::path(VELMORA_TEST_MODELS) / "identity_t16_c3.onnx");
-    const VelmoraContext fresh = createContext(0, "velmora-fuzz fresh");
-    check.require(fresh != nullptr, "no fresh context after a call from the progress callback");
-    char info[1000];
-    initializeVelmora(fresh, "velmora-fuzz", nullptr, info);
-    const bool ok = loadModel(fresh, model.data(), static_cast<uint32_t>(model.size()), "input", "output");
-    std::vector<float> image(23 * 19 * 3);
-    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<float>(i % 251) / 251.0f;
-    ImageFloat out{0, 0, 0, nullptr};
-    std::string raised;
-    try {
-        out = predictByTilesImageFloat(fresh, ImageFloat{23, 19, 3, image.data()}, 16, 12, 1, nullptr, nullptr);
-    } catch (const std::exception& e) {
-        raised = e.what();
-    }
-    const std::string words = errorText(fresh);
-    check.require(ok && out.data && raised.empty(),
-                  "after a call from the progress callback a fresh context "
-                  "does not run: " +
-                      raised + words);
-    check.same(compareChannels(image.data(), 3, out.data, 3, 23 * 19, 3, 0), "a fresh context's identity run");
+    if (!untouched) untouched = identityContext(check);
+    identityRuns(untouched, check, "a context no fuzzed call touches");
+    const Api api = r.call.inner.api;
+    const bool shared =
+        api == Api::CreateContext || api == Api::DeleteContext || api == Api::SetMessageSink ||
+        api == Api::DeallocateModel || api == Api::LoadModel || api == Api::LoadModelEx ||
+        expectedReentry(api, !r.call.inner.other,
+                        r.call.op == Export::TilesImageFloat || r.call.op == Export::TilesFloat) == Reentry::Raises;
+    if (!shared) return;
+    const VelmoraContext fresh = identityContext(check);
+    identityRuns(fresh, check, "a fresh context");
     deleteContext(fresh);
 }
 
@@ -1192,6 +1215,7 @@ void deleteContexts() {
     for (std::vector<Loaded>* table : {&loaded, &seconds})
         for (Loaded& l : *table)
             if (l.context) deleteContext(l.context);
+    if (untouched) deleteContext(untouched);
     std::fprintf(stderr, "velmora-fuzz: the process-wide backend error text has grown to %zu bytes\n",
                  seenBackendText.size());
 }
