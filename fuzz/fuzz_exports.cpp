@@ -920,7 +920,7 @@ bool admittedCall(Reentering& r, Progress& p, Loaded& target, const Checker& che
             VelmoraModelInfo info{};
             info.size = sizeof info;
             check.require(!velmoraDescribeModel(ctx, &info), "a model released with deallocateModel is described");
-            return false;
+            return false;  // the description's refusal left words
         }
         case Api::DeallocateImage:
             deallocateImage(ctx);
