@@ -15,7 +15,8 @@
 #                scratch folder (set-up, the whole suite, installs): skipped
 #   console      a transcript: every "$ COMMAND" line is run and the lines
 #                shown after it must come out, in order, with every number
-#                allowed to differ and the scratch folder read as /tmp/doc
+#                (and unit of bytes) allowed to differ, and the scratch
+#                folder read as /tmp/doc
 #                ("..." stands for lines left out); with none shown, the
 #                command must succeed
 #   c, cpp       compiled (syntax only) against include/
@@ -130,6 +131,7 @@ def check_links(path):
 def masked(line, folder):
     line = line.replace(folder, "/tmp/doc").rstrip()
     line = re.sub(r"\d+(\.\d+)?", "N", line)
+    line = re.sub(r"\bN [kMGT]?B\b", "N B", line)
     return re.sub(r"\b(run|tile|channel|picture|second)s\b", r"\1", line)
 
 
