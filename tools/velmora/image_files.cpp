@@ -5,7 +5,8 @@
 #include <cctype>
 #include <cstring>
 #include <fstream>
-#include <random>
+
+#include "output_file.h"
 
 namespace fs = std::filesystem;
 
@@ -67,50 +68,27 @@ bool profileFits(const std::vector<unsigned char>& profile, int32_t channels) {
     return (gray && color == 1) || (rgb && color == 3);
 }
 
-namespace {
-
-fs::path temporaryBeside(const fs::path& path) {
-    std::random_device random;
-    const std::string suffix = std::to_string(random() % 1000000);
-    return path.parent_path() / ("." + path.filename().string() + ".partial-" + suffix);
-}
-
-}  // namespace
-
 void writeImageRows(const fs::path& path, FileFormat format, const ImageToWrite& given, const RowSource& source) {
     if (storableType(format, given.type) != given.type)
         throw std::runtime_error(path.string() + ": the format cannot hold " + sampleTypeName(given.type) + " samples");
     ImageToWrite toWrite = given;
     if (!profileFits(toWrite.info.iccProfile, toWrite.channels)) toWrite.info.iccProfile.clear();
-    const fs::path temporary = temporaryBeside(path);
+    OutputFile file(path);
+    const fs::path& temporary = file.writePath();
     try {
         switch (format) {
             case FileFormat::Png: writePng(temporary, toWrite, source); break;
             case FileFormat::Jpeg: writeJpeg(temporary, toWrite, source); break;
             case FileFormat::Tiff: writeTiff(temporary, toWrite, source); break;
         }
-        // A replaced file keeps its permissions.
-        std::error_code ec;
-        const fs::file_status old = fs::status(path, ec);
-        if (!ec && fs::is_regular_file(old)) fs::permissions(temporary, old.permissions(), ec);
-        fs::rename(temporary, path);
-    } catch (const fs::filesystem_error& e) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw std::runtime_error(path.string() + ": " + e.code().message());
     } catch (const std::runtime_error& e) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
         // The codecs name the temporary file; the user knows the real one.
         std::string text = e.what();
         const std::string temp = temporary.string();
         if (text.compare(0, temp.size(), temp) == 0) text = path.string() + text.substr(temp.size());
         throw std::runtime_error(text);
-    } catch (...) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw;
     }
+    file.commit();
 }
 
 Raster readImage(const fs::path& path, PictureInfo* info) {
