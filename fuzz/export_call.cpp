@@ -23,6 +23,12 @@ ExportCall readCall(ByteReader& in) {
     c.extra = in.number();
     c.pixels = static_cast<Pixels>(in.byte() % static_cast<uint8_t>(Pixels::Count));
     c.seed = in.raw(4);
+    c.inner.at = in.byte();
+    c.inner.api = static_cast<Api>(in.byte() % static_cast<uint8_t>(Api::Count));
+    const uint8_t innerFlags = in.byte();
+    c.inner.other = innerFlags & 1;
+    c.inner.fetchWords = innerFlags & 2;
+    c.inner.arg = in.number();
     return c;
 }
 
@@ -43,6 +49,10 @@ void writeCall(ByteWriter& out, const ExportCall& c) {
     out.number(c.extra);
     out.byte(static_cast<uint8_t>(c.pixels));
     out.raw(c.seed, 4);
+    out.byte(c.inner.at);
+    out.byte(static_cast<uint8_t>(c.inner.api));
+    out.byte(static_cast<uint8_t>((c.inner.other ? 1 : 0) | (c.inner.fetchWords ? 2 : 0)));
+    out.number(c.inner.arg);
 }
 
 std::vector<ExportCall> readCalls(const uint8_t* data, size_t size) {
@@ -66,7 +76,9 @@ bool operator==(const ExportCall& a, const ExportCall& b) {
            a.channels == b.channels && a.tile == b.tile && a.step == b.step && a.downscale == b.downscale &&
            a.argmax == b.argmax && sameBits(a.inputScale, b.inputScale) && sameBits(a.outputScale, b.outputScale) &&
            a.stopAt == b.stopAt && a.deleteInCallback == b.deleteInCallback && a.noCallback == b.noCallback &&
-           a.nullData == b.nullData && a.extra == b.extra && a.pixels == b.pixels && a.seed == b.seed;
+           a.nullData == b.nullData && a.extra == b.extra && a.pixels == b.pixels && a.seed == b.seed &&
+           a.inner.at == b.inner.at && a.inner.api == b.inner.api && a.inner.other == b.inner.other &&
+           a.inner.fetchWords == b.inner.fetchWords && a.inner.arg == b.inner.arg;
 }
 
 const char* exportName(Export op) {
@@ -83,9 +95,42 @@ const char* exportName(Export op) {
         case Export::Initialize: return "initializeVelmora";
         case Export::DeallocateImage: return "deallocateImage";
         case Export::Reload: return "reload";
+        case Export::Planned: return "velmoraPlan and velmoraPredict";
         case Export::Count: break;
     }
     return "?";
+}
+
+const char* apiName(Api api) {
+    static const char* const names[] = {"createContext",
+                                        "deleteContext",
+                                        "getErrorText",
+                                        "loadModel",
+                                        "loadModelEx",
+                                        "deallocateModel",
+                                        "deallocateImage",
+                                        "predict",
+                                        "predictFloat",
+                                        "predict2InputsFloat",
+                                        "predict3InputsFloat",
+                                        "predictByTiles",
+                                        "predictByTilesFloat",
+                                        "predictByTilesImageFloat",
+                                        "initializeVelmora",
+                                        "getVelmoraVersion",
+                                        "getNNEngineInformation",
+                                        "getModelInformation",
+                                        "getDeviceNameByIndex",
+                                        "velmoraSetMessageSink",
+                                        "velmoraDescribeModel",
+                                        "velmoraPlan",
+                                        "velmoraMeasureModel",
+                                        "velmoraPredict",
+                                        "velmoraGetProfile",
+                                        "velmoraSetProfile",
+                                        "velmoraLoadProfile"};
+    static_assert(sizeof names / sizeof names[0] == static_cast<size_t>(Api::Count));
+    return api < Api::Count ? names[static_cast<size_t>(api)] : "?";
 }
 
 std::string describe(const ExportCall& c, const char* modelFile) {
@@ -104,5 +149,9 @@ std::string describe(const ExportCall& c, const char* modelFile) {
     else if (c.deleteInCallback)
         s += ", deleting the context in the first progress call";
     s += ", extra " + num(c.extra) + ", pixels " + pixelNames[static_cast<int>(c.pixels)] + " seed " + num(c.seed);
+    if (c.inner.at)
+        s += std::string(", at progress call ") + num(c.inner.at) + " the callback calls " + apiName(c.inner.api) +
+             " on " + (c.inner.other ? "a second context" : "the same context") + " with argument " + num(c.inner.arg) +
+             (c.inner.fetchWords ? " and fetches the words" : "");
     return s;
 }

@@ -1,6 +1,7 @@
 // One call of an exported function as the exports fuzzer makes it: which
-// model, which export, and the arguments, decoded from the fuzzer's bytes.
-// An input is a sequence of such calls on the same contexts.
+// model, which export, and the arguments, decoded from the fuzzer's bytes,
+// with what its progress callback does. An input is a sequence of such calls
+// on the same contexts.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +23,51 @@ enum class Export : uint8_t {
                      // getDeviceNameByIndex (index): details and index are `extra`
     Initialize,      // initializeVelmora
     DeallocateImage,
-    Reload,  // deallocateModel, loadModelEx with the layouts in `extra`, a run, and back
+    Reload,   // deallocateModel, loadModelEx with the layouts in `extra`, a run, and back
+    Planned,  // velmoraPlan (strategy and blend in `extra`), then velmoraPredict
     Count
+};
+
+// Every export of velmora.h, as the progress callback calls it.
+enum class Api : uint8_t {
+    CreateContext,
+    DeleteContext,
+    ErrorText,
+    LoadModel,
+    LoadModelEx,
+    DeallocateModel,
+    DeallocateImage,
+    Predict,
+    PredictFloat,
+    Predict2Inputs,
+    Predict3Inputs,
+    TilesBytes,
+    TilesFloat,
+    TilesImageFloat,
+    Initialize,
+    Version,
+    EngineInformation,
+    ModelInformation,
+    DeviceName,
+    SetMessageSink,
+    DescribeModel,
+    Plan,
+    MeasureModel,
+    PlannedPredict,
+    GetProfile,
+    SetProfile,
+    LoadProfile,
+    Count
+};
+
+// A call the progress callback makes at its `at`-th call, on the context of
+// the running call or on a second context of the same model.
+struct InnerCall {
+    uint8_t at = 0;  // 0: none
+    Api api = Api::CreateContext;
+    bool other = false;       // on the second context
+    bool fetchWords = false;  // getErrorText right after it, still inside the callback
+    int32_t arg = 0;          // sizes, lengths, indexes, record sizes: read by each export its own way
 };
 
 // How the pixels of the call's images are filled.
@@ -50,6 +94,7 @@ struct ExportCall {
     int32_t extra = 0;
     Pixels pixels = Pixels::Random;
     uint32_t seed = 0;
+    InnerCall inner;
 };
 
 // Scales the mutator reaches in one byte.
@@ -69,5 +114,7 @@ std::vector<uint8_t> writeCalls(const std::vector<ExportCall>& calls);
 bool operator==(const ExportCall& a, const ExportCall& b);
 
 const char* exportName(Export op);
+// The export's name as velmora.h spells it.
+const char* apiName(Api api);
 // The call in words, for findings: "predictByTiles(model 3, 37 x 21 x 3, ...)".
 std::string describe(const ExportCall& call, const char* modelFile);

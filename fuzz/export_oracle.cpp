@@ -54,3 +54,49 @@ std::string compareBytes(const uint8_t* expected, const uint8_t* result, int64_t
                    std::to_string(expected[i]) + " was expected";
     return {};
 }
+
+Reentry expectedReentry(Api api, bool sameContext, bool outerIsTiledFloat) {
+    if (!sameContext)
+        return outerIsTiledFloat && (api == Api::TilesFloat || api == Api::TilesImageFloat) ? Reentry::Raises
+                                                                                            : Reentry::Admitted;
+    switch (api) {
+        case Api::LoadModel:
+        case Api::LoadModelEx:
+        case Api::Predict:
+        case Api::PredictFloat:
+        case Api::Predict2Inputs:
+        case Api::Predict3Inputs:
+        case Api::TilesBytes:
+        case Api::TilesFloat:
+        case Api::TilesImageFloat:
+        case Api::Plan:
+        case Api::MeasureModel:
+        case Api::PlannedPredict:
+        case Api::SetProfile:
+        case Api::LoadProfile: return Reentry::Refused;
+        default: return Reentry::Admitted;
+    }
+}
+
+namespace {
+std::string refusalLine(const char* who) { return std::string(who) + ": the context is in another call"; }
+}  // namespace
+
+bool namesRefusal(const std::string& words, const char* who) {
+    const std::string line = refusalLine(who);
+    for (size_t at = 0; at < words.size(); at = words.find('\n', at) + 1) {
+        if (words.compare(at, line.size(), line) == 0) return true;
+        if (words.find('\n', at) == std::string::npos) break;
+    }
+    return false;
+}
+
+std::string withoutLines(const std::string& words, const std::string& prefix) {
+    std::string kept;
+    for (size_t at = 0; at < words.size();) {
+        const size_t end = std::min(words.find('\n', at), words.size());
+        if (words.compare(at, prefix.size(), prefix) != 0) kept.append(words, at, end + 1 - at);
+        at = end + 1;
+    }
+    return kept;
+}

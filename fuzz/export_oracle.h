@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "export_call.h"
+
 // A byte of the 8-bit input as the model sees it.
 inline float byteValue(uint8_t b, float scale) { return static_cast<float>(b) * scale; }
 
@@ -33,3 +35,23 @@ std::string compareChannels(const float* source, int sourceChannels, const float
 
 // Bytes against expected bytes, `channels` per pixel in both, within `slack`.
 std::string compareBytes(const uint8_t* expected, const uint8_t* result, int64_t count, int slack);
+
+// What a call made from a running call's progress callback meets.
+enum class Reentry {
+    Refused,   // fails, with words naming it
+    Admitted,  // runs as it would outside
+    Raises,    // VelmoraException: a second tiled float prediction in the process
+};
+
+// On the running call's context whatever would disturb it is refused; on
+// another context every call runs, but the tiled float calls admit one caller
+// per process.
+Reentry expectedReentry(Api api, bool sameContext, bool outerIsTiledFloat);
+
+inline constexpr const char* kReleasedWords = "the result was released (deallocateImage) during the run";
+inline constexpr const char* kProcessBusyText = "Velmora exception: No multithreading allowed!!!";
+
+// Whether `words` holds a line "<who>: the context is in another call ...".
+bool namesRefusal(const std::string& words, const char* who);
+// `words` less its lines that start with `prefix`.
+std::string withoutLines(const std::string& words, const std::string& prefix);

@@ -70,7 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int32_t tile = info.tileSize, channels = info.inputChannels;
         // A picture a little larger than a tile, in four tiles.
         const int32_t width = tile + tile / 2 + 1, height = tile + 1, step = std::max(tile - 2, 1);
-        VelmoraPlanRequest request{sizeof(VelmoraPlanRequest), width, height, channels, tile, step, 1};
+        VelmoraPlanRequest request{};
+        request.size = sizeof request;
+        request.width = width;
+        request.height = height;
+        request.channels = channels;
+        request.tileSize = tile;
+        request.step = step;
+        request.downscale = 1;
         VelmoraPlan plan{};
         plan.size = sizeof plan;
         if (!velmoraPlan(ctx, &request, &plan) && errorText(ctx).empty())

@@ -92,6 +92,27 @@ void exportSeeds(const fs::path& dir) {
         ExportCall reload = tiled(i, Export::Reload, 0, 0, 1);
         reload.extra = 5;  // both layouts channels-first
         seed({reload});
+        ExportCall plan = tiled(i, Export::Planned, 37, 21, 1);
+        seed({plan});
+        plan.extra = 1 | (2 << 2);  // hard-cut tiles, blended
+        seed({plan});
+    }
+    // The progress callback calls every export, on the running call's
+    // context and on a second one, from each kind of tiled call.
+    const uint8_t identity = modelIndex("identity_t16_c3.onnx");
+    const Export outers[] = {Export::TilesImageFloat, Export::TilesFloat, Export::TilesBytes, Export::Planned};
+    for (uint8_t api = 0; api < static_cast<uint8_t>(Api::Count); ++api) {
+        for (const bool other : {false, true}) {
+            for (const Export outer : {Export::TilesImageFloat, outers[(api + other) % 4]}) {
+                ExportCall c = tiled(identity, outer, 40, 40, 1);
+                c.inner.at = static_cast<uint8_t>(2 + api % 4);
+                c.inner.api = static_cast<Api>(api);
+                c.inner.other = other;
+                c.inner.fetchWords = api % 2;
+                c.inner.arg = api == static_cast<uint8_t>(Api::ErrorText) ? 64 : 0;
+                seed({c, tiled(identity, Export::TilesImageFloat, 40, 40, 1)});
+            }
+        }
     }
     ExportCall text = tiled(0, Export::ErrorText, 0, 0, 1);
     text.extra = -12;
@@ -154,6 +175,18 @@ void reproducers(const fs::path& dir) {
     writeCalls(dir / "delete-in-callback-stop.bin", {deleting});
     deleting.stopAt = 0;  // deleted, and the run told to go on
     writeCalls(dir / "delete-in-callback-go-on.bin", {deleting});
+
+    // A read admitted from the progress callback that refuses a record too
+    // small leaves its words in the context, and the completed
+    // predictByTilesImageFloat then hands back the empty record, with no
+    // words of its own.
+    for (const Api api : {Api::DescribeModel, Api::GetProfile}) {
+        ExportCall reading = tiled(identity, Export::TilesImageFloat, 40, 40, 1);
+        reading.inner.at = 3;
+        reading.inner.api = api;
+        reading.inner.arg = 2;  // a record of 8 bytes
+        writeCalls(dir / (std::string("reentry-small-record-") + apiName(api) + ".bin"), {reading});
+    }
 }
 
 void modelSeeds(const fs::path& dir, const std::vector<fs::path>& folders) {

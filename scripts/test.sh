@@ -29,7 +29,7 @@ run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=thread \
   -DVELMORA_BUILD_BENCH=OFF -DVELMORA_BUILD_TOOLS=OFF -DVELMORA_BUILD_GIMP_PLUGIN=OFF
 # The fuzzers (clang, AddressSanitizer and UndefinedBehaviorSanitizer), each
 # for 20 seconds: an input that breaks a reader or an export at once is caught
-# here. scripts/fuzz.sh runs them for longer (README, "Fuzzing").
+# here. scripts/fuzz.sh runs them for longer (docs/testing.md, "Fuzzing").
 scripts/fuzz.sh --time 20
 # velmora.dll for Windows x64, cross-built with MinGW-w64; its tests run under
 # Wine in a prefix that the first test makes inside build-win.

@@ -18,28 +18,23 @@ int32_t vgDrawableChannels(gint32 drawable) {
     return colour + (gimp_drawable_has_alpha(drawable) ? 1 : 0);
 }
 
-bool vgReadRegion(gint32 drawable, gint x, gint y, gint width, gint height, VgPixels* pixels, VgFailure* failure) {
-    const int32_t channels = vgDrawableChannels(drawable);
-    if (!vgAllocPixels(pixels, width, height, channels, failure)) return false;
+bool vgReadInto(gint32 drawable, gint x, gint y, VgPixels* pixels, VgFailure* failure) {
+    if (pixels->channels < 1 || pixels->channels > 4)
+        return vgFail(failure, "cannot read pixels of %d channels", (int)pixels->channels);
     GeglBuffer* buffer = gimp_drawable_get_buffer(drawable);
-    if (!buffer) {
-        vgFreePixels(pixels);
-        return vgFail(failure, "cannot read the layer's pixels");
-    }
-    const GeglRectangle area = {x, y, width, height};
-    gegl_buffer_get(buffer, &area, 1.0, floatFormat(drawable, channels), pixels->data, GEGL_AUTO_ROWSTRIDE,
+    if (!buffer) return vgFail(failure, "cannot read the layer's pixels");
+    const GeglRectangle area = {x, y, pixels->width, pixels->height};
+    gegl_buffer_get(buffer, &area, 1.0, floatFormat(drawable, pixels->channels), pixels->data, GEGL_AUTO_ROWSTRIDE,
                     GEGL_ABYSS_NONE);
     g_object_unref(buffer);
     return true;
 }
 
-bool vgTakeChannel(const VgPixels* pixels, int32_t channel, VgPixels* out, VgFailure* failure) {
-    if (channel < 0 || channel >= pixels->channels)
-        return vgFail(failure, "no channel %d in pixels of %d channels", (int)channel, (int)pixels->channels);
-    if (!vgAllocPixels(out, pixels->width, pixels->height, 1, failure)) return false;
-    const size_t count = vgPixelCount(pixels);
-    for (size_t p = 0; p < count; ++p) out->data[p] = pixels->data[p * (size_t)pixels->channels + (size_t)channel];
-    return true;
+bool vgReadRegion(gint32 drawable, gint x, gint y, gint width, gint height, VgPixels* pixels, VgFailure* failure) {
+    if (!vgAllocPixels(pixels, width, height, vgDrawableChannels(drawable), failure)) return false;
+    if (vgReadInto(drawable, x, y, pixels, failure)) return true;
+    vgFreePixels(pixels);
+    return false;
 }
 
 /* The one-channel float format with the drawable's own tone curve and

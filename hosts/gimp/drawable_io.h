@@ -15,8 +15,9 @@ int32_t vgDrawableChannels(gint32 drawable);
  * channels. */
 bool vgReadRegion(gint32 drawable, gint x, gint y, gint width, gint height, VgPixels* pixels, VgFailure* failure);
 
-/* Keeps channel |channel| of |pixels| as a one-channel image. */
-bool vgTakeChannel(const VgPixels* pixels, int32_t channel, VgPixels* out, VgFailure* failure);
+/* Reads the rectangle at (x, y) of |pixels|' size into them, with their
+ * channels (1 to 4), for memory allocated before. */
+bool vgReadInto(gint32 drawable, gint x, gint y, VgPixels* pixels, VgFailure* failure);
 
 /* Writes |pixels| (1 to 4 channels; converted by GEGL to the drawable's
  * arrangement) at (x, y) through the shadow buffer, then merges it as one undo

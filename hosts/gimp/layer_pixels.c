@@ -17,6 +17,16 @@ static const char* arrangementName(int32_t channels) {
     return "of an unknown kind";
 }
 
+/* Whether VELMORA_GIMP_ALLOCATION_LIMIT, when set, makes an allocation of
+ * this size fail: the tests run short of memory at a chosen point with it. */
+static bool beyondAllocationLimit(uint64_t bytes) {
+    const char* limit = getenv("VELMORA_GIMP_ALLOCATION_LIMIT");
+    if (!limit || !*limit) return false;
+    char* end = NULL;
+    const unsigned long long value = strtoull(limit, &end, 10);
+    return *end == '\0' && bytes > value;
+}
+
 bool vgAllocPixels(VgPixels* pixels, int32_t width, int32_t height, int32_t channels, VgFailure* failure) {
     memset(pixels, 0, sizeof *pixels);
     if (width <= 0 || height <= 0 || channels <= 0)
@@ -25,7 +35,7 @@ bool vgAllocPixels(VgPixels* pixels, int32_t width, int32_t height, int32_t chan
     const uint64_t count = (uint64_t)width * (uint64_t)height * (uint64_t)channels;
     if (count > SIZE_MAX / sizeof(float))
         return vgFail(failure, "an image of %d x %d pixels is too large for this machine", (int)width, (int)height);
-    pixels->data = malloc((size_t)count * sizeof(float));
+    pixels->data = beyondAllocationLimit(count * sizeof(float)) ? NULL : malloc((size_t)count * sizeof(float));
     if (!pixels->data)
         return vgFail(failure, "not enough memory for %d x %d pixels with %d channels", (int)width, (int)height,
                       (int)channels);
@@ -118,6 +128,21 @@ bool vgResultForLayer(const VgPixels* result, float outputScale, bool layerHasAl
         else
             o[colour] = alpha ? alpha->data[p] : 1.0f;
     }
+    return true;
+}
+
+bool vgPutResultColours(const VgPixels* result, float outputScale, VgPixels* out, VgFailure* failure) {
+    const int32_t colour = result->channels;
+    if ((colour != 1 && colour != 3) || out->channels != colour + 1 || out->width != result->width ||
+        out->height != result->height)
+        return vgFail(failure, "the result (%d x %d, %d channels) does not fit the layer's pixels (%d x %d, %d)",
+                      (int)result->width, (int)result->height, (int)colour, (int)out->width, (int)out->height,
+                      (int)out->channels);
+    const size_t count = vgPixelCount(result);
+    for (size_t p = 0; p < count; ++p)
+        for (int32_t c = 0; c < colour; ++c)
+            out->data[p * (size_t)(colour + 1) + (size_t)c] =
+                result->data[p * (size_t)colour + (size_t)c] * outputScale;
     return true;
 }
 

@@ -24,7 +24,9 @@ typedef struct VgPixels {
 } VgPixels;
 
 /* Allocates width x height x channels floats (not cleared). False, with the
- * reason, when the size overflows or the memory is not there. */
+ * reason, when the size overflows or the memory is not there, or when the
+ * environment's VELMORA_GIMP_ALLOCATION_LIMIT is a number of bytes that the
+ * allocation would exceed. */
 bool vgAllocPixels(VgPixels* pixels, int32_t width, int32_t height, int32_t channels, VgFailure* failure);
 void vgFreePixels(VgPixels* pixels);
 size_t vgPixelCount(const VgPixels* pixels);
@@ -50,6 +52,11 @@ bool vgFitToModel(const VgPixels* layer, int32_t modelChannels, float inputScale
  * multiplied by |outputScale|; the alpha put back is not. */
 bool vgResultForLayer(const VgPixels* result, float outputScale, bool layerHasAlpha, const VgPixels* alpha,
                       VgPixels* out, VgFailure* failure);
+
+/* Puts the result's colours (1 or 3 channels, times |outputScale|) into
+ * |out|, of the result's size with those colours and an alpha channel,
+ * whose alpha stays: the alpha GIMP gave the layer as it enlarged it. */
+bool vgPutResultColours(const VgPixels* result, float outputScale, VgPixels* out, VgFailure* failure);
 
 /* How much larger the result is than the input: 1 for the same size, S when
  * both sides are exactly S times as long. False, with the reason, for any

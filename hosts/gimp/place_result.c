@@ -4,10 +4,19 @@
 
 #include "drawable_io.h"
 
-/* Puts the part of the result that covers the target back there; the rest
- * is the context around a selection. */
-static bool writeSameSize(gint32 drawable, const VgRunResult* run, float outputScale, VgFailure* failure) {
-    VgPixels colour = {0}, alpha = {0}, out = {0};
+/* The result arranged for the layer's pixels, made before anything in the
+ * image changes, so that a lack of memory leaves the image as it was. */
+typedef struct Prepared {
+    int32_t scale;       /* 1, or how many times the layer is enlarged */
+    bool alphaFromLayer; /* enlarged: the alpha is GIMP's, read into |out| once it has scaled the layer */
+    VgPixels out;
+} Prepared;
+
+/* The part of the result that covers the target; the rest is the context
+ * around a selection. */
+static bool prepareSameSize(gint32 drawable, const VgRunResult* run, float outputScale, VgPixels* out,
+                            VgFailure* failure) {
+    VgPixels colour = {0}, alpha = {0};
     const GeglRectangle* read = &run->read;
     const GeglRectangle* target = &run->target;
     const gint dx = target->x - read->x, dy = target->y - read->y;
@@ -18,66 +27,61 @@ static bool writeSameSize(gint32 drawable, const VgRunResult* run, float outputS
                 (vgCropPixels(run->result, dx, dy, target->width, target->height, &colour, failure) &&
                  (!keptAlpha->data || vgCropPixels(keptAlpha, dx, dy, target->width, target->height, &alpha, failure)));
     const VgPixels* keptPart = whole ? keptAlpha : &alpha;
-    done = done &&
-           vgResultForLayer(whole ? run->result : &colour, outputScale, gimp_drawable_has_alpha(drawable),
-                            keptPart->data ? keptPart : NULL, &out, failure) &&
-           vgWriteRegion(drawable, target->x, target->y, &out, failure);
+    done = done && vgResultForLayer(whole ? run->result : &colour, outputScale, gimp_drawable_has_alpha(drawable),
+                                    keptPart->data ? keptPart : NULL, out, failure);
     vgFreePixels(&colour);
     vgFreePixels(&alpha);
-    vgFreePixels(&out);
     return done;
+}
+
+/* The result as |drawable|'s pixels (or those of its copy), at its size or
+ * enlarged. */
+static bool preparePixels(gint32 drawable, const VgRunResult* run, float outputScale, Prepared* prepared,
+                          VgFailure* failure) {
+    const VgPixels* result = run->result;
+    memset(prepared, 0, sizeof *prepared);
+    if (!vgResultScale(run->read.width, run->read.height, result->width, result->height, &prepared->scale, failure))
+        return false;
+    if (prepared->scale == 1) return prepareSameSize(drawable, run, outputScale, &prepared->out, failure);
+    if (run->selection)
+        return vgFail(failure, "the model enlarges the picture %d times; it runs on whole layers only (Select > None)",
+                      (int)prepared->scale);
+    if (!gimp_item_is_layer(drawable))
+        return vgFail(failure, "the model enlarges the picture %d times; only layers can be enlarged",
+                      (int)prepared->scale);
+    const bool layerAlpha = gimp_drawable_has_alpha(drawable);
+    prepared->alphaFromLayer = layerAlpha && (result->channels == 1 || result->channels == 3);
+    if (!prepared->alphaFromLayer)
+        return vgResultForLayer(result, outputScale, layerAlpha, NULL, &prepared->out, failure);
+    return vgAllocPixels(&prepared->out, result->width, result->height, result->channels + 1, failure);
 }
 
 /* An enlarging model: the layer is scaled by GIMP first, which also gives a
  * smoothly enlarged alpha, then the result replaces its colours; the canvas
  * grows to show the whole layer. */
-static bool writeEnlarged(gint32 image, gint32 drawable, int32_t scale, const VgPixels* result, float outputScale,
+static bool writeEnlarged(gint32 image, gint32 drawable, const VgPixels* result, float outputScale, Prepared* prepared,
                           VgFailure* failure) {
     gint x = 0, y = 0;
     gimp_drawable_offsets(drawable, &x, &y);
     const gint width = result->width, height = result->height;
-    bool done = false;
-    VgPixels scaled = {0}, alpha = {0}, out = {0};
-    if (!gimp_layer_scale(drawable, width, height, TRUE) || !gimp_layer_set_offsets(drawable, x, y)) {
-        vgFail(failure, "GIMP could not enlarge the layer %d times", (int)scale);
-        goto end;
-    }
-    const bool layerAlpha = gimp_drawable_has_alpha(drawable);
-    if (layerAlpha && (result->channels == 1 || result->channels == 3)) {
-        if (!vgReadRegion(drawable, 0, 0, width, height, &scaled, failure) ||
-            !vgTakeChannel(&scaled, scaled.channels - 1, &alpha, failure))
-            goto end;
-    }
-    if (!vgResultForLayer(result, outputScale, layerAlpha, alpha.data ? &alpha : NULL, &out, failure) ||
-        !vgWriteRegion(drawable, 0, 0, &out, failure))
-        goto end;
+    if (!gimp_layer_scale(drawable, width, height, TRUE) || !gimp_layer_set_offsets(drawable, x, y))
+        return vgFail(failure, "GIMP could not enlarge the layer %d times", (int)prepared->scale);
+    if (prepared->alphaFromLayer && (!vgReadInto(drawable, 0, 0, &prepared->out, failure) ||
+                                     !vgPutResultColours(result, outputScale, &prepared->out, failure)))
+        return false;
+    if (!vgWriteRegion(drawable, 0, 0, &prepared->out, failure)) return false;
     const gint canvasWidth = MAX(gimp_image_width(image), x + width);
     const gint canvasHeight = MAX(gimp_image_height(image), y + height);
     if ((canvasWidth != gimp_image_width(image) || canvasHeight != gimp_image_height(image)) &&
-        !gimp_image_resize(image, canvasWidth, canvasHeight, 0, 0)) {
-        vgFail(failure, "GIMP could not grow the canvas to %d x %d", canvasWidth, canvasHeight);
-        goto end;
-    }
-    done = true;
-end:
-    vgFreePixels(&scaled);
-    vgFreePixels(&alpha);
-    vgFreePixels(&out);
-    return done;
+        !gimp_image_resize(image, canvasWidth, canvasHeight, 0, 0))
+        return vgFail(failure, "GIMP could not grow the canvas to %d x %d", canvasWidth, canvasHeight);
+    return true;
 }
 
-/* The result as the layer's pixels, at its size or enlarged. */
-static bool writePixels(gint32 image, gint32 drawable, const VgRunResult* run, float outputScale, VgFailure* failure) {
-    int32_t scale = 0;
-    const VgPixels* result = run->result;
-    if (!vgResultScale(run->read.width, run->read.height, result->width, result->height, &scale, failure)) return false;
-    if (scale == 1) return writeSameSize(drawable, run, outputScale, failure);
-    if (run->selection)
-        return vgFail(failure, "the model enlarges the picture %d times; it runs on whole layers only (Select > None)",
-                      (int)scale);
-    if (!gimp_item_is_layer(drawable))
-        return vgFail(failure, "the model enlarges the picture %d times; only layers can be enlarged", (int)scale);
-    return writeEnlarged(image, drawable, scale, result, outputScale, failure);
+static bool writePixels(gint32 image, gint32 drawable, const VgRunResult* run, float outputScale, Prepared* prepared,
+                        VgFailure* failure) {
+    if (prepared->scale == 1) return vgWriteRegion(drawable, run->target.x, run->target.y, &prepared->out, failure);
+    return writeEnlarged(image, drawable, run->result, outputScale, prepared, failure);
 }
 
 /* A copy of the source directly above it, named after the model. */
@@ -144,11 +148,14 @@ bool vgOutputFits(gint32 drawable, VgOutput output, VgFailure* failure) {
 bool vgPlaceResult(gint32 image, gint32 drawable, const VgRunSettings* settings, const VgRunResult* run,
                    VgFailure* failure) {
     const float outputScale = (float)settings->outputScale;
-    if (!vgOutputFits(drawable, (VgOutput)settings->output, failure)) return false;
+    const VgOutput output = (VgOutput)settings->output;
+    if (!vgOutputFits(drawable, output, failure)) return false;
+    Prepared prepared = {0};
+    if (output != VG_OUTPUT_MASK && !preparePixels(drawable, run, outputScale, &prepared, failure)) return false;
     gimp_image_undo_group_start(image);
     bool done = false;
-    switch ((VgOutput)settings->output) {
-        case VG_OUTPUT_REPLACE: done = writePixels(image, drawable, run, outputScale, failure); break;
+    switch (output) {
+        case VG_OUTPUT_REPLACE: done = writePixels(image, drawable, run, outputScale, &prepared, failure); break;
         case VG_OUTPUT_MASK: done = writeMask(drawable, run, outputScale, failure); break;
         case VG_OUTPUT_NEW_LAYER: {
             const gint32 layer = newLayerAbove(image, drawable, settings->modelPath);
@@ -156,7 +163,7 @@ bool vgPlaceResult(gint32 image, gint32 drawable, const VgRunSettings* settings,
                 vgFail(failure, "GIMP could not add a layer for the result");
                 break;
             }
-            done = writePixels(image, layer, run, outputScale, failure);
+            done = writePixels(image, layer, run, outputScale, &prepared, failure);
             if (done)
                 gimp_image_set_active_layer(image, layer);
             else
@@ -165,5 +172,6 @@ bool vgPlaceResult(gint32 image, gint32 drawable, const VgRunSettings* settings,
         }
     }
     gimp_image_undo_group_end(image);
+    vgFreePixels(&prepared.out);
     return done;
 }

@@ -2,16 +2,12 @@
 // exception reach the host.
 #include <string>
 
-#include "api/boundary.h"
 #include "api/host_records.h"
 #include "api/plan_records.h"
+#include "api/velmora_call.h"
 #include "context/VelmoraClass.h"
-#include "context/call_guard.h"
-
-using boundary::withSafetyNet;
 
 namespace {
-VelmoraClass* live(VelmoraContext context) { return static_cast<VelmoraClass*>(context); }
 constexpr const char* kBand = "velmoraBand";
 constexpr const char* kPredictBand = "velmoraPredictBand";
 }  // namespace
@@ -20,61 +16,39 @@ extern "C" {
 
 VELMORA_API bool velmoraBand(VelmoraContext context, const VelmoraPlan* plan, int32_t tileRows, int32_t index,
                              VelmoraBand* band) {
-    return withSafetyNet(
-        [&] {
-            if (!context) return false;
-            VelmoraClass& c = *live(context);
-            const ContextCall call(c.calls(), ContextCalls::Kind::Shared, VELMORA_THIS_FRAME, kBand);
-            if (!call.admitted()) return false;
-            if (!hostRecordFits(plan, sizeof(VelmoraPlan))) {
-                c.report(kBand, recordSizeWords("VelmoraPlan", plan ? plan->size : 0));
-                return false;
-            }
-            if (!hostRecordFits(band, sizeof(VelmoraBand))) {
-                c.report(kBand, recordSizeWords("VelmoraBand", band ? band->size : 0));
-                return false;
-            }
-            const ChosenPlan p = chosenPlan(takeRecord(*plan));
-            const Expected<BandLayout> b = c.band(p, tileRows, index, kBand);
-            if (!b) return false;
-            VelmoraBand filled{};
-            filled.index = b->index;
-            filled.count = b->count;
-            filled.inputFirstRow = static_cast<int32_t>(b->inputFirstRow);
-            filled.inputRows = static_cast<int32_t>(b->inputRows);
-            // A plan made before the model's scale was known takes what its
-            // runs have shown since.
-            const int64_t scale = p.scale > 0 ? p.scale : c.learned().scale > 0 ? c.learned().scale : 1;
-            filled.resultFirstRow = static_cast<int32_t>(b->resultFirstRow * scale);
-            filled.resultRows = static_cast<int32_t>(b->resultRows * scale);
-            // The band's result and one run of a tile; the host holds the rows.
-            filled.peakBytes = runMemory(p.tileSize, p.tileSize, p.channels, static_cast<int32_t>(scale),
-                                         p.outputChannels, int64_t{p.width} * scale, b->resultRows * scale);
-            giveRecord(filled, band);
-            return true;
-        },
-        []() noexcept { return false; });
+    return velmoraCall(context, ContextCalls::Kind::Shared, kBand, false, [&](VelmoraClass& c) {
+        if (!recordFits(c, kBand, plan, "VelmoraPlan") || !recordFits(c, kBand, band, "VelmoraBand")) return false;
+        const ChosenPlan p = chosenPlan(takeRecord(*plan));
+        const Expected<BandLayout> b = c.band(p, tileRows, index, kBand);
+        if (!b) return false;
+        VelmoraBand filled{};
+        filled.index = b->index;
+        filled.count = b->count;
+        filled.inputFirstRow = static_cast<int32_t>(b->inputFirstRow);
+        filled.inputRows = static_cast<int32_t>(b->inputRows);
+        // A plan made before the model's scale was known takes what its
+        // runs have shown since.
+        const int64_t scale = p.scale > 0 ? p.scale : c.learned().scale > 0 ? c.learned().scale : 1;
+        filled.resultFirstRow = static_cast<int32_t>(b->resultFirstRow * scale);
+        filled.resultRows = static_cast<int32_t>(b->resultRows * scale);
+        // The band's result and one run of a tile; the host holds the rows.
+        filled.peakBytes = runMemory(p.tileSize, p.tileSize, p.channels, static_cast<int32_t>(scale), p.outputChannels,
+                                     int64_t{p.width} * scale, b->resultRows * scale);
+        giveRecord(filled, band);
+        return true;
+    });
 }
 
 VELMORA_API ImageFloat velmoraPredictBand(VelmoraContext context, const VelmoraPlan* plan, int32_t tileRows,
                                           int32_t index, ImageFloat rows, ProgressCallback callback, void* userData) {
     const ImageFloat empty{0, 0, 0, nullptr};
-    return withSafetyNet(
-        [&] {
-            if (!context) return empty;
-            VelmoraClass& c = *live(context);
-            // Ends after the admission, so that a context deleted from the
-            // callback goes only once nothing of it is held.
-            const VelmoraClass::HostCall hostCall(c);
-            const ContextCall call(c.calls(), ContextCalls::Kind::Exclusive, VELMORA_THIS_FRAME, kPredictBand);
-            if (!call.admitted()) return empty;
-            if (!hostRecordFits(plan, sizeof(VelmoraPlan))) {
-                c.report(kPredictBand, recordSizeWords("VelmoraPlan", plan ? plan->size : 0));
-                return empty;
-            }
+    return velmoraCall(
+        context, ContextCalls::Kind::Exclusive, kPredictBand, empty,
+        [&](VelmoraClass& c) {
+            if (!recordFits(c, kPredictBand, plan, "VelmoraPlan")) return empty;
             return c.predictBand(rows, chosenPlan(takeRecord(*plan)), tileRows, index, callback, userData);
         },
-        [&]() noexcept { return empty; });
+        true);
 }
 
 }  // extern "C"

@@ -6,19 +6,15 @@
 #include <optional>
 #include <string>
 
-#include "api/boundary.h"
 #include "api/host_records.h"
 #include "api/plan_records.h"
+#include "api/velmora_call.h"
 #include "backend/tensor_elements.h"
 #include "context/VelmoraClass.h"
 #include "context/call_guard.h"
 #include "tiling/tile_layout.h"
 
-using boundary::withSafetyNet;
-
 namespace {
-VelmoraClass* live(VelmoraContext context) { return static_cast<VelmoraClass*>(context); }
-
 int32_t clamped(int64_t value) {
     return static_cast<int32_t>(std::clamp<int64_t>(value, -1, std::numeric_limits<int32_t>::max()));
 }
@@ -72,106 +68,66 @@ constexpr const char* kPredict = "velmoraPredict";
 extern "C" {
 
 VELMORA_API bool velmoraDescribeModel(VelmoraContext context, VelmoraModelInfo* info) {
-    return withSafetyNet(
-        [&] {
-            if (!context) return false;
-            VelmoraClass& c = *live(context);
-            const ContextCall call(c.calls(), ContextCalls::Kind::Shared, VELMORA_THIS_FRAME, kDescribe);
-            if (!call.admitted()) return false;
-            if (!hostRecordFits(info, sizeof(VelmoraModelInfo))) {
-                c.report(kDescribe, recordSizeWords("VelmoraModelInfo", info ? info->size : 0));
-                return false;
-            }
-            const ModelDescription model = c.modelDescription();
-            if (!model.known) {
-                c.report(kDescribe, "no model is loaded");
-                return false;
-            }
-            VelmoraModelInfo d{};
-            d.inputCount = describeList(model.inputs, model.inputLayout, d.inputs);
-            d.outputCount = describeList(model.outputs, model.outputLayout, d.outputs);
-            const TiledFacts facts = c.modelTiledFacts();
-            d.tiled = facts.tiled;
-            copyTextField(d.notTiled, facts.notTiled);
-            d.tileSize = facts.tileSize;
-            d.inputChannels = facts.inputChannels;
-            d.outputChannels = facts.outputChannels;
-            d.scale = facts.scale;
-            describeNeeds(c.measuredNeeds(), d.needs);
-            copyTextField(d.executionProvider, c.backend()->executionProvider());
-            giveRecord(d, info);
-            return true;
-        },
-        []() noexcept { return false; });
+    return velmoraCall(context, ContextCalls::Kind::Shared, kDescribe, false, [&](VelmoraClass& c) {
+        if (!recordFits(c, kDescribe, info, "VelmoraModelInfo")) return false;
+        const ModelDescription model = c.modelDescription();
+        if (!model.known) {
+            c.report(kDescribe, "no model is loaded");
+            return false;
+        }
+        VelmoraModelInfo d{};
+        d.inputCount = describeList(model.inputs, model.inputLayout, d.inputs);
+        d.outputCount = describeList(model.outputs, model.outputLayout, d.outputs);
+        const TiledFacts facts = c.modelTiledFacts();
+        d.tiled = facts.tiled;
+        copyTextField(d.notTiled, facts.notTiled);
+        d.tileSize = facts.tileSize;
+        d.inputChannels = facts.inputChannels;
+        d.outputChannels = facts.outputChannels;
+        d.scale = facts.scale;
+        describeNeeds(c.measuredNeeds(), d.needs);
+        copyTextField(d.executionProvider, c.backend()->executionProvider());
+        giveRecord(d, info);
+        return true;
+    });
 }
 
 VELMORA_API bool velmoraPlan(VelmoraContext context, const VelmoraPlanRequest* request, VelmoraPlan* plan) {
-    return withSafetyNet(
-        [&] {
-            if (!context) return false;
-            VelmoraClass& c = *live(context);
-            const ContextCall call(c.calls(), ContextCalls::Kind::Exclusive, VELMORA_THIS_FRAME, kPlan);
-            if (!call.admitted()) return false;
-            if (!hostRecordFits(request, sizeof(VelmoraPlanRequest))) {
-                c.report(kPlan, recordSizeWords("VelmoraPlanRequest", request ? request->size : 0));
-                return false;
-            }
-            if (!hostRecordFits(plan, sizeof(VelmoraPlan))) {
-                c.report(kPlan, recordSizeWords("VelmoraPlan", plan ? plan->size : 0));
-                return false;
-            }
-            const VelmoraPlanRequest r = takeRecord(*request);
-            const Expected<ChosenPlan> made = c.plan(wishesOf(r), r.sample, kPlan);
-            if (!made) return false;
-            VelmoraPlan p = planRecord(*made);
-            giveRecord(p, plan);
-            return true;
-        },
-        []() noexcept { return false; });
+    return velmoraCall(context, ContextCalls::Kind::Exclusive, kPlan, false, [&](VelmoraClass& c) {
+        if (!recordFits(c, kPlan, request, "VelmoraPlanRequest") || !recordFits(c, kPlan, plan, "VelmoraPlan"))
+            return false;
+        const VelmoraPlanRequest r = takeRecord(*request);
+        const Expected<ChosenPlan> made = c.plan(wishesOf(r), r.sample, kPlan);
+        if (!made) return false;
+        giveRecord(planRecord(*made), plan);
+        return true;
+    });
 }
 
 VELMORA_API bool velmoraMeasureModel(VelmoraContext context, const ImageFloat* sample, VelmoraModelNeeds* needs) {
-    return withSafetyNet(
-        [&] {
-            if (!context) return false;
-            VelmoraClass& c = *live(context);
-            const ContextCall call(c.calls(), ContextCalls::Kind::Exclusive, VELMORA_THIS_FRAME, kMeasure);
-            if (!call.admitted()) return false;
-            if (needs && !hostRecordFits(needs, sizeof(VelmoraModelNeeds))) {
-                c.report(kMeasure, recordSizeWords("VelmoraModelNeeds", needs->size));
-                return false;
-            }
-            const int32_t channels = sample && sample->data ? sample->numChannels : 3;
-            if (!c.modelNeeds(sample && sample->data ? sample : nullptr, channels, true, kMeasure)) return false;
-            if (needs) {
-                VelmoraModelNeeds filled;
-                describeNeeds(c.measuredNeeds(), filled);
-                giveRecord(filled, needs);
-            }
-            return true;
-        },
-        []() noexcept { return false; });
+    return velmoraCall(context, ContextCalls::Kind::Exclusive, kMeasure, false, [&](VelmoraClass& c) {
+        if (needs && !recordFits(c, kMeasure, needs, "VelmoraModelNeeds")) return false;
+        const bool given = sample && sample->data;
+        if (!c.modelNeeds(given ? sample : nullptr, given ? sample->numChannels : 3, true, kMeasure)) return false;
+        if (needs) {
+            VelmoraModelNeeds filled;
+            describeNeeds(c.measuredNeeds(), filled);
+            giveRecord(filled, needs);
+        }
+        return true;
+    });
 }
 
 VELMORA_API ImageFloat velmoraPredict(VelmoraContext context, ImageFloat image, const VelmoraPlan* plan,
                                       ProgressCallback callback, void* userData) {
     const ImageFloat empty{0, 0, 0, nullptr};
-    return withSafetyNet(
-        [&] {
-            if (!context) return empty;
-            VelmoraClass& c = *live(context);
-            // Ends after the admission, so that a context deleted from the
-            // callback goes only once nothing of it is held.
-            const VelmoraClass::HostCall call(c);
-            const ContextCall admitted(c.calls(), ContextCalls::Kind::Exclusive, VELMORA_THIS_FRAME, kPredict);
-            if (!admitted.admitted()) return empty;
-            if (!hostRecordFits(plan, sizeof(VelmoraPlan))) {
-                c.report(kPredict, recordSizeWords("VelmoraPlan", plan ? plan->size : 0));
-                return empty;
-            }
+    return velmoraCall(
+        context, ContextCalls::Kind::Exclusive, kPredict, empty,
+        [&](VelmoraClass& c) {
+            if (!recordFits(c, kPredict, plan, "VelmoraPlan")) return empty;
             return c.predictByPlan(image, chosenPlan(takeRecord(*plan)), callback, userData);
         },
-        [&]() noexcept { return empty; });
+        true);
 }
 
 }  // extern "C"

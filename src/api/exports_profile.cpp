@@ -3,15 +3,11 @@
 #include <algorithm>
 #include <string>
 
-#include "api/boundary.h"
 #include "api/host_records.h"
+#include "api/velmora_call.h"
 #include "context/VelmoraClass.h"
-#include "context/call_guard.h"
-
-using boundary::withSafetyNet;
 
 namespace {
-VelmoraClass* live(VelmoraContext context) { return static_cast<VelmoraClass*>(context); }
 
 constexpr const char* kGet = "velmoraGetProfile";
 constexpr const char* kSet = "velmoraSetProfile";
@@ -73,61 +69,35 @@ static_assert(static_cast<int32_t>(ProfileSource::Metadata) == VELMORA_PROFILE_M
 extern "C" {
 
 VELMORA_API bool velmoraGetProfile(VelmoraContext context, VelmoraProfile* profile) {
-    return withSafetyNet(
-        [&] {
-            if (!context) return false;
-            VelmoraClass& c = *live(context);
-            const ContextCall call(c.calls(), ContextCalls::Kind::Shared, VELMORA_THIS_FRAME, kGet);
-            if (!call.admitted()) return false;
-            if (!hostRecordFits(profile, sizeof(VelmoraProfile))) {
-                c.report(kGet, recordSizeWords("VelmoraProfile", profile ? profile->size : 0));
-                return false;
-            }
-            if (!modelLoaded(c, kGet)) return false;
-            giveRecord(toRecord(c.profile()), profile);
-            return true;
-        },
-        []() noexcept { return false; });
+    return velmoraCall(context, ContextCalls::Kind::Shared, kGet, false, [&](VelmoraClass& c) {
+        if (!recordFits(c, kGet, profile, "VelmoraProfile") || !modelLoaded(c, kGet)) return false;
+        giveRecord(toRecord(c.profile()), profile);
+        return true;
+    });
 }
 
 VELMORA_API bool velmoraSetProfile(VelmoraContext context, const VelmoraProfile* profile) {
-    return withSafetyNet(
-        [&] {
-            if (!context) return false;
-            VelmoraClass& c = *live(context);
-            const ContextCall call(c.calls(), ContextCalls::Kind::Exclusive, VELMORA_THIS_FRAME, kSet);
-            if (!call.admitted()) return false;
-            if (profile && !hostRecordFits(profile, sizeof(VelmoraProfile))) {
-                c.report(kSet, recordSizeWords("VelmoraProfile", profile->size));
-                return false;
-            }
-            if (!modelLoaded(c, kSet)) return false;
-            if (!profile) return static_cast<bool>(c.setHostProfile(nullptr));
-            const Expected<ModelProfile> given = fromRecord(takeRecord(*profile));
-            const Status set = given ? c.setHostProfile(&*given) : Status(given.error());
-            if (!set) c.report(kSet, set.message());
-            return static_cast<bool>(set);
-        },
-        []() noexcept { return false; });
+    return velmoraCall(context, ContextCalls::Kind::Exclusive, kSet, false, [&](VelmoraClass& c) {
+        if ((profile && !recordFits(c, kSet, profile, "VelmoraProfile")) || !modelLoaded(c, kSet)) return false;
+        if (!profile) return static_cast<bool>(c.setHostProfile(nullptr));
+        const Expected<ModelProfile> given = fromRecord(takeRecord(*profile));
+        const Status set = given ? c.setHostProfile(&*given) : Status(given.error());
+        if (!set) c.report(kSet, set.message());
+        return static_cast<bool>(set);
+    });
 }
 
 VELMORA_API bool velmoraLoadProfile(VelmoraContext context, const char* text) {
-    return withSafetyNet(
-        [&] {
-            if (!context) return false;
-            VelmoraClass& c = *live(context);
-            const ContextCall call(c.calls(), ContextCalls::Kind::Exclusive, VELMORA_THIS_FRAME, kLoad);
-            if (!call.admitted()) return false;
-            if (!text) {
-                c.report(kLoad, "the text is null");
-                return false;
-            }
-            if (!modelLoaded(c, kLoad)) return false;
-            const Status read = c.loadSidecarProfile(text);
-            if (!read) c.report(kLoad, read.message());
-            return static_cast<bool>(read);
-        },
-        []() noexcept { return false; });
+    return velmoraCall(context, ContextCalls::Kind::Exclusive, kLoad, false, [&](VelmoraClass& c) {
+        if (!text) {
+            c.report(kLoad, "the text is null");
+            return false;
+        }
+        if (!modelLoaded(c, kLoad)) return false;
+        const Status read = c.loadSidecarProfile(text);
+        if (!read) c.report(kLoad, read.message());
+        return static_cast<bool>(read);
+    });
 }
 
 }  // extern "C"

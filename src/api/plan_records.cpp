@@ -13,12 +13,7 @@ int32_t clamped(int64_t value) {
 
 PlanWishes wishesOf(const VelmoraPlanRequest& r) {
     PlanWishes w;
-    w.width = r.width;
-    w.height = r.height;
-    w.channels = r.channels;
-    w.tileSize = r.tileSize;
-    w.step = r.step;
-    w.downscale = r.downscale;
+    copyPictureFields(w, r);
     w.strategy = r.strategy == VELMORA_STRATEGY_TILES   ? PlanWishes::Choice::Tiles
                  : r.strategy == VELMORA_STRATEGY_WHOLE ? PlanWishes::Choice::Whole
                                                         : PlanWishes::Choice::Auto;
@@ -31,17 +26,8 @@ PlanWishes wishesOf(const VelmoraPlanRequest& r) {
 
 VelmoraPlan planRecord(const ChosenPlan& c) {
     VelmoraPlan p{};
-    p.width = c.width;
-    p.height = c.height;
-    p.channels = c.channels;
-    p.tileSize = c.tileSize;
-    p.step = c.step;
-    p.downscale = c.downscale;
-    p.margin = c.margin;
-    p.across = c.across;
-    p.down = c.down;
-    p.runs = c.runs;
-    p.scale = c.scale;
+    copyPictureFields(p, c);
+    copyGridFields(p, c);
     p.resultChannels = c.outputChannels;
     if (c.scale > 0) {
         p.resultWidth = clamped(int64_t{c.width} * c.scale);
@@ -49,8 +35,6 @@ VelmoraPlan planRecord(const ChosenPlan& c) {
     }
     p.strategy = c.strategy == Strategy::WholePicture ? VELMORA_STRATEGY_WHOLE : VELMORA_STRATEGY_TILES;
     p.blend = c.blend;
-    p.runWidth = c.runWidth;
-    p.runHeight = c.runHeight;
     p.peakBytes = c.peakBytes;
     p.seconds = c.seconds;
     copyTextField(p.reason, c.reason);
@@ -60,20 +44,10 @@ VelmoraPlan planRecord(const ChosenPlan& c) {
 ChosenPlan chosenPlan(const VelmoraPlan& p) {
     ChosenPlan c;
     c.strategy = p.strategy == VELMORA_STRATEGY_WHOLE ? Strategy::WholePicture : Strategy::Tiles;
-    c.width = p.width;
-    c.height = p.height;
-    c.channels = p.channels;
-    c.tileSize = p.tileSize;
-    c.step = p.step;
+    copyPictureFields(c, p);
+    copyGridFields(c, p);
     c.downscale = p.downscale ? p.downscale : 1;
-    c.margin = p.margin;
-    c.across = p.across;
-    c.down = p.down;
     c.blend = p.blend != 0;
-    c.runWidth = p.runWidth;
-    c.runHeight = p.runHeight;
-    c.runs = p.runs;
-    c.scale = p.scale;
     c.outputChannels = p.resultChannels;
     return c;
 }

@@ -204,7 +204,8 @@ void describeSide(OrtSession* session, OrtAllocator* allocator, const Side& side
         if (side.printsType) consoleLine(prefix + "type = " + std::to_string(static_cast<int>(type)));
         consoleLine(prefix + "num_dims = " + std::to_string(dims.size()));
         for (size_t j = 0; j < dims.size(); ++j) {
-            if (dims[j] < 0) dims[j] = -dims[j];
+            // A declared INT64_MIN has no positive twin; the largest size stands in.
+            if (dims[j] < 0) dims[j] = dims[j] == INT64_MIN ? INT64_MAX : -dims[j];
             consoleLine(prefix + "dim[" + std::to_string(j) + "] =" + std::to_string(dims[j]));
         }
         shapes.push_back(std::move(dims));

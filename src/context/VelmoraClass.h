@@ -63,15 +63,18 @@ public:
     // into the context by then.
     class HostCall {
     public:
-        explicit HostCall(VelmoraClass& context) : context_(context) { ++context_.hostCalls; }
+        // `holds` false: holds nothing (a call that never calls the host back).
+        explicit HostCall(VelmoraClass& context, bool holds = true) : context_(holds ? &context : nullptr) {
+            if (context_) ++context_->hostCalls;
+        }
         ~HostCall() {
-            if (--context_.hostCalls == 0 && context_.deleted) delete &context_;
+            if (context_ && --context_->hostCalls == 0 && context_->deleted) delete context_;
         }
         HostCall(const HostCall&) = delete;
         HostCall& operator=(const HostCall&) = delete;
 
     private:
-        VelmoraClass& context_;
+        VelmoraClass* context_;
     };
 
     // The text for getErrorText's `length`; false when nothing is to be written.

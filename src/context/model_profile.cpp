@@ -74,6 +74,14 @@ Expected<std::string> word(const Json& value, const char* key) {
     return value.get<std::string>();
 }
 
+// A one-word value read by `convert`, which names `key` in its refusal.
+template <typename Convert>
+auto wordAs(const Json& value, const char* key, Convert convert) -> decltype(convert(std::string_view{}, key)) {
+    const Expected<std::string> w = word(value, key);
+    if (!w) return w.error();
+    return convert(*w, key);
+}
+
 // The message of a parse error without the library's bracketed code.
 std::string parseWords(const Json::parse_error& e) {
     const std::string_view what = e.what();
@@ -163,15 +171,11 @@ Expected<ModelProfile> parseProfileText(const std::string& text) {
             (in ? p.inputLow : p.outputLow) = static_cast<float>((*ends)[0]);
             (in ? p.inputHigh : p.outputHigh) = static_cast<float>((*ends)[1]);
         } else if (key == "colors") {
-            const Expected<std::string> w = word(value, "colors");
-            if (!w) return w.error();
-            const Expected<bool> bgr = bgrFrom(*w, "colors");
+            const Expected<bool> bgr = wordAs(value, "colors", bgrFrom);
             if (!bgr) return bgr.error();
             p.bgr = *bgr;
         } else if (key == "output") {
-            const Expected<std::string> w = word(value, "output");
-            if (!w) return w.error();
-            const Expected<OutputRole> role = roleFrom(*w, "output");
+            const Expected<OutputRole> role = wordAs(value, "output", roleFrom);
             if (!role) return role.error();
             p.output = *role;
         } else {

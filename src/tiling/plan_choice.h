@@ -39,6 +39,26 @@ struct ChosenPlan {
     std::string reason;      // why, in a sentence
 };
 
+// The fields that wishes, plans and the host's records share by name: the
+// picture and tile fields (all of them), the grid fields (plans and records).
+#define VELMORA_PICTURE_FIELDS(X) X(width) X(height) X(channels) X(tileSize) X(step) X(downscale)
+#define VELMORA_GRID_FIELDS(X) X(margin) X(across) X(down) X(runs) X(scale) X(runWidth) X(runHeight)
+#define VELMORA_COPY_FIELD(name) to.name = from.name;
+
+template <typename To, typename From>
+void copyPictureFields(To& to, const From& from) {
+    VELMORA_PICTURE_FIELDS(VELMORA_COPY_FIELD)
+}
+
+template <typename To, typename From>
+void copyGridFields(To& to, const From& from) {
+    VELMORA_GRID_FIELDS(VELMORA_COPY_FIELD)
+}
+
+#undef VELMORA_COPY_FIELD
+#undef VELMORA_GRID_FIELDS
+#undef VELMORA_PICTURE_FIELDS
+
 // The memory a run holds at its busiest, besides the host's picture: the
 // result, the model's input and output for one run, and the runtime's
 // working memory for it.

@@ -5,23 +5,23 @@
 
 namespace {
 
-// A 5 x 7 font of the lower-case letters, a row of bits per byte (bit 4 the
-// leftmost column).
-constexpr uint8_t kGlyphs[26][7] = {
-    {0x00, 0x00, 0x0E, 0x01, 0x0F, 0x11, 0x0F}, {0x10, 0x10, 0x1E, 0x11, 0x11, 0x11, 0x1E},
-    {0x00, 0x00, 0x0E, 0x10, 0x10, 0x11, 0x0E}, {0x01, 0x01, 0x0F, 0x11, 0x11, 0x11, 0x0F},
-    {0x00, 0x00, 0x0E, 0x11, 0x1F, 0x10, 0x0E}, {0x06, 0x09, 0x08, 0x1C, 0x08, 0x08, 0x08},
-    {0x00, 0x0F, 0x11, 0x11, 0x0F, 0x01, 0x0E}, {0x10, 0x10, 0x16, 0x19, 0x11, 0x11, 0x11},
-    {0x04, 0x00, 0x0C, 0x04, 0x04, 0x04, 0x0E}, {0x02, 0x00, 0x06, 0x02, 0x02, 0x12, 0x0C},
-    {0x10, 0x10, 0x12, 0x14, 0x18, 0x14, 0x12}, {0x0C, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E},
-    {0x00, 0x00, 0x1A, 0x15, 0x15, 0x11, 0x11}, {0x00, 0x00, 0x16, 0x19, 0x11, 0x11, 0x11},
-    {0x00, 0x00, 0x0E, 0x11, 0x11, 0x11, 0x0E}, {0x00, 0x00, 0x1E, 0x11, 0x1E, 0x10, 0x10},
-    {0x00, 0x00, 0x0D, 0x13, 0x0F, 0x01, 0x01}, {0x00, 0x00, 0x16, 0x19, 0x10, 0x10, 0x10},
-    {0x00, 0x00, 0x0E, 0x10, 0x0E, 0x01, 0x1E}, {0x08, 0x08, 0x1C, 0x08, 0x08, 0x09, 0x06},
-    {0x00, 0x00, 0x11, 0x11, 0x11, 0x13, 0x0D}, {0x00, 0x00, 0x11, 0x11, 0x11, 0x0A, 0x04},
-    {0x00, 0x00, 0x11, 0x11, 0x15, 0x15, 0x0A}, {0x00, 0x00, 0x11, 0x0A, 0x04, 0x0A, 0x11},
-    {0x00, 0x00, 0x11, 0x11, 0x0F, 0x01, 0x0E}, {0x00, 0x00, 0x1F, 0x02, 0x04, 0x08, 0x1F},
-};
+// A 5 x 7 font of the lower-case letters a to z, drawn as they look: seven
+// rows of 26 glyphs, each 5 dots wide and followed by a space.
+constexpr char kFont[] = R"(
+..... #.... ..... ....# ..... ..##. ..... #.... ..#.. ...#. #.... .##.. ..... ..... ..... ..... ..... ..... ..... .#... ..... ..... ..... ..... ..... .....
+..... #.... ..... ....# ..... .#..# .#### #.... ..... ..... #.... ..#.. ..... ..... ..... ..... ..... ..... ..... .#... ..... ..... ..... ..... ..... .....
+.###. ####. .###. .#### .###. .#... #...# #.##. .##.. ..##. #..#. ..#.. ##.#. #.##. .###. ####. .##.# #.##. .###. ###.. #...# #...# #...# #...# #...# #####
+....# #...# #.... #...# #...# ###.. #...# ##..# ..#.. ...#. #.#.. ..#.. #.#.# ##..# #...# #...# #..## ##..# #.... .#... #...# #...# #...# .#.#. #...# ...#.
+.#### #...# #.... #...# ##### .#... .#### #...# ..#.. ...#. ##... ..#.. #.#.# #...# #...# ####. .#### #.... .###. .#... #...# #...# #.#.# ..#.. .#### ..#..
+#...# #...# #...# #...# #.... .#... ....# #...# ..#.. #..#. #.#.. ..#.. #...# #...# #...# #.... ....# #.... ....# .#..# #..## .#.#. #.#.# .#.#. ....# .#...
+.#### ####. .###. .#### .###. .#... .###. #...# .###. .##.. #..#. .###. #...# #...# .###. #.... ....# #.... ####. ..##. .##.# ..#.. .#.#. #...# .###. #####
+)";
+
+// Whether dot (col, row) of letter `letter` (0 for a) is inked.
+bool inked(int32_t letter, int32_t row, int32_t col) {
+    constexpr int32_t kRowLength = 26 * 6;  // the last glyph's space is the line feed
+    return kFont[1 + row * kRowLength + letter * 6 + col] == '#';
+}
 
 // A small deterministic generator (xorshift), so that the picture is the
 // same everywhere.
@@ -52,10 +52,10 @@ struct Canvas {
 int64_t drawWord(const Canvas& canvas, Random& random, int64_t x, int64_t y, int32_t letters, int32_t scale,
                  const float* ink) {
     for (int32_t l = 0; l < letters; ++l) {
-        const uint8_t* glyph = kGlyphs[random.below(26)];
+        const int32_t letter = random.below(26);
         for (int32_t row = 0; row < 7; ++row)
             for (int32_t col = 0; col < 5; ++col)
-                if (glyph[row] & (0x10 >> col))
+                if (inked(letter, row, col))
                     for (int32_t dy = 0; dy < scale; ++dy)
                         for (int32_t dx = 0; dx < scale; ++dx)
                             canvas.blend(x + col * scale + dx, y + row * scale + dy, ink, 0.9f);

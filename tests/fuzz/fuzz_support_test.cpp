@@ -37,6 +37,11 @@ ExportCall randomCall(std::mt19937& rng) {
     c.extra = any();
     c.pixels = static_cast<Pixels>(rng() % static_cast<unsigned>(Pixels::Count));
     c.seed = rng();
+    c.inner.at = static_cast<uint8_t>(rng());
+    c.inner.api = static_cast<Api>(rng() % static_cast<unsigned>(Api::Count));
+    c.inner.other = rng() % 2;
+    c.inner.fetchWords = rng() % 2;
+    c.inner.arg = rng() % 2 ? any() : small();
     return c;
 }
 
@@ -157,4 +162,25 @@ TEST(FuzzOracle, ComparisonsFindTheFirstDifference) {
     const uint8_t near[] = {11, 19, 30};
     EXPECT_EQ(compareBytes(expected, near, 3, 1), "");
     EXPECT_EQ(compareBytes(expected, near, 3, 0), "byte 0: 11 where 10 was expected");
+}
+
+TEST(FuzzOracle, CallsFromTheCallbackMeetWhatIsPromised) {
+    // On the running call's context: what runs models or changes them is
+    // refused, reads and releases run; elsewhere only a second tiled float
+    // prediction in the process is turned away, by an exception.
+    EXPECT_EQ(expectedReentry(Api::Plan, true, false), Reentry::Refused);
+    EXPECT_EQ(expectedReentry(Api::DeallocateModel, true, true), Reentry::Admitted);
+    EXPECT_EQ(expectedReentry(Api::TilesImageFloat, true, true), Reentry::Refused);
+    EXPECT_EQ(expectedReentry(Api::TilesImageFloat, false, true), Reentry::Raises);
+    EXPECT_EQ(expectedReentry(Api::TilesFloat, false, false), Reentry::Admitted);
+    EXPECT_EQ(expectedReentry(Api::LoadModel, false, true), Reentry::Admitted);
+
+    const std::string words =
+        "velmoraPredict: the context is in another call (this one comes from its progress callback)\n"
+        "predictByTiles: the image has no data\n";
+    EXPECT_TRUE(namesRefusal(words, "velmoraPredict"));
+    EXPECT_FALSE(namesRefusal(words, "predictByTiles"));
+    EXPECT_FALSE(namesRefusal(words, "Predict"));  // whole names only
+    EXPECT_EQ(withoutLines(words, "velmoraPredict: "), "predictByTiles: the image has no data\n");
+    EXPECT_EQ(withoutLines("a: x\nb: y", "b: "), "a: x\n");
 }

@@ -376,8 +376,10 @@ public:
     fs::path picturePath(const std::string& key) const { return root / "pictures" / (key + ".tif"); }
     fs::path outFolder(const std::string& run) const { return root / "out" / run; }
 
-    // Runs the cases in one GIMP; `gimprc` may be empty.
-    ChildRun run(const std::string& runName, const std::vector<Case>& cases, const fs::path& gimprc) const {
+    // Runs the cases in one GIMP, which hands `environment` to the plug-in;
+    // `gimprc` may be empty.
+    ChildRun run(const std::string& runName, const std::vector<Case>& cases, const fs::path& gimprc,
+                 const std::vector<std::pair<std::string, std::string>>& environment = {}) const {
         fs::create_directories(outFolder(runName));
         const fs::path helpers = root / "velmora-cases.scm";
         std::ofstream(helpers) << kSchemeHelpers;
@@ -407,6 +409,7 @@ public:
                                   // allocations behind in every plug-in process;
                                   // memory errors are still reported.
                                   {"ASAN_OPTIONS", "detect_leaks=0"}};
+        command.setEnvironment.insert(command.setEnvironment.end(), environment.begin(), environment.end());
         // The plug-in must find libvelmora through its own folder alone.
         command.unsetEnvironment = {"LD_LIBRARY_PATH", "LD_PRELOAD", "GIMP2_DIRECTORY",
                                     "GIMP2_PLUGINDIR", "DISPLAY",    "WAYLAND_DISPLAY"};
@@ -478,7 +481,7 @@ protected:
                                      120});
         installLog = new std::string(install.output);
         const fs::path plugins = installed / "lib/gimp/2.0/plug-ins";
-        const fs::path gimprc = root / "gimprc";
+        gimprc = root / "gimprc";
         std::ofstream(gimprc) << "(plug-in-path \"${gimp_dir}/plug-ins:${gimp_plug_in_dir}/plug-ins:"
                               << plugins.string() << "\")\n";
         realRun = new ChildRun(session->run("real", realCases(), gimprc));
@@ -556,6 +559,7 @@ protected:
     static inline GimpSession* session = nullptr;
     static inline std::map<std::string, FloatPicture>* pictures = nullptr;
     static inline fs::path installed;
+    static inline fs::path gimprc;
     static inline std::string* installLog = nullptr;
     static inline ChildRun* realRun = nullptr;
     static inline std::string* sidecarModel = nullptr;
@@ -773,6 +777,28 @@ TEST_F(InGimp, AnUpscalerEnlargesTheLayerAndTheCanvasByItsScale) {
     EXPECT_EQ(three.layerWidth, 111);
     EXPECT_EQ(three.layerHeight, 87);
     EXPECT_PICTURES_WITHIN(three.layer, libraryPicture("up3_near_cl_cl_f64f16_open.onnx", small, 20, 18, 1), 0.0);
+}
+
+TEST_F(InGimp, AnUpscalerShortOfMemoryAfterTheRunLeavesTheLayerAsItWas) {
+    // The plug-in's allocations beyond 60000 bytes fail: the result of
+    // 74 x 58 RGB (51504 bytes) still comes, the enlarged layer's RGBA
+    // pixels (68672 bytes) do not.
+    const std::string upscaler = model("up2_near_cf_cf_f32_open.onnx");
+    const ChildRun run = session->run("short",
+                                      {{"replaced", "small-rgba", upscaler, 0, 0, 1, 1, 1, {}, "", "", kReplace},
+                                       {"new_layer", "small-rgba", upscaler, 0, 0, 1, 1, 1, {}}},
+                                      gimprc, {{"VELMORA_GIMP_ALLOCATION_LIMIT", "60000"}});
+    for (const char* name : {"replaced", "new_layer"}) {
+        SCOPED_TRACE(name);
+        const Outcome o = session->outcome("short", name);
+        ASSERT_TRUE(o.recorded) << run.output;
+        EXPECT_NE(o.message.find("not enough memory for 74 x 58 pixels"), std::string::npos) << o.message;
+        EXPECT_EQ(o.layers, 1);
+        EXPECT_EQ(o.layerWidth, 37);
+        EXPECT_EQ(o.layerHeight, 29);
+        EXPECT_EQ(o.imageWidth, 37);
+        EXPECT_PICTURES_WITHIN(o.source, picture("small-rgba"), 0.0);
+    }
 }
 
 TEST_F(InGimp, AnUpscalerRefusesASelection) {

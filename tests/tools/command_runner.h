@@ -43,11 +43,27 @@ public:
     // output contains `marker`, sends SIGINT and waits for the end.
     CommandResult runAndInterruptAt(const std::vector<std::string>& args, const std::string& marker) const;
 
+    // Starts the command and kills it (SIGKILL) as soon as it holds open a
+    // file in this folder that was not there before: the result it writes.
+    CommandResult runAndKillWhileWriting(const std::vector<std::string>& args, const Environment& extra = {}) const;
+
     // The names of the files now in this folder, sorted.
     std::vector<std::string> files() const;
 
 private:
     std::filesystem::path root;
+};
+
+// A file held open and locked, as a run that writes it holds it.
+class HeldFile {
+public:
+    explicit HeldFile(const std::filesystem::path& path);
+    ~HeldFile();
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+private:
+    int fd;
 };
 
 std::string modelFile(const std::string& name);

@@ -3,6 +3,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -11,8 +12,10 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "command_runner.h"
 
@@ -141,6 +144,53 @@ CommandResult Scratch::runAndInterruptAt(const std::vector<std::string>& args, c
     if (!sent) result.exitCode = -2;  // never reached the marker
     return result;
 }
+
+CommandResult Scratch::runAndKillWhileWriting(const std::vector<std::string>& args, const Environment& extra) const {
+    const fs::path folder = fs::canonical(root);
+    std::set<fs::path> there;
+    for (const auto& entry : fs::directory_iterator(folder)) there.insert(entry.path());
+    const fs::path capture = fs::temp_directory_path() / ("velmora-capture-" + std::to_string(getpid()));
+    const int outFd = openCapture(capture.string() + ".out");
+    const int errFd = openCapture(capture.string() + ".err");
+    const pid_t pid = spawn(root, args, extra, outFd, errFd);
+    close(outFd);
+    close(errFd);
+    const fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    bool sent = false, ended = false;
+    while (!sent && std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) {
+            ended = true;  // it finished before it was seen writing
+            break;
+        }
+        std::error_code ec;
+        for (const auto& fd : fs::directory_iterator(fds, ec)) {
+            // An unnamed file shows as FOLDER/#INODE (deleted).
+            const fs::path open = fs::read_symlink(fd.path(), ec);
+            if (!ec && open.parent_path() == folder && !there.count(open)) {
+                kill(pid, SIGKILL);
+                sent = true;
+                break;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    if (!sent && !ended) kill(pid, SIGKILL);
+    CommandResult result;
+    result.exitCode = ended ? -2 : waitFor(pid);
+    result.out = readText(capture.string() + ".out");
+    result.err = readText(capture.string() + ".err");
+    fs::remove(capture.string() + ".out");
+    fs::remove(capture.string() + ".err");
+    if (!sent) result.exitCode = -2;  // never seen writing
+    return result;
+}
+
+HeldFile::HeldFile(const fs::path& path) : fd(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (fd < 0 || flock(fd, LOCK_EX) != 0) throw std::runtime_error(path.string() + ": cannot hold it");
+}
+
+HeldFile::~HeldFile() { close(fd); }
 
 CommandResult Scratch::runInTerminal(const std::vector<std::string>& args) const {
     int master = -1, slave = -1;

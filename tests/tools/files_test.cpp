@@ -1,8 +1,11 @@
 // Safe with files: an input is never replaced unless asked, and many
 // pictures run through one loaded model with each failure reported.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 
 #include "command_runner.h"
 #include "image_files.h"
@@ -114,4 +117,108 @@ TEST(Files, SeveralInputsNeedAnOutputFolder) {
     EXPECT_EQ(clash.exitCode, 1);
     EXPECT_NE(clash.err.find("would replace the result of a.png"), std::string::npos) << clash.err;
     EXPECT_EQ(filesIn(scratch / "out"), std::vector<std::string>{"a.png"});
+}
+
+TEST(Files, AnUnreadableEntryOfAFolderFailsAloneWhereverItComes) {
+    Scratch scratch;
+    fs::create_directory(scratch / "in");
+    // Two dangling links, one last in the folder's order, where it once
+    // stopped the whole batch, and one before. The order is the file
+    // system's (a hash of the name on ext4, newest first on tmpfs), so
+    // names are tried until it comes out so.
+    std::vector<std::string> links;
+    const auto addLink = [&](int n) {
+        links.push_back("link" + std::to_string(n) + ".png");
+        fs::create_symlink("gone-" + links.back(), scratch / "in" / links.back());
+    };
+    const auto lastIsALink = [&] {
+        fs::path last;
+        for (const auto& e : fs::directory_iterator(scratch / "in")) last = e.path();
+        return fs::is_symlink(last);
+    };
+    addLink(0);
+    for (const char* name : {"b.png", "m.png"})
+        writeImage(scratch / "in" / name, FileFormat::Png, randomRaster(20, 16, 3, SampleType::UInt8, 2), {});
+    for (int n = 1; links.size() < 2 || !lastIsALink(); ++n) {
+        ASSERT_LT(n, 2000);
+        if (links.size() == 2) {
+            fs::remove(scratch / "in" / links.back());
+            links.pop_back();
+        }
+        addLink(n);
+    }
+    const CommandResult r = scratch.run({"-o", "out", "in", "-m", modelFile("identity_t16_c3.onnx")});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(filesIn(scratch / "out"), (std::vector<std::string>{"b.png", "m.png"}));
+    for (const std::string& link : links)
+        EXPECT_EQ(count(r.err, "in/" + link + ": is a symbolic link to gone-" + link + ", which does not exist"), 1u)
+            << r.err;
+    const std::string total = std::to_string(links.size() + 2);
+    EXPECT_NE(r.err.find("2 of " + total + " pictures written to out; " + std::to_string(links.size()) + " failed"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST(Files, OutputNamesAsLongAsTheSystemAllowsAreWritten) {
+    Scratch scratch;
+    writeImage(scratch / "in.png", FileFormat::Png, randomRaster(20, 16, 3, SampleType::UInt8, 3), {});
+    for (const size_t length : {241u, 255u}) {
+        const std::string name = std::string(length - 4, 'n') + ".png";
+        const CommandResult r = scratch.run({"in.png", name, "-m", modelFile("identity_t16_c3.onnx")});
+        EXPECT_EQ(r.exitCode, 0) << length << ": " << r.err;
+        EXPECT_EQ(scratch.files(), (std::vector<std::string>{"in.png", name}));
+        fs::remove(scratch / name);
+    }
+}
+
+TEST(Files, AnOutputThatIsNoRegularFileIsRefused) {
+    Scratch scratch;
+    writeImage(scratch / "in.png", FileFormat::Png, randomRaster(20, 16, 3, SampleType::UInt8, 4), {});
+    ASSERT_EQ(mkfifo((scratch / "pipe.png").c_str(), 0644), 0);
+    fs::create_symlink("pipe.png", scratch / "link.png");
+    for (const auto& [output, words] : std::vector<std::pair<std::string, std::string>>{
+             {"pipe.png", "pipe.png: is a named pipe (FIFO), not a regular file"},
+             {"link.png", "link.png: is a symbolic link to pipe.png, a named pipe (FIFO), not a regular file"}}) {
+        const CommandResult r = scratch.run({"in.png", output, "-m", modelFile("identity_t16_c3.onnx")});
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        ASSERT_EQ(r.messages().size(), 1u) << r.err;
+        EXPECT_NE(r.messages()[0].find(words), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(scratch / "pipe.png")));
+    EXPECT_TRUE(fs::is_symlink(scratch / "link.png"));
+}
+
+TEST(Files, AKilledRunLeavesTheOldOutputAndNothingElse) {
+    Scratch scratch;
+    // Noise makes the PNG slow to write, so that the kill lands in it.
+    writeImage(scratch / "in.png", FileFormat::Png, randomRaster(2000, 2000, 3, SampleType::UInt8, 5), {});
+    writeText(scratch / "out.png", "the previous result");
+    const std::vector<std::string> args{"in.png", "out.png", "-m", modelFile("identity_t512_c3.onnx")};
+    const CommandResult killed = scratch.runAndKillWhileWriting(args);
+    EXPECT_EQ(killed.exitCode, 128 + SIGKILL) << killed.err;
+    EXPECT_EQ(readText(scratch / "out.png"), "the previous result");
+    EXPECT_EQ(scratch.files(), (std::vector<std::string>{"in.png", "out.png"}));
+
+    // Without unnamed files a kill leaves a partial file of the command's
+    // own naming, which the next run in the folder clears once it is a
+    // minute old and no run holds it.
+    const CommandResult named = scratch.runAndKillWhileWriting(args, {{"VELMORA_TEST_NO_TMPFILE", "1"}});
+    EXPECT_EQ(named.exitCode, 128 + SIGKILL) << named.err;
+    EXPECT_EQ(readText(scratch / "out.png"), "the previous result");
+    std::vector<std::string> left = scratch.files();
+    std::erase_if(left, [](const std::string& n) { return n == "in.png" || n == "out.png"; });
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].size(), 23u);
+    EXPECT_EQ(left[0].rfind(".velmora-partial-", 0), 0u) << left[0];
+    const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(2);
+    for (const char* other : {".velmora-partial-Young1", ".velmora-partial-Held01", ".velmora-partial-abc"})
+        writeText(scratch / other, "another's");
+    for (const std::string& name :
+         {left[0], std::string(".velmora-partial-Held01"), std::string(".velmora-partial-abc")})
+        fs::last_write_time(scratch / name, old);
+    const HeldFile held(scratch / ".velmora-partial-Held01");
+    const CommandResult again = scratch.run(args);
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(scratch.files(), (std::vector<std::string>{".velmora-partial-Held01", ".velmora-partial-Young1",
+                                                         ".velmora-partial-abc", "in.png", "out.png"}));
 }

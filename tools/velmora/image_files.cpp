@@ -6,7 +6,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "partial_file.h"
+#include "output_file.h"
 
 namespace fs = std::filesystem;
 
@@ -79,15 +79,14 @@ void writeImageRows(const fs::path& path, FileFormat format, const ImageToWrite&
         throw std::runtime_error(path.string() + ": the format cannot hold " + sampleTypeName(given.type) + " samples");
     ImageToWrite toWrite = given;
     if (!profileFits(toWrite.info.iccProfile, toWrite.channels)) toWrite.info.iccProfile.clear();
-    PartialFile partial(path);
-    const fs::path& temporary = partial.path();
+    OutputFile file(path);
+    const fs::path& temporary = file.writePath();
     try {
         switch (format) {
             case FileFormat::Png: writePng(temporary, toWrite, source); break;
             case FileFormat::Jpeg: writeJpeg(temporary, toWrite, source); break;
             case FileFormat::Tiff: writeTiff(temporary, toWrite, source); break;
         }
-        partial.keep();
     } catch (const fs::filesystem_error& e) {
         throw std::runtime_error(path.string() + ": " + e.code().message());
     } catch (const std::runtime_error& e) {
@@ -97,6 +96,7 @@ void writeImageRows(const fs::path& path, FileFormat format, const ImageToWrite&
         if (text.compare(0, temp.size(), temp) != 0) throw;
         throw std::runtime_error(path.string() + text.substr(temp.size()));
     }
+    file.commit();
 }
 
 Raster readImage(const fs::path& path, PictureInfo* info) {

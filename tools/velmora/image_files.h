@@ -104,11 +104,12 @@ struct ImageToWrite {
 // Fills row y (width x channels values, integer types in [0, 1]).
 using RowSource = std::function<void(int32_t y, float* samples)>;
 
-// Writes to a temporary file in the destination's folder and renames it over
-// `path` only when it is complete, so that an existing file is never replaced
-// by a partial one. A colour profile that does not fit the channels (an RGB
-// profile on a gray image) is left out. JPEG holds no alpha: give it 1 or 3
-// channels.
+// Writes to a file of no name, or of a name of the command's own, in the
+// destination's folder (OutputFile), which takes `path`'s name only once
+// complete: an existing file is never replaced by a partial one, nor is one
+// that is no regular file replaced at all. A colour profile that does not
+// fit the channels (an RGB profile on a gray image) is left out. JPEG holds
+// no alpha: give it 1 or 3 channels.
 void writeImageRows(const std::filesystem::path& path, FileFormat format, const ImageToWrite& toWrite,
                     const RowSource& source);
 

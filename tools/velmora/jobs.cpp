@@ -33,13 +33,37 @@ fs::path writtenPath(const fs::path& output) {
 
 namespace {
 
-std::vector<fs::path> picturesIn(const fs::path& folder) {
-    std::vector<fs::path> found;
+// Why a folder's entry with a picture's name cannot be read, or "" when it
+// is a file to take (or no file at all, such as a subfolder).
+std::string unreadableEntry(const fs::directory_entry& entry) {
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec))
-        if (entry.is_regular_file(ec) && hasPictureExtension(entry.path())) found.push_back(entry.path());
+    (void)entry.status(ec);
+    if (!ec) return {};
+    const fs::path& path = entry.path();
+    if (std::error_code linkError; entry.is_symlink(linkError)) {
+        std::error_code ignored;
+        const fs::path target = fs::read_symlink(path, ignored);
+        if (ec == std::errc::no_such_file_or_directory)
+            return path.string() + ": is a symbolic link to " + target.string() + ", which does not exist";
+        return path.string() + ": is a symbolic link to " + target.string() + ", which cannot be read (" +
+               ec.message() + ")";
+    }
+    return path.string() + ": cannot be read (" + ec.message() + ")";
+}
+
+// The folder's pictures, sorted; an entry that cannot be read (a dangling
+// link) is a job that fails alone, so that the others still run.
+std::vector<Job> picturesIn(const fs::path& folder) {
+    std::vector<Job> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!hasPictureExtension(it->path())) continue;
+        std::string problem = unreadableEntry(*it);
+        std::error_code ignored;
+        if (!problem.empty() || it->is_regular_file(ignored)) found.push_back({it->path(), {}, std::move(problem)});
+    }
     if (ec) throw std::runtime_error(folder.string() + ": " + ec.message());
-    std::sort(found.begin(), found.end());
+    std::sort(found.begin(), found.end(), [](const Job& a, const Job& b) { return a.input < b.input; });
     return found;
 }
 
@@ -56,10 +80,10 @@ JobList planJobs(const Options& o) {
     list.model = o.model;
     list.batch = !o.outputDir.empty();
     if (!o.format.empty() && !list.batch) throw std::runtime_error("--format goes with -o OUTDIR");
-    std::vector<fs::path> inputs;
+    std::vector<Job> inputs;  // their outputs are set below
     if (o.files.empty()) {
         const DemoFiles demo = findDemoFiles();
-        inputs.push_back(demo.sample);
+        inputs.push_back({demo.sample, {}, {}});
         list.demo = true;
         if (list.model.empty()) list.model = demo.model;
         if (!list.batch) list.jobs.push_back({demo.sample, kDemoResultName, {}});
@@ -87,21 +111,25 @@ JobList planJobs(const Options& o) {
     if (ec) throw std::runtime_error(outDir.string() + ": " + ec.message());
     for (const std::string& name : o.files) {
         if (fs::is_directory(name, ec)) {
-            const std::vector<fs::path> found = picturesIn(name);
+            const std::vector<Job> found = picturesIn(name);
             if (found.empty()) throw std::runtime_error(name + ": holds no .png, .jpg or .tif pictures");
             inputs.insert(inputs.end(), found.begin(), found.end());
         } else {
-            inputs.emplace_back(name);  // a missing file is reported as that job's failure
+            inputs.push_back({name, {}, {}});  // a missing file is reported as that job's failure
         }
     }
     std::map<fs::path, fs::path> claimed;  // result -> the input that writes it
-    for (const fs::path& input : inputs) {
-        Job job{input, outDir / resultName(input, o.format), {}};
+    for (Job& job : inputs) {
+        job.output = outDir / resultName(job.input, o.format);
+        if (!job.refusal.empty()) {
+            list.jobs.push_back(std::move(job));
+            continue;
+        }
         const fs::path key = fs::weakly_canonical(job.output, ec);
         if (const auto it = claimed.find(key); it != claimed.end())
             job.refusal = "its result " + job.output.string() + " would replace the result of " + it->second.string();
         else
-            claimed.emplace(key, input);
+            claimed.emplace(key, job.input);
         list.jobs.push_back(std::move(job));
     }
     return list;

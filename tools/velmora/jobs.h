@@ -10,7 +10,7 @@
 struct Job {
     std::filesystem::path input;
     std::filesystem::path output;
-    std::string refusal;  // set when this job must not run (its output is its input, ...)
+    std::string refusal;  // set when this job must not run (its output is its input, it cannot be read, ...)
 };
 
 struct JobList {

@@ -17,6 +17,7 @@
 #include "memory.h"
 #include "model_input.h"
 #include "model_run.h"
+#include "output_file.h"
 #include "plan_text.h"
 #include "platform.h"
 #include "profile_choice.h"
@@ -45,6 +46,7 @@ void checkOutputPlace(const fs::path& output) {
     if (!fs::is_directory(folder, ec))
         throw std::runtime_error(output.string() + ": folder " + folder.string() + " does not exist");
     if (fs::is_directory(output, ec)) throw std::runtime_error(output.string() + ": is a folder");
+    checkRegularTarget(output);
 }
 
 // A failure of one picture, with the name it is reported under.
