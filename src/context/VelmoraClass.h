@@ -2,6 +2,7 @@
 // images, its settings and the errors not yet fetched.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -68,7 +69,7 @@ public:
             if (context_) ++context_->hostCalls;
         }
         ~HostCall() {
-            if (context_ && --context_->hostCalls == 0 && context_->deleted) delete context_;
+            if (context_ && context_->hostCalls.fetch_sub(1) == 1 && context_->deleted) delete context_;
         }
         HostCall(const HostCall&) = delete;
         HostCall& operator=(const HostCall&) = delete;
@@ -206,6 +207,7 @@ private:
     ImageBuffer<ImageByte> outputCharFull;
     ImageBuffer<ImageFloat> outputFloatFull;
     ThreadSource pasteThreads;
-    int32_t hostCalls = 0;  // calls of the host's running on this context
-    bool deleted = false;   // by the host, inside one of them
+    // Atomic: a second thread's call counts itself in before it is refused.
+    std::atomic<int32_t> hostCalls{0};  // calls of the host's running on this context
+    std::atomic<bool> deleted{false};   // by the host, inside one of them
 };
