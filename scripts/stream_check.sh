@@ -2,7 +2,8 @@
 # What streaming costs and keeps, on pictures far larger than the tests'
 # (minutes of work; not part of the test command):
 #   - 6000 x 6000: streamed and held whole give the same file, byte for
-#     byte, at K=1 and K=2, and the time of each (streaming's cost);
+#     byte, at K=1 and K=2, hard cut and blended, and the time of each
+#     (streaming's cost);
 #   - a kill -9 of a streamed run leaves the old output and nothing beside it;
 #   - 40000 x 40000 RGB through a pixel-local model, streamed: peak RSS,
 #     and crops of the result against crops of the picture run whole;
@@ -37,13 +38,15 @@ if [[ "$what" == small || "$what" == all ]]; then
   # Bands of one tile row (a tight budget) repeat the most tiles where bands
   # share tiles (a shrunk picture); a roomier budget gives taller bands.
   for k in 1 2; do
-    echo "6000 x 6000, conv5_open, K=$k:"
-    echo -n "  held whole: "; measured p6000.png held$k.png "${conv[@]}" -d $k --no-stream
-    for budget in 200M 600M; do
-      echo -n "  streamed (--memory-budget $budget): "
-      measured p6000.png streamed$k.png "${conv[@]}" -d $k --memory-budget $budget --plan
-      grep "streamed in" run.txt || { echo "  did not stream"; exit 1; }
-      same held$k.png streamed$k.png
+    for blend in "" --blend; do
+      echo "6000 x 6000, conv5_open, K=$k ${blend:-(hard cut)}:"
+      echo -n "  held whole: "; measured p6000.png held$k.png "${conv[@]}" -d $k $blend --no-stream
+      for budget in 200M 600M; do
+        echo -n "  streamed (--memory-budget $budget): "
+        measured p6000.png streamed$k.png "${conv[@]}" -d $k $blend --memory-budget $budget --plan
+        grep "streamed in" run.txt || { echo "  did not stream"; exit 1; }
+        same held$k.png streamed$k.png
+      done
     done
   done
   echo "kill -9 of a streamed run:"

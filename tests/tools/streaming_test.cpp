@@ -3,6 +3,8 @@
 // that fails leaves an existing output as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "command_runner.h"
 #include "image_files.h"
 #include "test_files.h"
@@ -28,11 +30,17 @@ TEST(Streaming, AStreamedRunWritesTheFileTheHeldRunWrites) {
     writeImage(scratch / "in.png", FileFormat::Png, randomRaster(203, 187, 4, SampleType::UInt16, 7),
                {SampleType::UInt16, 95});
     writeTiffFile(scratch / "turned.tif", randomRaster(150, 141, 3, SampleType::UInt8, 8), {false, 8, 3});
-    for (const Case& c : {Case{"in.png", "conv5_open.onnx", {}}, Case{"in.png", "conv5_open.onnx", {"-d", "2"}},
-                          Case{"in.png", "up2_conv_open.onnx", {}}, Case{"turned.tif", "conv5_open.onnx", {"-d", "2"}},
-                          Case{"in.png", "up2_conv_open.onnx", {"-d", "2"}}}) {
-        SCOPED_TRACE(std::string(c.input) + " " + c.model + (c.extra.empty() ? "" : " -d 2"));
-        std::vector<std::string> args{"-m", modelFile(c.model), "-t", "48", "-s", "32", "-b", "32", "--plan"};
+    const std::vector<std::string> tiles{"-t", "48", "-s", "32"}, shrunk{"-t", "48", "-s", "32", "-d", "2"};
+    const std::vector<std::string> blended{"-t", "48", "-s", "40", "--blend"},
+        blendedShrunk{"-t", "48", "-s", "40", "--blend", "-d", "2"};
+    for (const Case& c : {Case{"in.png", "conv5_open.onnx", tiles}, Case{"in.png", "conv5_open.onnx", shrunk},
+                          Case{"in.png", "up2_conv_open.onnx", tiles}, Case{"turned.tif", "conv5_open.onnx", shrunk},
+                          Case{"in.png", "up2_conv_open.onnx", shrunk}, Case{"in.png", "conv5_open.onnx", blended},
+                          Case{"in.png", "conv5_open.onnx", blendedShrunk}}) {
+        std::string trace = std::string(c.input) + " " + c.model;
+        for (const std::string& e : c.extra) trace += " " + e;
+        SCOPED_TRACE(trace);
+        std::vector<std::string> args{"-m", modelFile(c.model), "-b", "32", "--plan"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         auto with = [&](std::vector<std::string> front, const std::vector<std::string>& more) {
             front.insert(front.end(), args.begin(), args.end());
@@ -42,6 +50,8 @@ TEST(Streaming, AStreamedRunWritesTheFileTheHeldRunWrites) {
         const CommandResult held = scratch.run(with({c.input, "held.tif"}, {"--no-stream", "--memory-budget", "1"}));
         ASSERT_EQ(held.exitCode, 0) << held.err;
         EXPECT_FALSE(contains(held.err, "streamed in")) << held.err;
+        const bool blends = std::find(c.extra.begin(), c.extra.end(), "--blend") != c.extra.end();
+        EXPECT_EQ(contains(held.out + held.err, "overlaps blended"), blends) << held.out << held.err;
         const CommandResult streamed = scratch.run(with({c.input, "streamed.tif"}, {"--memory-budget", "1"}));
         ASSERT_EQ(streamed.exitCode, 0) << streamed.err;
         EXPECT_TRUE(contains(streamed.err, "streamed in")) << streamed.err;

@@ -54,6 +54,8 @@ std::string usageProblem(const Options& o) {
     if (o.denormalize && o.eightBit)
         return std::string(o.argmax ? "--argmax" : "--8bit") + " gives bytes, which --denormalize cannot undo";
     if (o.cutout && o.maskOnly) return "--cutout and --mask exclude each other";
+    if (o.blend && o.eightBit)
+        return std::string(o.argmax ? "--argmax" : "--8bit") + " runs tiles with a hard cut; leave out --blend";
     if (o.cutout && o.argmax) return "--cutout puts a mask into the alpha; --argmax gives classes";
     if (o.sizeWidth && !o.info) return "--size goes with --info";
     if (o.quiet && o.verbose) return "--quiet and --verbose exclude each other";
@@ -188,6 +190,7 @@ int parseOptions(int argc, char** argv, Options& o) {
                        "at a time (such as 2G or 800M; default: half of what is available)")
             ->type_name("SIZE");
     app.add_flag("--no-stream", o.noStream, "Hold every picture whole, however large");
+    app.add_flag("--blend", o.blend, "Blend the tiles' overlaps smoothly instead of cutting them at the middle");
     app.add_flag("--info", o.info,
                  "Print the library's version and build, and describe the model if one is given: its inputs "
                  "and outputs, profile, what measuring it finds and what runs it");

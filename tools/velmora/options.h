@@ -45,6 +45,7 @@ struct Options {
     bool force = false;         // run even when the tile count or the memory estimate says no
     uint64_t memoryBudget = 0;  // --memory-budget: past it a run streams; 0: a share of what is available
     bool noStream = false;      // --no-stream: every picture is held whole
+    bool blend = false;         // --blend: overlaps blended, whatever the plan would choose
     bool info = false;
     bool quiet = false;
     bool verbose = false;

@@ -72,6 +72,7 @@ void appendPlan(std::string& text, LoadedModel& model, const Options& o) {
     request.tileSize = o.tile;
     request.step = o.step;
     request.downscale = libraryDownscale(o);
+    if (o.blend) request.blend = VELMORA_BLEND_ON;
     if (o.eightBit && (o.tile || model.info.tileSize)) request.strategy = VELMORA_STRATEGY_TILES;
     const velmora::Result<VelmoraPlan> plan = model.context.plan(request);
     if (!plan) {

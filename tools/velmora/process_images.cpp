@@ -331,6 +331,7 @@ private:
         request.tileSize = o.tile;
         request.step = o.step;
         request.downscale = libraryDownscale(o);
+        if (o.blend) request.blend = VELMORA_BLEND_ON;
         if (o.eightBit && (o.tile || model->info.tileSize)) request.strategy = VELMORA_STRATEGY_TILES;
         return request;
     }
