@@ -136,8 +136,8 @@ struct LoadedModel {
         bench::fillRandom(tile->image.data, elementCount(tile->image));
         const Expected<ModelTiles> tiles = modelTiles(backend->description(), tileSize, channels);
         if (!tiles) throw std::runtime_error(name + " takes no such tiles: " + tiles.message());
-        const TileInputSpec& spec = tiles->input;
-        input = TensorFrame{backend->tileInput(spec), spec.elementType, spec.layout, tileSize, tileSize, channels};
+        const TileInputSpec& form = tiles->input;
+        input = TensorFrame{backend->tileInput(form), form.elementType, form.layout, tileSize, tileSize, channels};
         for (int i = 0; i < 3; ++i) runTile();
     }
 

@@ -82,8 +82,8 @@ void TextDetectorTile(benchmark::State& state) {
     storePlanar(tile.data(), pixels, 3, ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT, planes.data());
     const Expected<ModelTiles> tiles = modelTiles(backend.description(), side, 3);
     if (!tiles) throw std::runtime_error("the text detector takes no such tiles: " + tiles.message());
-    const TileInputSpec& spec = tiles->input;
-    const TensorFrame input{backend.tileInput(spec), spec.elementType, spec.layout, side, side, 3};
+    const TileInputSpec& form = tiles->input;
+    const TensorFrame input{backend.tileInput(form), form.elementType, form.layout, side, side, 3};
     // A tile as the pipelines run it: cut into the model's input, then run.
     auto runTile = [&] {
         cutTile(record, 0, 0, input);

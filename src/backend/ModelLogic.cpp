@@ -4,8 +4,8 @@
 
 #include <new>
 
-void* ModelLogic::tileInput(const TileInputSpec& spec) {
-    if (!tileRoom.resize(spec.width, spec.height, spec.channels)) throw std::bad_alloc();
+void* ModelLogic::tileInput(const TileInputSpec& form) {
+    if (!tileRoom.resize(form.width, form.height, form.channels)) throw std::bad_alloc();
     return tileRoom.view().data;
 }
 

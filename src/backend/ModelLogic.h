@@ -46,12 +46,12 @@ public:
     // for a backend that cannot tell.
     virtual ModelDescription description() { return {}; }
 
-    // Tiled runs. Room for one tile's input as `spec` lays it out, which the
+    // Tiled runs. Room for one tile's input as `form` lays it out, which the
     // tiled runs fill before each runTile; it stays valid until the next
     // tileInput or the backend's end, whatever else the backend is asked
     // meanwhile. Throws std::bad_alloc when it cannot be had. Here: the
     // interleaved floats that runModel takes.
-    virtual void* tileInput(const TileInputSpec& spec);
+    virtual void* tileInput(const TileInputSpec& form);
     // Runs the model on the room's contents and gives its output 0 as it
     // lies, valid until the next run; a failure in words without a subject
     // ("returned 0 channels"). Here: runModel's result, interleaved floats.

@@ -57,7 +57,7 @@ public:
     bool fetchModelOutput(ImageFloat* record, int32_t index) override;
 
     ModelDescription description() override;
-    void* tileInput(const TileInputSpec& spec) override;
+    void* tileInput(const TileInputSpec& form) override;
     Expected<TileTensor> runTile() override;
     void tileResultRead(int32_t width, int32_t height, int32_t channels) override;
     std::map<std::string, std::string> modelMetadata() override { return metadata; }

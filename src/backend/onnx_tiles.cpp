@@ -19,12 +19,12 @@ ModelDescription ModelLogicONNX::description() {
     return model;
 }
 
-void* ModelLogicONNX::tileInput(const TileInputSpec& spec) {
+void* ModelLogicONNX::tileInput(const TileInputSpec& form) {
     int64_t elements = 1;
-    for (int64_t d : spec.dims)
+    for (int64_t d : form.dims)
         if (d < 0 || __builtin_mul_overflow(elements, d, &elements)) throw std::bad_alloc();
     const size_t bytes =
-        static_cast<size_t>(elements) * convertedElementBytes(static_cast<ONNXTensorElementDataType>(spec.elementType));
+        static_cast<size_t>(elements) * convertedElementBytes(static_cast<ONNXTensorElementDataType>(form.elementType));
     // A room of the tiled runs' own: a direct run in between binds its own
     // buffers and leaves this one where the engine writes.
     if (tileRoom.size < bytes) {
@@ -34,7 +34,7 @@ void* ModelLogicONNX::tileInput(const TileInputSpec& spec) {
         if (!tileRoom.bytes) throw std::bad_alloc();
         tileRoom.size = bytes;
     }
-    tileSpec = spec;
+    tileSpec = form;
     tileBytes = bytes;
     return tileRoom.bytes.get();
 }

@@ -12,14 +12,14 @@ Expected<ImageFloat> RectRunner::run(const ImageFloat& input) {
     const int32_t w = input.width, h = input.height;
     const Expected<ModelTiles> tiles = modelTiles(model_, w == h ? w : std::max(w, h), channels_);
     if (!tiles) return failure(tiles.message());
-    TileInputSpec spec = tiles->input;
-    spec.width = w;
-    spec.height = h;
-    spec.dims = spec.layout == Layout::ChannelsFirst ? std::vector<int64_t>{1, channels_, h, w}
+    TileInputSpec form = tiles->input;
+    form.width = w;
+    form.height = h;
+    form.dims = form.layout == Layout::ChannelsFirst ? std::vector<int64_t>{1, channels_, h, w}
                                                      : std::vector<int64_t>{1, h, w, channels_};
     Expected<TileTensor> tensor = failure("");
     try {
-        const TensorFrame in{backend_.tileInput(spec), spec.elementType, spec.layout, w, h, channels_};
+        const TensorFrame in{backend_.tileInput(form), form.elementType, form.layout, w, h, channels_};
         writePixels(in, 0, input.data, int64_t{w} * h);
         tensor = backend_.runTile();
     } catch (const std::exception& e) {

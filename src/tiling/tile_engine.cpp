@@ -11,11 +11,11 @@ Failure adapterFailure(const std::exception& e) {
 
 Expected<TileRunStats> runTileEngine(ModelLogic& backend, ModelTiles& model, TileWalk& walk, TileAdapter& adapter) {
     TileRunStats stats;
-    const TileInputSpec& spec = model.input;
-    TensorFrame input{nullptr, spec.elementType, spec.layout, spec.width, spec.height, spec.channels};
+    const TileInputSpec& form = model.input;
+    TensorFrame input{nullptr, form.elementType, form.layout, form.width, form.height, form.channels};
     auto makeRoom = [&]() -> Status {
         try {
-            input.data = backend.tileInput(spec);
+            input.data = backend.tileInput(form);
         } catch (const std::bad_alloc&) {
             return failure("", kNoTileRoom);
         }
@@ -23,7 +23,7 @@ Expected<TileRunStats> runTileEngine(ModelLogic& backend, ModelTiles& model, Til
     };
     if (!adapter.roomAtFirstTile)
         if (const Status room = makeRoom(); !room) return room.error();
-    ResultReader reader(model, spec.width);
+    ResultReader reader(model, form.width);
     int32_t channels = 0;  // of the first result; every later one keeps it
     while (walk.next()) {
         const Tile& tile = walk.tile();
