@@ -323,14 +323,19 @@ VELMORA_API ImageFloat velmoraPredict(VelmoraContext context, ImageFloat image, 
  * rows it asks for (its margins above and below included) and gets back the
  * band's finished result rows, the same, bit for bit, as those rows of the
  * whole picture run by velmoraPredict. Bands run in order, from 0; progress
- * and stop cover the whole picture (100 after the last band). */
+ * and stop cover the whole picture (100 after the last band). Blended
+ * overlaps and a shrunk picture's enlargement reach across a band's border:
+ * the context keeps those rows of one band's result for the next, so that
+ * bands run in order run each tile once. A band run out of order, with
+ * another plan or after a failure or stop, runs those tiles again, to the
+ * same rows. */
 typedef struct VelmoraBand {
     uint32_t size;                      /* sizeof(VelmoraBand), set by the host */
     int32_t index, count;               /* this band, of how many */
     int32_t inputFirstRow, inputRows;   /* the picture rows it is cut from */
     int32_t resultFirstRow, resultRows; /* the result rows it finishes: picture rows times the model's
                                            scale, once the plan or a run of the model has told it */
-    uint64_t peakBytes;                 /* the library's memory while it runs */
+    uint64_t peakBytes;                 /* the library's memory while it runs, the rows kept included */
 } VelmoraBand;
 
 /* Band `index` of `plan` in bands of `tileRows` tile rows (0: the library

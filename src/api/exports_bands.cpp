@@ -1,5 +1,7 @@
 // Streaming by bands: the layout of a band, and a band run. Neither lets an
 // exception reach the host.
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "api/host_records.h"
@@ -34,6 +36,12 @@ VELMORA_API bool velmoraBand(VelmoraContext context, const VelmoraPlan* plan, in
         // The band's result and one run of a tile; the host holds the rows.
         filled.peakBytes = runMemory(p.tileSize, p.tileSize, p.channels, static_cast<int32_t>(scale), p.outputChannels,
                                      int64_t{p.width} * scale, b->resultRows * scale);
+        // Stitched rows held below the band's own for the next band, and
+        // their copy kept for it.
+        const int64_t k = std::max(1, std::abs(p.downscale));
+        const int64_t extraRows = (b->heldRows - b->stitchedRows + b->keptRows) * scale;
+        filled.peakBytes +=
+            static_cast<uint64_t>(extraRows * (p.width / k) * scale * std::max(p.outputChannels, 1)) * sizeof(float);
         giveRecord(filled, band);
         return true;
     });

@@ -57,6 +57,7 @@ bool VelmoraClass::loadModel(const void* modelData, uint32_t modelSize, const ch
     if (!modelLogic) return false;
     learnedResult = {};
     needs.reset();
+    bandCarry.reset();
     return profilesAfterLoad(
         modelLogic->loadModel(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : ""));
 }
@@ -66,11 +67,13 @@ bool VelmoraClass::loadModelEx(const void* modelData, uint32_t modelSize, const 
     if (!modelLogic) return false;
     learnedResult = {};
     needs.reset();
+    bandCarry.reset();
     return profilesAfterLoad(modelLogic->loadModelEx(modelData, modelSize, inputName ? inputName : "",
                                                      outputName ? outputName : "", inputLayout, outputLayout));
 }
 
 void VelmoraClass::deallocateModel() {
+    bandCarry.reset();
     if (modelLogic) modelLogic->deallocateModel();
 }
 

@@ -178,6 +178,10 @@ private:
     // result out of it, for `channels` channels.
     ValueTransform profileInput(int32_t channels) const;
     ValueTransform profileOutput(int32_t channels) const;
+    // Keeps the stitched rows band `index` shares with the next; false when
+    // there is no memory for them.
+    bool keepForNextBand(const ImageFloat& stitched, const ChosenPlan& plan, int32_t tileRows, int32_t index,
+                         int32_t scale, const BandLayout& band);
     ImageFloat runWhole(const ImageFloat& image, const ChosenPlan& plan, ProgressCallback callback, void* userData);
     ImageFloat runTiles(const ImageFloat& original_image, int32_t tileSize, int32_t step, int32_t downscale,
                         ProgressCallback callback, void* userData, const TiledRunOptions& options = {});
@@ -206,6 +210,16 @@ private:
     bool loggingEnabled = false;
     ImageBuffer<ImageByte> outputCharFull;
     ImageBuffer<ImageFloat> outputFloatFull;
+    // What the last band run kept for the one after it: stitched rows that
+    // the next band's tiles add to or its enlargement reads.
+    struct BandCarry {
+        ChosenPlan plan;
+        int32_t tileRows = 0, nextIndex = 0;
+        int32_t scale = 1;
+        int64_t firstRow = 0;  // the stitched picture row `rows` starts at
+        ImageBuffer<ImageFloat> rows;
+    };
+    std::optional<BandCarry> bandCarry;
     ThreadSource pasteThreads;
     // Atomic: a second thread's call counts itself in before it is refused.
     std::atomic<int32_t> hostCalls{0};  // calls of the host's running on this context

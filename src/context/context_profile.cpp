@@ -18,12 +18,14 @@ Status VelmoraClass::setHostProfile(const ModelProfile* given) {
     if (!given) {
         profiles.host = {};
         needs.reset();
+        bandCarry.reset();
         return Ok{};
     }
     if (Status s = checkProfile(*given, kHostKeys); !s) return s;
     profiles.host = *given;
     profiles.host.source = ProfileSource::Host;
     needs.reset();
+    bandCarry.reset();
     return Ok{};
 }
 
@@ -32,6 +34,7 @@ Status VelmoraClass::loadSidecarProfile(const std::string& text) {
     if (!read) return read.error();
     profiles.sidecar = *read;
     needs.reset();
+    bandCarry.reset();
     return Ok{};
 }
 

@@ -21,7 +21,18 @@ Status FloatPipelineTiles::begin(int32_t scale, int32_t channels) {
     if (!stitched_.resize(sizes->width, sizes->height, channels)) return failure(noRoomWords_, kNoRoom);
     preferLargePages(stitched_.view());
     // Blended tiles add their shares.
-    if (blend_) std::fill_n(stitched_.view().data, elementCount(stitched_.view()), 0.0f);
+    const ImageFloat stitched = stitched_.view();
+    if (blend_) std::fill_n(stitched.data, elementCount(stitched), 0.0f);
+    const ImageFloat& kept = band_.carried;
+    if (kept.data) {
+        if (kept.width != stitched.width || kept.numChannels != stitched.numChannels)
+            return failure("the band before gave results of other sizes", kRefusal);
+        const int64_t at = (band_.carriedFirstRow - band_.resultFirstRow) * scale;
+        const int64_t rows = std::min<int64_t>(kept.height, stitched.height - at);
+        if (at >= 0 && rows > 0)
+            std::copy_n(kept.data, rows * kept.width * kept.numChannels,
+                        stitched.data + at * stitched.width * kept.numChannels);
+    }
     return Ok{};
 }
 

@@ -19,6 +19,10 @@ struct TileBand {
     RowWindow source;            // where the picture's rows lie in the working image
     int64_t resultFirstRow = 0;  // the picture row the stitched image starts at
     int64_t resultRows = -1;     // picture rows it holds; negative: the working image's
+    // Stitched rows the band before kept (empty: none), from picture row
+    // `carriedFirstRow`: the stitched image starts from them.
+    ImageFloat carried{0, 0, 0, nullptr};
+    int64_t carriedFirstRow = 0;
 };
 
 class FloatPipelineTiles : public TileAdapter {

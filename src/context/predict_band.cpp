@@ -1,7 +1,9 @@
 // A plan of tiles run one band of rows at a time (velmoraPredictBand): the
 // band's tiles on the whole picture's grid, cut from the rows the host hands
 // over and stitched into the band's result rows.
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "context/VelmoraClass.h"
@@ -11,6 +13,13 @@
 
 namespace {
 constexpr const char* kWho = "velmoraPredictBand";
+
+// Plans whose tiles lie alike, so that one's band can follow on from the
+// other's.
+bool sameTiles(const ChosenPlan& a, const ChosenPlan& b) {
+    return a.strategy == b.strategy && a.width == b.width && a.height == b.height && a.channels == b.channels &&
+           a.tileSize == b.tileSize && a.step == b.step && a.downscale == b.downscale && a.blend == b.blend;
+}
 }  // namespace
 
 Expected<BandLayout> VelmoraClass::band(const ChosenPlan& plan, int32_t tileRows, int32_t index, const char* who) {
@@ -36,6 +45,10 @@ Expected<BandLayout> VelmoraClass::band(const ChosenPlan& plan, int32_t tileRows
 ImageFloat VelmoraClass::predictBand(const ImageFloat& rows, const ChosenPlan& plan, int32_t tileRows, int32_t index,
                                      ProgressCallback callback, void* userData) {
     const ImageFloat empty{0, 0, 0, nullptr};
+    // What the band before kept serves this band only, and only if nothing
+    // failed or stopped in between.
+    std::optional<BandCarry> carry = std::move(bandCarry);
+    bandCarry.reset();
     auto fail = [&](const std::string& why) {
         if (!why.empty()) report(kWho, why);
         outputFloatFull.reset();
@@ -55,6 +68,9 @@ ImageFloat VelmoraClass::predictBand(const ImageFloat& rows, const ChosenPlan& p
     Expected<ModelTiles> model = modelTiles(modelDescription(), plan.tileSize, plan.channels);
     if (!model) return fail("the model " + model.message());
     ModelTiles tiles = *model;
+    const bool followsOn =
+        carry && carry->nextIndex == index && carry->tileRows == tileRows && sameTiles(carry->plan, plan);
+    if (followsOn && tiles.scale <= 0) tiles.scale = carry->scale;
 
     // Shrunk, the band's rows are box-averaged as the whole picture's are
     // (K picture rows to a shrunk row), and its result is stitched at that
@@ -73,13 +89,25 @@ ImageFloat VelmoraClass::predictBand(const ImageFloat& rows, const ChosenPlan& p
     const uint64_t releasesAtStart = resultReleases;
     const ValueTransform in = profileInput(plan.channels), out = profileOutput(plan.outputChannels);
     const std::function<void(const Tile&)> noLog = [](const Tile&) {};
-    FloatPipelineTiles adapter(
-        working, grid, stitched, pasteThreads, noLog, in, out, plan.blend, "not enough memory for the band's result",
-        TileBand{RowWindow{b->workingFirstRow, workingHeight}, b->stitchedFirstRow, b->stitchedRows});
+    TileBand where{RowWindow{b->workingFirstRow, workingHeight}, b->stitchedFirstRow, b->heldRows};
+    if (followsOn) {
+        where.carried = carry->rows.view();
+        where.carriedFirstRow = carry->firstRow;
+    }
+    FloatPipelineTiles adapter(working, grid, stitched, pasteThreads, noLog, in, out, plan.blend,
+                               "not enough memory for the band's result", where);
     Progress progress{callback, userData, *this};
     TileWalk walk(grid, progress.forWalk(), &progress);
-    walk.restrict(b->runFirstRow, b->runEndRow, b->firstTileRow, b->endTileRow);
-    const Expected<TileRunStats> run = runTileEngine(*modelLogic, tiles, walk, adapter);
+    // Each tile row is counted once over the bands, by the band that runs
+    // it first.
+    const int32_t runFirst = followsOn ? b->followOnRow : b->runFirstRow;
+    walk.restrict(runFirst, b->runEndRow, followsOn ? runFirst : b->firstTileRow, b->runEndRow);
+    Expected<TileRunStats> run = runTileEngine(*modelLogic, tiles, walk, adapter);
+    // A last band whose tiles the band before ran all of starts from what it kept.
+    if (run && run->tiles == 0 && followsOn && !walk.stopped()) {
+        if (const Status begun = adapter.begin(tiles.scale, carry->rows.view().numChannels); !begun)
+            run = begun.error();
+    }
     if (!run) {
         switch (run.kind()) {
             case kChannelsChanged: return fail("the model changed its channel count between tiles");
@@ -94,8 +122,15 @@ ImageFloat VelmoraClass::predictBand(const ImageFloat& rows, const ChosenPlan& p
     if (walk.stopped() || deleted) return fail("");
     if (resultReleases != releasesAtStart) return fail("the result was released (deallocateImage) during the run");
     const int64_t scale = tiles.scale > 0 ? tiles.scale : 1;
+    const int64_t stitchedWidth = stitched.view().width;
+    if (b->keptRows > 0) {
+        if (!keepForNextBand(stitched.view(), plan, tileRows, index, static_cast<int32_t>(scale), *b))
+            return fail("not enough memory for the rows kept for the next band");
+    }
     if (k > 1) {
-        const ImageFloat s = stitchedShrunk.view();
+        // The band's own stitched rows; those kept below them are the next band's.
+        const ImageFloat s{static_cast<int32_t>(stitchedWidth), static_cast<int32_t>(b->stitchedRows * scale),
+                           stitchedShrunk.view().numChannels, stitchedShrunk.view().data};
         const Expected<ImageFloat> sizes = scaledSizes(plan.width, b->resultRows, scale, s.numChannels);
         if (!sizes) return fail(sizes.message());
         if (!outputFloatFull.resize(sizes->width, sizes->height, s.numChannels))
@@ -107,5 +142,25 @@ ImageFloat VelmoraClass::predictBand(const ImageFloat& rows, const ChosenPlan& p
     if (b->index + 1 == b->count) walk.finish();
     if (deleted || resultReleases != releasesAtStart) return fail("");
     learnResult(tiles.scale, outputFloatFull.view().numChannels);
-    return outputFloatFull.view();
+    ImageFloat result = outputFloatFull.view();
+    result.height = static_cast<int32_t>(b->resultRows * scale);
+    return result;
+}
+
+bool VelmoraClass::keepForNextBand(const ImageFloat& stitched, const ChosenPlan& plan, int32_t tileRows, int32_t index,
+                                   int32_t scale, const BandLayout& b) {
+    BandCarry kept;
+    const int64_t at = (b.keptFirstRow - b.stitchedFirstRow) * scale;
+    const int64_t rows = std::min<int64_t>(b.keptRows * scale, stitched.height - at);
+    if (at < 0 || rows <= 0) return true;
+    if (!kept.rows.resize(stitched.width, static_cast<int32_t>(rows), stitched.numChannels)) return false;
+    const int64_t rowValues = int64_t{stitched.width} * stitched.numChannels;
+    std::copy_n(stitched.data + at * rowValues, rows * rowValues, kept.rows.view().data);
+    kept.plan = plan;
+    kept.tileRows = tileRows;
+    kept.nextIndex = index + 1;
+    kept.scale = scale;
+    kept.firstRow = b.keptFirstRow;
+    bandCarry = std::move(kept);
+    return true;
 }

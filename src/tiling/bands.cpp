@@ -37,5 +37,15 @@ Expected<BandLayout> bandLayout(const TileGrid& grid, int64_t height, int32_t sh
     b.stitchedRows = std::min(working, end + (k > 1 ? 1 : 0)) - first;
     b.resultFirstRow = first * k;
     b.resultRows = (last ? height : end * k) - b.resultFirstRow;
+    // The band before ran this band's first row of tiles when it ran more
+    // than its own, and kept every row those tiles add to below its own.
+    const bool shares = blend || k > 1;
+    b.followOnRow = index > 0 && shares ? std::min(grid.down, b.firstTileRow + 1) : b.runFirstRow;
+    if (shares && !last) {
+        const int64_t blendRows = blend && b.runEndRow < grid.down ? std::min(margin, step / 2) : 0;
+        b.keptFirstRow = end;
+        b.keptRows = std::max<int64_t>(0, std::min(working, b.runEndRow * step + blendRows) - end);
+    }
+    b.heldRows = std::max(b.stitchedRows, b.keptFirstRow + b.keptRows - first);
     return b;
 }

@@ -4,6 +4,10 @@
 // run's rows. Shrunk by K, a band is cut from whole rows of the shrunk
 // picture (K picture rows each) and its result is enlarged from the shrunk
 // rows it finishes and the next one.
+//
+// Blended and shrunk bands share a row of tiles with the next band. A band
+// that follows on from the one before it starts from the stitched rows that
+// one kept (`kept...`), so that each tile runs once.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +23,9 @@ struct BandLayout {
     int64_t workingFirstRow = 0, workingRows = 0;    // rows of the (shrunk) picture those are
     int64_t stitchedFirstRow = 0, stitchedRows = 0;  // rows of the (shrunk) result it stitches
     int64_t resultFirstRow = 0, resultRows = 0;      // picture rows it finishes (times the scale in the result)
+    int32_t followOnRow = 0;                         // the first row of tiles it runs after the band before
+    int64_t keptFirstRow = 0, keptRows = 0;          // stitched rows it keeps for the next band (none: 0)
+    int64_t heldRows = 0;                            // stitched rows it holds while it runs, from stitchedFirstRow
 };
 
 // Tile rows per band when the host leaves it to the library: enough that a

@@ -87,9 +87,23 @@ TEST(Bands, StreamedBandsGiveTheInMemoryResultBitForBit) {
         ASSERT_GT(band.count, 1);
         ASSERT_EQ(streamed.size(), expected.size());
         EXPECT_EQ(std::memcmp(streamed.data(), expected.data(), expected.size() * sizeof(float)), 0);
-        // One share before each of the picture's tiles, rising, and 100 once at the end.
+        // One share before each of the picture's tiles, each tile run once
+        // however the bands share them, rising, and 100 once at the end.
+        EXPECT_EQ(static_cast<int64_t>(percents.heard.size()), plan.runs + 1);
         ASSERT_FALSE(percents.heard.empty());
         EXPECT_EQ(percents.heard.back(), 100.0f);
         for (size_t k = 1; k < percents.heard.size(); ++k) EXPECT_GE(percents.heard[k], percents.heard[k - 1]);
+
+        // A band run out of order runs the tiles it shares and gives the same rows.
+        const int32_t again = band.count / 2;
+        ASSERT_TRUE(velmoraBand(host, &plan, c.tileRows, again, &band));
+        std::vector<float> rows(image.begin() + static_cast<ptrdiff_t>(band.inputFirstRow) * w * 3,
+                                image.begin() + static_cast<ptrdiff_t>(band.inputFirstRow + band.inputRows) * w * 3);
+        const ImageFloat out = velmoraPredictBand(host, &plan, c.tileRows, again,
+                                                  ImageFloat{w, band.inputRows, 3, rows.data()}, nullptr, nullptr);
+        ASSERT_NE(out.data, nullptr) << host.errors();
+        EXPECT_EQ(std::memcmp(out.data, expected.data() + static_cast<size_t>(band.resultFirstRow) * resultWidth * 3,
+                              static_cast<size_t>(out.height) * resultWidth * 3 * sizeof(float)),
+                  0);
     }
 }

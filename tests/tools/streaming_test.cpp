@@ -14,6 +14,13 @@ namespace {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// The megabytes of "about N MB of memory" in a plan's lines.
+double memoryMegabytes(const std::string& text) {
+    const size_t at = text.find(" MB of memory");
+    const size_t from = text.rfind("about ", at);
+    return at == std::string::npos || from == std::string::npos ? -1 : std::stod(text.substr(from + 6, at - from - 6));
+}
+
 struct Case {
     const char* input;
     const char* model;
@@ -91,4 +98,30 @@ TEST(Streaming, AStreamedRunThatFailsLeavesTheOutputAsItWas) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(contains(r.err, "cannot stream: it is stored turned a quarter (orientation 6)")) << r.err;
     EXPECT_EQ(readText(scratch / "out.png"), "the previous result");
+}
+
+TEST(Streaming, AnUpscalerOfOpenSizesStreamsForTheSizeOfItsResult) {
+    // The x2 model's result is four times the picture, which a model of open
+    // sizes tells only when it runs: a budget that the same run would fit
+    // at the picture's size must still stream it.
+    Scratch scratch;
+    writeImage(scratch / "in.png", FileFormat::Png, randomRaster(600, 500, 3, SampleType::UInt8, 9),
+               {SampleType::UInt8, 95});
+    auto run = [&](const char* model, const std::string& budget) {
+        std::vector<std::string> args{"in.png", "out.tif", "-m", modelFile(model), "-t", "128", "-s", "112", "--plan"};
+        if (budget.empty())
+            args.push_back("--no-stream");
+        else
+            args.insert(args.end(), {"--memory-budget", budget});
+        return scratch.run(args);
+    };
+    const CommandResult same = run("conv5_open.onnx", "");
+    ASSERT_EQ(same.exitCode, 0) << same.err;
+    const double sameSize = memoryMegabytes(same.err);
+    ASSERT_GT(sameSize, 0) << same.err;
+    const std::string budget = std::to_string(static_cast<int64_t>((sameSize + 5) * 1e6));
+    EXPECT_FALSE(contains(run("conv5_open.onnx", budget).err, "streamed in"));
+    const CommandResult larger = run("up2_conv_open.onnx", budget);
+    ASSERT_EQ(larger.exitCode, 0) << larger.err;
+    EXPECT_TRUE(contains(larger.err, "streamed in")) << larger.err;
 }

@@ -152,6 +152,9 @@ private:
         std::optional<VelmoraPlan> plan;
         if (model->measured() || (o.tile && o.step)) {
             plan = planFor(request, nullptr);
+            // An upscaler of open sizes must not be taken for one that keeps
+            // the size when its memory decides whether the picture streams.
+            if (plan->scale <= 0) plan = scaleKnown(*plan, request);
         } else {
             const int32_t scale = model->info.scale > 0 ? model->info.scale : 1;
             const int32_t out = model->info.outputChannels > 0 ? model->info.outputChannels : modelChannels;
@@ -191,6 +194,15 @@ private:
             const ImageFloat sample = o.eightBit ? bytes.view : floatsOf(input);
             measureOn(sample);
             plan = planFor(request, &sample);
+            // Measuring told an open model's scale: a result that now passes
+            // the budget streams after all, the picture read again by bands.
+            if (wantsStream(*plan, share, budget)) {
+                const std::unique_ptr<ImageReader> again = openImage(job.input);
+                if (streamObstacle(*plan, *again, o).empty()) {
+                    input = {};
+                    return streamPicture(job, format, *again, channels, *plan, share, budget, available, started);
+                }
+            }
             checkPlan(*plan, share);
         }
         if (o.showPlan || o.verbose) {

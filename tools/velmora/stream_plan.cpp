@@ -82,14 +82,8 @@ MemoryEstimate estimateFor(const VelmoraPlan& plan, const StreamShare& share, co
 
 BandChoice chooseBands(velmora::Context& context, const VelmoraPlan& plan, const StreamShare& share, uint64_t budget) {
     const int32_t tileRowsInAll = largestBand(context, plan, 1).count;
-    const int32_t twice = (plan.blend ? 2 : 0) + (std::abs(plan.downscale) > 1 && !plan.blend ? 1 : 0);
-    int32_t rows = 0;
-    if (twice > 0) {
-        rows = twice * 50;
-    } else {
-        const int32_t libraryBands = largestBand(context, plan, 0).count;
-        rows = (tileRowsInAll + libraryBands - 1) / std::max(libraryBands, 1);
-    }
+    const int32_t libraryBands = largestBand(context, plan, 0).count;
+    int32_t rows = (tileRowsInAll + libraryBands - 1) / std::max(libraryBands, 1);
     rows = std::clamp(rows, 1, std::max(tileRowsInAll, 1));
     BandSizes band = largestBand(context, plan, rows);
     MemoryEstimate estimate = estimateFor(plan, share, band);

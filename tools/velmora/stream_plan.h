@@ -40,9 +40,7 @@ struct BandChoice {
     MemoryEstimate estimate;  // at the busiest band
 };
 
-// As many tile rows a band as keep the tiles that bands run twice (blended
-// or shrunk bands run one more row of tiles at each border) to about 2 %,
-// or the library's choice when none are; fewer while the run would pass
-// `budget`. Bands of one tile row when nothing fits: the estimate says by
-// how much.
+// The library's choice of tile rows a band, or fewer while the run would
+// pass `budget`. Bands of one tile row when nothing fits: the estimate says
+// by how much.
 BandChoice chooseBands(velmora::Context& context, const VelmoraPlan& plan, const StreamShare& share, uint64_t budget);
