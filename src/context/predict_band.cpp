@@ -123,6 +123,7 @@ ImageFloat VelmoraClass::predictBand(const ImageFloat& rows, const ChosenPlan& p
     if (resultReleases != releasesAtStart) return fail("the result was released (deallocateImage) during the run");
     const int64_t scale = tiles.scale > 0 ? tiles.scale : 1;
     const int64_t stitchedWidth = stitched.view().width;
+    carry.reset();  // in the stitched rows by now; not held beside what this band keeps
     if (b->keptRows > 0) {
         if (!keepForNextBand(stitched.view(), plan, tileRows, index, static_cast<int32_t>(scale), *b))
             return fail("not enough memory for the rows kept for the next band");
