@@ -541,6 +541,47 @@ void tilesBytes(Loaded& l, const ExportModel& m, const ExportCall& c) {
                    "the 8-bit result of an identity model with detail transfer");
 }
 
+// The planned picture run again a band of rows at a time (`extra`: rows of
+// tiles a band, and the order: as they come, backwards, or each band twice).
+// Whatever the order, a band's rows are the whole run's, bit for bit.
+void bandsAgree(Loaded& l, const Checker& check, const VelmoraPlan& plan, const std::vector<float>& image,
+                const std::vector<float>& whole, int32_t resultWidth, int32_t resultChannels, int32_t extra) {
+    const int32_t tileRows = (extra >> 5) & 7;
+    const int order = (extra >> 8) & 3;
+    VelmoraBand band{};
+    band.size = sizeof band;
+    if (!velmoraBand(l.context, &plan, tileRows, 0, &band)) {
+        check.require(newWords(l.context).any(), "velmoraBand failed without a word");
+        return;
+    }
+    std::vector<int32_t> indices;
+    for (int32_t i = 0; i < band.count; ++i) {
+        indices.push_back(i);
+        if (order == 2) indices.push_back(i);
+    }
+    if (order == 1) std::reverse(indices.begin(), indices.end());
+    const size_t rowValues = static_cast<size_t>(resultWidth) * static_cast<size_t>(resultChannels);
+    for (const int32_t i : indices) {
+        check.require(velmoraBand(l.context, &plan, tileRows, i, &band), "velmoraBand refused a band it counted");
+        const ImageFloat rows{
+            plan.width, band.inputRows, plan.channels,
+            const_cast<float*>(image.data()) + static_cast<size_t>(band.inputFirstRow) * plan.width * plan.channels};
+        const ImageFloat out = velmoraPredictBand(l.context, &plan, tileRows, i, rows, nullptr, nullptr);
+        if (!out.data) {
+            check.require(newWords(l.context).any(), "velmoraPredictBand failed without a word");
+            return;
+        }
+        check.require(out.width == resultWidth && out.height == band.resultRows && out.numChannels == resultChannels,
+                      "band " + std::to_string(i) + " gave " + std::to_string(out.width) + " x " +
+                          std::to_string(out.height) + " x " + std::to_string(out.numChannels));
+        const float* expected = whole.data() + static_cast<size_t>(band.resultFirstRow) * rowValues;
+        if (std::memcmp(out.data, expected, static_cast<size_t>(out.height) * rowValues * sizeof(float)) != 0)
+            check.same("band " + std::to_string(i) + " of " + std::to_string(band.count) + ", " +
+                           std::to_string(tileRows) + " tile rows a band, order " + std::to_string(order),
+                       "a band's rows differ from the whole run's");
+    }
+}
+
 // velmoraPlan for the call's picture (strategy and blend in `extra`), then
 // velmoraPredict by the plan. An identity model without a profile, run in
 // hard-cut tiles at full size, gives its input back bit for bit.
@@ -601,6 +642,11 @@ void planned(Loaded& l, const ExportModel& m, const ExportCall& c) {
         check.same(compareChannels(image.data(), static_cast<int>(C), result.data, result.numChannels, W * H,
                                    std::min<int>(m.identityChannels, result.numChannels), 0),
                    "velmoraPredict on an identity model did not give its input back");
+    if ((c.extra >> 4) & 1) {
+        const std::vector<float> whole(
+            result.data, result.data + static_cast<size_t>(result.width) * result.height * result.numChannels);
+        bandsAgree(l, check, plan, image, whole, result.width, result.numChannels, c.extra);
+    }
 }
 
 // Product of the three sizes, or -1 when it does not fit in 63 bits.

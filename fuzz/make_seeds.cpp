@@ -96,6 +96,11 @@ void exportSeeds(const fs::path& dir) {
         seed({plan});
         plan.extra = 1 | (2 << 2);  // hard-cut tiles, blended
         seed({plan});
+        // Run again by bands of one tile row, in order and each band twice.
+        plan.extra = 1 | (2 << 2) | (1 << 4) | (1 << 5);
+        seed({plan});
+        plan.extra |= 2 << 8;
+        seed({plan});
     }
     // The progress callback calls every export, on the running call's
     // context and on a second one, from each kind of tiled call.

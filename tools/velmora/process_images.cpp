@@ -153,8 +153,10 @@ private:
         if (model->measured() || (o.tile && o.step)) {
             plan = planFor(request, nullptr);
             // An upscaler of open sizes must not be taken for one that keeps
-            // the size when its memory decides whether the picture streams.
-            if (plan->scale <= 0) plan = scaleKnown(*plan, request);
+            // the size when its memory decides whether the picture streams
+            // or fits at all.
+            if (scaleMayMatter(*plan, share, std::min(budget.bytes, available.bytes)))
+                plan = scaleKnown(*plan, request);
         } else {
             const int32_t scale = model->info.scale > 0 ? model->info.scale : 1;
             const int32_t out = model->info.outputChannels > 0 ? model->info.outputChannels : modelChannels;
@@ -261,6 +263,17 @@ private:
     bool wantsStream(const VelmoraPlan& plan, const CommandShare& share, const MemoryBudget& budget) const {
         if (o.noStream || (o.eightBit && !budget.given)) return false;
         return estimateMemory(share, libraryBytes(plan, o.eightBit)).peak > budget.bytes;
+    }
+
+    // Whether the scale of a model of open sizes, not known until it runs,
+    // could take the run held whole past `limit`: as if it enlarged eight
+    // times, as far as upscalers go.
+    bool scaleMayMatter(const VelmoraPlan& plan, const CommandShare& share, uint64_t limit) const {
+        if (plan.scale > 0) return false;
+        const int channels = plan.resultChannels > 0 ? plan.resultChannels : 4;
+        const uint64_t enlarged =
+            libraryBytes(plan, o.eightBit) + resultBytes(plan.width, plan.height, 8, channels, o.eightBit);
+        return estimateMemory(share, enlarged).peak > limit;
     }
 
     // The plan with the model's scale, which a model of open sizes tells
