@@ -4,6 +4,7 @@
 // failure must come with words, and a loaded model must be described.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -43,7 +44,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+namespace {
+
+// Runs one input; always 0.
+int runInput(const uint8_t* data, size_t size) {
     // The library borrows the bytes while the model is loaded.
     const std::vector<char> bytes(reinterpret_cast<const char*>(data), reinterpret_cast<const char*>(data) + size);
     VelmoraContext ctx = context();
@@ -103,5 +107,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     deallocateImage(ctx);
     deallocateModel(ctx);
+    return 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    runInput(data, size);
+    // The context goes before the process does, as a host deletes its own:
+    // the runtime's threads must end before its statics are destroyed at
+    // exit. Registered once an input has run, so that it runs before the
+    // exit handlers of all the runtime set up for loading and running.
+    static const bool registered = std::atexit([] { deleteContext(context()); }) == 0;
+    (void)registered;
     return 0;
 }
