@@ -56,8 +56,7 @@ bool VelmoraClass::getErrorText(int32_t length, std::string& text) {
 bool VelmoraClass::loadModel(const void* modelData, uint32_t modelSize, const char* inputName, const char* outputName) {
     if (!modelLogic) return false;
     learnedResult = {};
-    needs.reset();
-    bandCarry.reset();
+    forgetRuns();
     return profilesAfterLoad(
         modelLogic->loadModel(modelData, modelSize, inputName ? inputName : "", outputName ? outputName : ""));
 }
@@ -66,8 +65,7 @@ bool VelmoraClass::loadModelEx(const void* modelData, uint32_t modelSize, const 
                                int32_t inputLayout, int32_t outputLayout) {
     if (!modelLogic) return false;
     learnedResult = {};
-    needs.reset();
-    bandCarry.reset();
+    forgetRuns();
     return profilesAfterLoad(modelLogic->loadModelEx(modelData, modelSize, inputName ? inputName : "",
                                                      outputName ? outputName : "", inputLayout, outputLayout));
 }

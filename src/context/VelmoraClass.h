@@ -178,6 +178,12 @@ private:
     // result out of it, for `channels` channels.
     ValueTransform profileInput(int32_t channels) const;
     ValueTransform profileOutput(int32_t channels) const;
+    // The model or the values it sees changed: what was measured of it and
+    // the rows kept for a next band no longer hold.
+    void forgetRuns() {
+        needs.reset();
+        bandCarry.reset();
+    }
     // Keeps the stitched rows band `index` shares with the next; false when
     // there is no memory for them.
     bool keepForNextBand(const ImageFloat& stitched, const ChosenPlan& plan, int32_t tileRows, int32_t index,

@@ -17,15 +17,13 @@ Status VelmoraClass::setHostProfile(const ModelProfile* given) {
     // measured again.
     if (!given) {
         profiles.host = {};
-        needs.reset();
-        bandCarry.reset();
+        forgetRuns();
         return Ok{};
     }
     if (Status s = checkProfile(*given, kHostKeys); !s) return s;
     profiles.host = *given;
     profiles.host.source = ProfileSource::Host;
-    needs.reset();
-    bandCarry.reset();
+    forgetRuns();
     return Ok{};
 }
 
@@ -33,8 +31,7 @@ Status VelmoraClass::loadSidecarProfile(const std::string& text) {
     Expected<ModelProfile> read = parseProfileText(text);
     if (!read) return read.error();
     profiles.sidecar = *read;
-    needs.reset();
-    bandCarry.reset();
+    forgetRuns();
     return Ok{};
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "context/fresh_buffer.h"
+#include "image/utils_image_cropping.h"
 #include "tiling/blend_tiles.h"
 #include "tiling/tile_grid.h"
 
@@ -28,10 +29,7 @@ Status FloatPipelineTiles::begin(int32_t scale, int32_t channels) {
         if (kept.width != stitched.width || kept.numChannels != stitched.numChannels)
             return failure("the band before gave results of other sizes", kRefusal);
         const int64_t at = (band_.carriedFirstRow - band_.resultFirstRow) * scale;
-        const int64_t rows = std::min<int64_t>(kept.height, stitched.height - at);
-        if (at >= 0 && rows > 0)
-            std::copy_n(kept.data, rows * kept.width * kept.numChannels,
-                        stitched.data + at * stitched.width * kept.numChannels);
+        if (at >= 0) pastePatch(stitched, kept, 0, static_cast<int32_t>(at), 0, 0, -1, -1);
     }
     return Ok{};
 }

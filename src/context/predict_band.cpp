@@ -8,6 +8,7 @@
 
 #include "context/VelmoraClass.h"
 #include "context/float_tile_adapter.h"
+#include "image/utils_image_cropping.h"
 #include "image/utils_image_resize_float.h"
 #include "tiling/bands.h"
 
@@ -122,7 +123,6 @@ ImageFloat VelmoraClass::predictBand(const ImageFloat& rows, const ChosenPlan& p
     if (walk.stopped() || deleted) return fail("");
     if (resultReleases != releasesAtStart) return fail("the result was released (deallocateImage) during the run");
     const int64_t scale = tiles.scale > 0 ? tiles.scale : 1;
-    const int64_t stitchedWidth = stitched.view().width;
     carry.reset();  // in the stitched rows by now; not held beside what this band keeps
     if (b->keptRows > 0) {
         if (!keepForNextBand(stitched.view(), plan, tileRows, index, static_cast<int32_t>(scale), *b))
@@ -130,8 +130,8 @@ ImageFloat VelmoraClass::predictBand(const ImageFloat& rows, const ChosenPlan& p
     }
     if (k > 1) {
         // The band's own stitched rows; those kept below them are the next band's.
-        const ImageFloat s{static_cast<int32_t>(stitchedWidth), static_cast<int32_t>(b->stitchedRows * scale),
-                           stitchedShrunk.view().numChannels, stitchedShrunk.view().data};
+        ImageFloat s = stitchedShrunk.view();
+        s.height = static_cast<int32_t>(b->stitchedRows * scale);
         const Expected<ImageFloat> sizes = scaledSizes(plan.width, b->resultRows, scale, s.numChannels);
         if (!sizes) return fail(sizes.message());
         if (!outputFloatFull.resize(sizes->width, sizes->height, s.numChannels))
@@ -155,8 +155,7 @@ bool VelmoraClass::keepForNextBand(const ImageFloat& stitched, const ChosenPlan&
     const int64_t rows = std::min<int64_t>(b.keptRows * scale, stitched.height - at);
     if (at < 0 || rows <= 0) return true;
     if (!kept.rows.resize(stitched.width, static_cast<int32_t>(rows), stitched.numChannels)) return false;
-    const int64_t rowValues = int64_t{stitched.width} * stitched.numChannels;
-    std::copy_n(stitched.data + at * rowValues, rows * rowValues, kept.rows.view().data);
+    cropPatch(stitched, kept.rows.view(), 0, static_cast<int32_t>(at));
     kept.plan = plan;
     kept.tileRows = tileRows;
     kept.nextIndex = index + 1;
